@@ -1,0 +1,33 @@
+#pragma once
+// The reception fields: what the port delivered, the frame being cut, and the value handed
+// on to DDE clients. One instance lives for the whole run; the run control empties it when
+// reception starts.
+
+#include <cstdint>
+
+#include "toolkit/text.h"
+
+namespace kelvor {
+
+struct Reception {
+  ZField<2550> frameBuffer;       // received characters not yet cut into a frame
+  ZField<2550> receiveBuffer;     // the bytes of the latest read
+  std::int32_t frameBufferLength = 0;
+  std::int16_t portStatus = 0;    // result of the latest SetPortEx or ComGetb
+  Text<2550> rawFrame;            // the frame as cut out of the buffer
+  Text<2550> currentFrame;        // the frame after filter and conversion
+  ZField<128> requestValue;       // what ManualData and AutoData carry
+  std::uint8_t isRunning = 0;     // 1 while reception runs
+  std::uint8_t waitState = 0;     // 0 idle, 1 waiting for a frame, 2 answer due
+
+  // What the run control does when a run starts: empty buffers, blank frames.
+  void clearForRun() {
+    frameBufferLength = 0;
+    frameBuffer.clear();
+    receiveBuffer.clear();
+    rawFrame.clear();
+    currentFrame.clear();
+  }
+};
+
+}  // namespace kelvor

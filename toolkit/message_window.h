@@ -1,0 +1,30 @@
+#pragma once
+// MessageWindow and the two small timing helpers of the DDE commands.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kelvor {
+
+// The three display lines of a message: characters 1-50, 51-100 and 101-150, each without
+// trailing blanks and centred within its own length (of k leading blanks, ceil(k/2) stay in
+// front and the rest move to the end), padded to 50.
+struct MessageLines {
+  std::string line[3];
+};
+MessageLines messageLines(std::string_view text);
+
+// Shows the message window and returns when the user has pressed OK (or closed it). Plays
+// "sound\info.wav" on opening and the touch sound on OK when `soundEnable` is 1. The main
+// window's ticks and DDE events wait meanwhile.
+void showMessage(std::string_view text, std::uint8_t soundEnable, std::string_view touchSoundPath);
+
+// Waits `seconds` (0 or less: not at all) or until a key is pressed; key presses made before
+// the call are discarded first. Nothing else is handled meanwhile.
+void waitSeconds(double seconds);
+
+// Discards pending key presses.
+void flushKeyboard();
+
+}  // namespace kelvor

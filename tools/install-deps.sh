@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, with apt, every Debian 12 package that building, running and testing Kelvor
+# needs; packages already present are skipped, so a second run costs nothing.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake g++ make ccache pkg-config
+  qt6-base-dev qt6-multimedia-dev libgl-dev libxtst-dev libx11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # running and testing headless: X server, window manager, typing, bus, screenshots, sound
+  xvfb xauth openbox xdotool xterm x11-xkb-utils x11-utils dbus imagemagick
+  pulseaudio pulseaudio-utils fonts-dejavu-core qt6-qpa-plugins libqt6multimedia6
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
