@@ -4,10 +4,21 @@
 // reception starts.
 
 #include <cstdint>
+#include <string>
 
 #include "toolkit/text.h"
 
 namespace kelvor {
+
+// Set when received text had to be dropped in the middle of a frame (the backlog bound or
+// a full buffer): the characters still to come up to the next frame boundary belong to a
+// frame that lost its middle, so they are skipped instead of being delivered as a reading.
+struct FrameResync {
+  bool active = false;
+  std::int32_t count = 0;  // byte-count mode: characters still to skip
+  std::string tail;        // end-character and end-string modes: the last characters
+                           // skipped, so a terminator split across two reads is found
+};
 
 struct Reception {
   ZField<2550> frameBuffer;       // received characters not yet cut into a frame
@@ -19,6 +30,7 @@ struct Reception {
   ZField<128> requestValue;       // what ManualData and AutoData carry
   std::uint8_t isRunning = 0;     // 1 while reception runs
   std::uint8_t waitState = 0;     // 0 idle, 1 waiting for a frame, 2 answer due
+  FrameResync resync;             // kept by the receive pipeline between reads
 
   // What the run control does when a run starts: empty buffers, blank frames.
   void clearForRun() {
@@ -27,6 +39,7 @@ struct Reception {
     receiveBuffer.clear();
     rawFrame.clear();
     currentFrame.clear();
+    resync = {};
   }
 };
 
