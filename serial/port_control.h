@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "config/configuration.h"
 #include "i18n/translate.h"
@@ -26,6 +28,20 @@ struct PortContext {
 
 void openPort(PortContext& port);
 void closePort(PortContext& port);
+
+// What opening and closing show the user: the notice "Open port RS232" / "Close Port
+// RS232" while AUTO is 1, and the configERROR box when the line settings are refused. The
+// program uses the real windows; tests install a recorder.
+class PortDialogs {
+ public:
+  virtual ~PortDialogs() = default;
+  virtual void showNotice(std::string_view text) = 0;  // shown and painted at once
+  virtual void closeNotice() = 0;
+  virtual void showConfigError(const std::string& text) = 0;  // returns when dismissed
+};
+
+PortDialogs& portDialogs();
+void setPortDialogs(std::unique_ptr<PortDialogs> dialogs);
 
 // The library the program uses (termios in the real program; tests install a fake).
 SerialLibrary& serialLibrary();
