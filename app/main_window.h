@@ -1,0 +1,126 @@
+#pragma once
+// The main window: the small always-on-top status strip, and the owner of the program's
+// event handling. Its 20 ms tick runs, in order: apply the z-order, the DDE duties before the
+// poll, the poll of the port, the DDE duty after it. Every tick, menu action and DDE event
+// goes through the modal gate, so nothing of this runs while a modal window, a file dialog
+// or a blocking wait is open.
+//
+// Other subsystems reach the strip only through the small set of operations below (lamps,
+// icons, the frame shown, the progress band); what they do at each tick is plugged in
+// through `MainWindow::Hooks` by the start-up code.
+
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/kelvor_state.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace kelvor {
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // One layout unit is two device-independent pixels.
+  static constexpr int kUnit = 2;
+  static constexpr int kWidthUnits = 127;
+  static constexpr int kShownHeightUnits = 26;
+  static constexpr int kFullHeightUnits = 38;
+
+  enum class Lamp { Green, Red, Orange };
+
+  // What other subsystems do at the main window's events. Unset hooks do nothing.
+  struct Hooks {
+    std::function<void()> openPort;    // run control: the port opens and closes here
+    std::function<void()> closePort;
+    std::function<void()> beforePoll;  // tick steps 2 and 3: [WAITRS] time-out, due answer
+    std::function<void()> poll;        // tick step 4: poll the port, frame, deliver
+    std::function<void()> afterPoll;   // tick step 5: an answer the poll made due
+    std::function<void()> openAbout;   // menu items 2 to 5
+    std::function<void()> openConfiguration;
+    std::function<void()> openView;
+    std::function<void()> openTest;
+  };
+
+  explicit MainWindow(KelvorState& state);
+  ~MainWindow() override;
+
+  Hooks hooks;
+
+  // Window x and y as last read from KELVOR.INI or from a move.
+  int windowX = 0;
+  int windowY = 0;
+
+  void refreshStatusIcons();
+  void rebuildMainTexts();
+  void setZOrderMode(int mode);
+  void toggleTop();
+  void forceZOrder();
+  void applyZOrder();
+  void startRun();
+  void stopRun();
+  // The [RUN] and [STOP] variants: the menu button's enabled state is left alone.
+  void runFromCommand();
+  void stopFromCommand();
+
+  void setLamp(Lamp lamp, bool shown);
+  void setSendKeyIcon(std::string_view picture);
+  void setDdeIcon(std::string_view picture);
+  // Shows `NAME` and the first 20 characters of `currentFrame` again.
+  void showTexts();
+  // Reveals (or hides again) the band from 26 to 38 units with the progress bar.
+  void setWaitBandShown(bool shown);
+  void setProgress(double value);
+  void focusKeyCatcher();
+  void startTimer20ms();
+
+  const std::string& menuText() const { return menuText_; }
+  int lastAppliedZOrderMode() const { return lastAppliedZOrderMode_; }
+  bool menuButtonEnabled() const;
+
+  // Runs the tick's steps now (the timer calls this every 20 ms).
+  void tick();
+
+ signals:
+  void closed();
+
+ protected:
+  void moveEvent(QMoveEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildControls();
+  void setRunButtonStopped(bool stopped);
+  void showMenu();
+  void performMenuItem(int item);
+  void menuItemsFrom(const std::string& menuText);
+
+  KelvorState& state_;
+  std::string menuText_;
+  int lastAppliedZOrderMode_ = 0;
+
+  QLabel* background_ = nullptr;   // 1
+  QLabel* sendKeyIcon_ = nullptr;  // 2
+  QLabel* ddeIcon_ = nullptr;      // 3
+  QProgressBar* progress_ = nullptr;  // 4
+  QLabel* waitLabel_ = nullptr;    // 5
+  QLabel* waitStateLabel_ = nullptr;  // 6
+  QLabel* greenLamp_ = nullptr;    // 7
+  QLabel* redLamp_ = nullptr;      // 8
+  QLabel* orangeLamp_ = nullptr;   // 9
+  QLabel* nameLabel_ = nullptr;    // 10
+  QPushButton* menuButton_ = nullptr;  // 11
+  QPushButton* runButton_ = nullptr;   // 12
+  QLabel* frameLabel_ = nullptr;   // 13
+  QPushButton* keyCatcher_ = nullptr;  // 14
+  QLabel* elapsedLabel_ = nullptr;  // 15
+  QTimer* timer_ = nullptr;
+};
+
+}  // namespace kelvor

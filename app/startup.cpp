@@ -1,0 +1,74 @@
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QEventLoop>
+
+#include "app/kelvor_state.h"
+#include "app/main_window.h"
+#include "config/file_commands.h"
+#include "i18n/language_file_dialog.h"
+#include "platform/profile_file.h"
+#include "toolkit/sound.h"
+
+namespace kelvor {
+
+int runMainWindowProcedure(QApplication& app) {
+  KelvorState state;
+
+  // 1. The main window, bound to the values it shows, not yet shown.
+  MainWindow window(state);
+  // 2, 3.
+  state.splashSeconds = 10;
+  state.touchSoundPath = "sound\\touch.wav";
+  // 4. Fixed once: a file dialog that later moves the working directory changes nothing here.
+  state.iniFilePath = currentDirectory() + "/KELVOR.INI";
+  // 5.
+  window.windowX = keepWidth<std::int32_t>(readNumber(readProfileString(state.iniFilePath, "SCREEN", "PosX")));
+  window.windowY = keepWidth<std::int32_t>(readNumber(readProfileString(state.iniFilePath, "SCREEN", "PosY")));
+  state.language.languageFilePath = readProfileString(state.iniFilePath, "TRANSLATE", "FILENAME");
+  // 6.
+  loadStartupConfiguration(state.config, state.configFilePath, state.iniFilePath);
+
+  // 7. The splash.
+
+  // 8, 9. Shown 26 units high, at the remembered place (0,0 when none).
+  const int x = window.windowX;
+  const int y = window.windowY;
+  window.show();
+  window.setWaitBandShown(false);
+  window.move(x, y);
+  // 10.
+  window.refreshStatusIcons();
+  // 11. No language file known yet: propose english.lan in the working directory. A
+  // cancelled dialog keeps that proposal in use and writes nothing.
+  if (trimRight(state.language.languageFilePath).empty()) {
+    state.language.languageFilePath = currentDirectory() + "/english.lan";
+    selectLanguageFile(state.language, state.iniFilePath);
+  }
+  // 12.
+  window.rebuildMainTexts();
+
+  // 13. The DDE server, when ENABLESERVERDDE is 1.
+
+  // 14 to 18.
+  window.showTexts();
+  state.portWindowHandle = kMainWindowHandle;
+  window.startTimer20ms();
+  state.splashSeconds = 0;
+  state.zOrderMode = 1;
+  state.reception.waitState = 0;
+  window.focusKeyCatcher();
+
+  // 19. The event loop, until the main window is closed.
+  QEventLoop loop;
+  QObject::connect(&window, &MainWindow::closed, &loop, &QEventLoop::quit);
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+  loop.exec();
+
+  // Shutdown: the port before the DDE server; nothing is saved.
+  if (state.reception.isRunning == 1 && window.hooks.closePort) window.hooks.closePort();
+
+  return 0;
+}
+
+}  // namespace kelvor

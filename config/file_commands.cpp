@@ -1,0 +1,47 @@
+#include "config/file_commands.h"
+
+#include "platform/profile_file.h"
+#include "toolkit/file_dialog.h"
+
+namespace kelvor {
+namespace {
+
+constexpr const char* kFilter = "*.KLV|*.KLV";
+
+std::string titleOf(Language& language, const char* key) {
+  language.languageSection = "file";
+  return translate(language, key);
+}
+
+}  // namespace
+
+void saveConfigurationAs(const Configuration& config, std::string& configFilePath, Language& language) {
+  const auto chosen =
+      chooseFile(FileDialogKind::Save, titleOf(language, "SAVEFILE"), config.NAME.trimmed() + ".KLV", kFilter);
+  if (!chosen) return;
+  configFilePath = *chosen;
+  saveConfiguration(config, configFilePath);
+}
+
+void openConfiguration(Configuration& config, std::string& configFilePath, Language& language) {
+  const auto chosen = chooseFile(FileDialogKind::Open, titleOf(language, "loadfile"), trimRight(configFilePath), kFilter);
+  if (!chosen) return;
+  configFilePath = *chosen;
+  loadConfiguration(config, configFilePath);
+}
+
+void selectDefaultConfiguration(std::string& configFilePath, const std::string& iniFilePath, Language& language) {
+  const auto chosen =
+      chooseFile(FileDialogKind::Open, titleOf(language, "selectfile"), trimRight(configFilePath), kFilter);
+  if (!chosen) return;
+  configFilePath = *chosen;
+  // Written padded to the field's 255 characters, as older files hold it; never cut.
+  writeProfileString(iniFilePath, "FILECONFIG", "RS232", PathText<255>(configFilePath).padded());
+}
+
+void loadStartupConfiguration(Configuration& config, std::string& configFilePath, const std::string& iniFilePath) {
+  configFilePath = readProfileString(iniFilePath, "FILECONFIG", "RS232");
+  if (!trimRight(configFilePath).empty()) loadConfiguration(config, trimRight(configFilePath));
+}
+
+}  // namespace kelvor

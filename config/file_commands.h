@@ -1,0 +1,21 @@
+#pragma once
+// The main window's three file commands for configurations: save under a chosen name, load
+// a chosen file, choose the file loaded at the next start. Each shows a standard file dialog
+// titled from the language file (section `file`); a cancelled dialog changes nothing.
+
+#include <string>
+
+#include "config/configuration.h"
+#include "i18n/translate.h"
+
+namespace kelvor {
+
+void saveConfigurationAs(const Configuration& config, std::string& configFilePath, Language& language);
+void openConfiguration(Configuration& config, std::string& configFilePath, Language& language);
+// Names the chosen file in KELVOR.INI ([FILECONFIG] RS232) without loading it.
+void selectDefaultConfiguration(std::string& configFilePath, const std::string& iniFilePath, Language& language);
+
+// Reads [FILECONFIG] RS232 of KELVOR.INI into configFilePath and loads that file when named.
+void loadStartupConfiguration(Configuration& config, std::string& configFilePath, const std::string& iniFilePath);
+
+}  // namespace kelvor
