@@ -1,0 +1,221 @@
+#include "dde/dde_service.h"
+
+#include <chrono>
+#include <cstdlib>
+
+#include "config/configuration.h"
+#include "toolkit/modal_gate.h"
+#include "toolkit/text.h"
+
+namespace kelvor::dde {
+namespace {
+
+constexpr int kNormalHeight = 26;
+constexpr int kWaitHeight = 38;  // reveals the progress bar
+constexpr std::int32_t kWaitRsTimeout = 500;  // hundredths of a second
+constexpr std::size_t kRequestValueLength = 127;
+
+}  // namespace
+
+MonotonicClock steadyClock() {
+  return [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+}
+
+DdeService::DdeService(KelvorState& state, CommandHost& host, SerialLibrary& library, MonotonicClock clock)
+    : state_(state), host_(host), library_(library), clock_(std::move(clock)) {}
+
+std::int32_t DdeService::hundredths() const { return keepWidth<std::int32_t>(clock_() / 10); }
+
+BoundValue DdeService::requestValue() {
+  return [this] { return state_.reception.requestValue.cText(); };
+}
+
+void DdeService::writeManualData() {
+  host_.setDdeStatusIcon("~precep.ico");
+  if (server_) server_->write(-1, "ManualData", requestValue());
+  host_.setDdeStatusIcon("~pok.ico");
+}
+
+void DdeService::requestPending() {
+  // While a [WAITRS] runs, the timer gives the answer.
+  if (state_.reception.waitState != 0) return;
+  writeManualData();
+}
+
+void DdeService::adviseWithoutLink() {
+  host_.setDdeStatusIcon("~precep.ico");
+  if (server_) server_->write(1, "AutoData", requestValue());
+  host_.setDdeStatusIcon("~pok.ico");
+  ModalGate::Hold hold(modalGate());
+  host_.showMessage("Autodata:" + state_.reception.requestValue.cText());
+}
+
+void DdeService::execute(const std::string& command) {
+  const Configuration& config = state_.config;
+  if (config.ENABLEDDESOUND == 1) host_.playSoundIfEnabled(config.FILESOUNDDDE.trimmed(), config.SOUNDENABLE);
+  host_.setDdeStatusIcon("~psend.ico");
+  runCommand(matchCommand(commandText(command)));
+  // Read again: [LOAD( may have changed the setting.
+  if (state_.config.ENABLESERVERDDE == 1) host_.setDdeStatusIcon("~pok.ico");
+}
+
+void DdeService::runCommand(const MatchedCommand& command) {
+  Reception& r = state_.reception;
+  const int port = state_.config.PORT;
+  switch (command.command) {
+    case Command::None:
+      return;
+    case Command::AppClose:
+      if (r.isRunning == 1) {
+        host_.closePort();
+        {
+          ModalGate::Hold hold(modalGate());
+          host_.waitSeconds(2);
+        }
+        host_.refresh();
+      }
+      host_.closeMainWindow();
+      host_.forceZOrder();
+      return;
+    case Command::AppTop:
+      host_.setZOrderMode(1);
+      return;
+    case Command::AppHide:
+      host_.setZOrderMode(2);
+      return;
+    case Command::Run:
+      if (r.isRunning == 0) host_.runFromCommand();
+      host_.forceZOrder();
+      return;
+    case Command::Opto:
+      // A short low pulse on DTR; the delay is given the port, as the library allows.
+      r.waitState = 0;
+      library_.Dtr(port, 0);
+      library_.ComDelay(port, 2);
+      library_.Dtr(port, 1);
+      return;
+    case Command::Stop:
+      host_.stopFromCommand();
+      host_.forceZOrder();
+      return;
+    case Command::Request:
+      r.requestValue = substring(r.currentFrame.padded(), 1, kRequestValueLength);
+      return;
+    case Command::WaitRs:
+      r.waitState = 1;
+      state_.waitStart = hundredths();
+      return;
+    case Command::ClearBuf:
+      if (r.isRunning != 1) return;
+      r.waitState = 0;
+      r.requestValue.clear();
+      r.frameBuffer.clear();
+      r.receiveBuffer.clear();
+      r.frameBufferLength = 0;
+      r.rawFrame.clear();
+      r.currentFrame.clear();
+      library_.ClrBuf(port);
+      return;
+    case Command::SendW:
+      sendCommand(command.argument, true);
+      return;
+    case Command::Send:
+      sendCommand(command.argument, false);
+      return;
+    case Command::Wait:
+      waitCommand(command.argument);
+      host_.forceZOrder();
+      return;
+    case Command::Load:
+      loadCommand(command.argument);
+      host_.forceZOrder();
+      return;
+    case Command::Message: {
+      {
+        ModalGate::Hold hold(modalGate());
+        host_.showMessage(windows1252ToUtf8(trimRight(command.argument)));
+      }
+      host_.forceZOrder();
+      return;
+    }
+  }
+}
+
+void DdeService::sendCommand(const std::string& argument, bool oneByOne) {
+  const int port = state_.config.PORT;
+  state_.reception.waitState = 0;
+  const std::string text = trimRight(argument) + "\r";
+  library_.ClrBuf(port);
+  if (oneByOne) {
+    for (char c : text) {
+      library_.ComPutb(port, &c, 1);
+      library_.ComDelay(state_.portWindowHandle, 2);
+    }
+  } else {
+    library_.ComPuts(port, text);
+  }
+  host_.setOrangeLamp(true);
+  host_.setOrangeLamp(false);
+  host_.refresh();
+}
+
+void DdeService::waitCommand(const std::string& argument) {
+  const std::int64_t start = clock_() / 10;
+  const std::int64_t end = start + static_cast<std::int64_t>(readDecimal(argument) * 100);
+  host_.setWindowHeight(kWaitHeight);
+  host_.flushKeyboard();
+  host_.setProgress(0);
+  if (end > start) {
+    // Nothing else of the program runs meanwhile: ticks are dropped, DDE events wait.
+    ModalGate::Hold hold(modalGate());
+    std::int64_t seen = -1;
+    for (std::int64_t now = start; now < end; now = clock_() / 10) {
+      if (now != seen) {
+        seen = now;
+        host_.setProgress(100.0 * static_cast<double>(now - start) / static_cast<double>(end - start));
+        host_.refresh();
+      }
+      if (host_.waitPass()) break;  // the main window has taken the key press
+    }
+  }
+  host_.setWindowHeight(kNormalHeight);
+  host_.refresh();
+}
+
+void DdeService::loadCommand(const std::string& argument) {
+  const std::string name = windows1252ToUtf8(trimRight(argument));
+  state_.configFilePath = findPathIgnoringCase(host_.currentDirectory(), name);
+  loadConfiguration(state_.config, state_.configFilePath);
+  host_.refresh();
+}
+
+void DdeService::answerDueRequest() {
+  writeManualData();
+  state_.reception.waitState = 0;
+}
+
+void DdeService::tickBeforePoll() {
+  Reception& r = state_.reception;
+  if (r.waitState == 1) {
+    const auto elapsed = static_cast<std::int32_t>(static_cast<std::uint32_t>(hundredths()) -
+                                                   static_cast<std::uint32_t>(state_.waitStart));
+    if (std::abs(static_cast<long long>(elapsed)) > kWaitRsTimeout) r.waitState = 2;
+  }
+  if (r.waitState == 2) answerDueRequest();
+}
+
+void DdeService::tickAfterPoll() {
+  if (state_.reception.waitState == 2) answerDueRequest();
+}
+
+void DdeService::tick(const std::function<void()>& poll) {
+  tickBeforePoll();
+  poll();
+  tickAfterPoll();
+}
+
+}  // namespace kelvor::dde
