@@ -72,7 +72,7 @@ TEST_F(ProfileFile, AppendsAMissingKeyToItsSectionAndAMissingSectionToTheEnd) {
   ASSERT_TRUE(writeProfileString(path_, "APP", "AUTO", "1"));
   ASSERT_TRUE(writeProfileString(path_, "SOUND", "SOUNDENABLE", "0"));
   ASSERT_TRUE(writeProfileString(path_, "COMMPORT", "BAUDRATE", "9600"));
-  EXPECT_EQ(content(), "[APP]\nNAME=X\nAUTO=1\n\n[COMMPORT]\nPORT=1\n[SOUND]\nSOUNDENABLE=0\n");
+  EXPECT_EQ(content(), "[APP]\nNAME=X\nAUTO=1\n\n[COMMPORT]\nPORT=1\nBAUDRATE=9600\n[SOUND]\nSOUNDENABLE=0\n");
   // The key added to COMMPORT went to the first COMMPORT section's end.
   EXPECT_EQ(readProfileString(path_, "COMMPORT", "BAUDRATE"), "9600");
 }
