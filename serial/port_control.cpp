@@ -108,10 +108,14 @@ void closePort(PortContext& port) {
 
 PortDialogs& portDialogs() { return *dialogsSlot(); }
 
-void setPortDialogs(std::unique_ptr<PortDialogs> dialogs) { dialogsSlot() = std::move(dialogs); }
+void setPortDialogs(std::unique_ptr<PortDialogs> dialogs) {
+  dialogsSlot() = dialogs ? std::move(dialogs) : std::make_unique<WindowPortDialogs>();
+}
 
 SerialLibrary& serialLibrary() { return *librarySlot(); }
 
-void setSerialLibrary(std::unique_ptr<SerialLibrary> library) { librarySlot() = std::move(library); }
+void setSerialLibrary(std::unique_ptr<SerialLibrary> library) {
+  librarySlot() = library ? std::move(library) : std::make_unique<NoSerialLibrary>();
+}
 
 }  // namespace kelvor

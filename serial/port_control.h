@@ -41,7 +41,7 @@ class PortDialogs {
 };
 
 PortDialogs& portDialogs();
-void setPortDialogs(std::unique_ptr<PortDialogs> dialogs);
+void setPortDialogs(std::unique_ptr<PortDialogs> dialogs);  // nullptr: the real windows
 
 // The library the program uses (termios in the real program; tests install a fake).
 SerialLibrary& serialLibrary();
