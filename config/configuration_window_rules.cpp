@@ -1,0 +1,41 @@
+#include "config/configuration_window_rules.h"
+
+#include <algorithm>
+
+#include "platform/profile_file.h"
+#include "toolkit/encoding.h"
+#include "toolkit/text.h"
+
+namespace kelvor {
+
+bool toggleAuto(Configuration& config) {
+  config.AUTO = config.AUTO == 0 ? 1 : 0;
+  return lineParametersLocked(config);
+}
+
+bool lineParametersLocked(const Configuration& config) { return config.AUTO != 0; }
+
+bool applyBufferModeRule(Configuration& config) {
+  if (config.BUFFERMODE != 1 || config.ENABLECONVERTVALUE != 1) return false;
+  config.ENABLECONVERTVALUE = 0;
+  return true;
+}
+
+std::int32_t entryNumber(std::string_view digits) {
+  return keepWidth<std::int32_t>(readNumber(digits));
+}
+
+bool representableAsWindows1252(std::string_view typed) {
+  // toWindows1252 writes "?" for what it cannot map: any "?" it adds marks such a character.
+  const std::string bytes = toWindows1252(typed);
+  return std::count(bytes.begin(), bytes.end(), '?') == std::count(typed.begin(), typed.end(), '?');
+}
+
+std::string comDevice(const std::string& iniFilePath, int port) {
+  const std::string key = "COM" + writeNumber(port + 1);
+  std::string device = trimRight(readProfileString(iniFilePath, "PORTS", key));
+  if (device.empty()) device = "/dev/ttyS" + writeNumber(port);
+  return device;
+}
+
+}  // namespace kelvor
