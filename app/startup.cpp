@@ -34,6 +34,9 @@ int runMainWindowProcedure(QApplication& app) {
   // 8, 9. Shown 26 units high, at the remembered place (0,0 when none).
   const int x = window.windowX;
   const int y = window.windowY;
+  // Placed before it is mapped too, so that the window manager takes the position as the
+  // user's rather than choosing one of its own.
+  window.move(x, y);
   window.show();
   window.setWaitBandShown(false);
   window.move(x, y);

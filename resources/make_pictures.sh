@@ -7,10 +7,9 @@ font=DejaVu-Sans-Bold
 
 # The strip's background: 127 x 38 layout units at 2 pixels each.
 convert -size 254x76 gradient:'#1d3a4a'-'#0b1a22' \
-  -fill '#0f2530' -draw 'rectangle 2,2 131,24' \
-  -stroke '#3f7f8f' -fill none -draw 'rectangle 2,2 131,24' \
-  -stroke none -fill '#7fb0bf' -font "$font" -pointsize 7 -draw "text 40,46 'GRN'" -draw "text 56,46 'RX'" -draw "text 100,46 'CMD'" \
-  -draw "text 152,46 'KEY'" -draw "text 192,46 'DDE'" \
+  -fill '#081318' -stroke '#3f7f8f' -draw 'roundrectangle 3,4 130,30 3,3' \
+  -fill '#0d1f27' -stroke '#2f5f6f' -draw 'roundrectangle 136,4 220,30 3,3' \
+  -stroke none -fill '#06100f' -draw 'circle 54,40 54,33' -draw 'circle 70,40 70,33' -draw 'circle 114,40 114,33' \
   -quality 95 kelvor.jpg
 
 lamp() {  # name colour
