@@ -122,6 +122,12 @@ void MainWindow::buildControls() {
     playSoundFile(state_.touchSoundPath);
   });
 
+  // Controls are addressed by their layout number, also by tests and scripts.
+  QWidget* controls[] = {background_, sendKeyIcon_, ddeIcon_, progress_, waitLabel_,
+                               waitStateLabel_, greenLamp_, redLamp_, orangeLamp_, nameLabel_,
+                               menuButton_, runButton_, frameLabel_, keyCatcher_, elapsedLabel_};
+  for (int i = 0; i < 15; ++i) controls[i]->setObjectName(QStringLiteral("control%1").arg(i + 1));
+
   for (QLabel* lamp : {greenLamp_, redLamp_, orangeLamp_}) lamp->hide();
 }
 
