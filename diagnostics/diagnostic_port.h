@@ -1,0 +1,56 @@
+#pragma once
+// The port as the view and test windows use it: each window opens the configured port
+// itself when it opens and closes it when it closes, with its own handle in
+// portWindowHandle meanwhile, and hands the main window's handle back afterwards.
+//
+// While reception runs (started from the strip or by [RUN], which leaves the menu usable)
+// the port is already open under the running reception. Opening it a second time would
+// have the window and the reception take bytes from each other, so the windows refuse to
+// open then and say why; reception goes on untouched.
+
+#include <cstdint>
+#include <string>
+
+#include "app/kelvor_state.h"
+#include "serial/serial_library.h"
+
+class QWidget;
+
+namespace kelvor {
+
+class DiagnosticPort {
+ public:
+  DiagnosticPort(KelvorState& state, SerialLibrary& library) : state_(state), library_(library) {}
+  ~DiagnosticPort() { close(); }
+  DiagnosticPort(const DiagnosticPort&) = delete;
+  DiagnosticPort& operator=(const DiagnosticPort&) = delete;
+
+  // Stores `windowHandle` in portWindowHandle, then opens the port (a failure is shown to
+  // the user by openPort; the window still opens and polls).
+  void open(std::uint16_t windowHandle);
+  // Closes the port and stores the handle found before open() back. Does nothing when the
+  // port was not opened here.
+  void close();
+
+  bool isOpen() const { return open_; }
+  SerialLibrary& library() { return library_; }
+
+ private:
+  KelvorState& state_;
+  SerialLibrary& library_;
+  std::uint16_t ownerHandle_ = 0;
+  bool open_ = false;
+};
+
+// A window's native handle as portWindowHandle holds it: truncated to 16 bits.
+std::uint16_t portHandleOf(QWidget& window);
+
+// The text shown when a diagnostics window is asked for while reception runs; empty when
+// the window may open.
+std::string diagnosticsRefusal(const KelvorState& state);
+
+// Shows the refusal (when there is one) in a message box held by the modal gate, and tells
+// whether the window may open.
+bool mayOpenDiagnostics(const KelvorState& state, QWidget* parent, const std::string& caption);
+
+}  // namespace kelvor

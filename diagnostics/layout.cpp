@@ -1,0 +1,31 @@
+#include "diagnostics/layout.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPixmap>
+
+namespace kelvor {
+
+QFrame* addPanel(QWidget* parent, QRect area) {
+  auto* panel = new QFrame(parent);
+  panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  panel->setGeometry(area);
+  panel->lower();
+  return panel;
+}
+
+QLabel* addPicture(QWidget* parent, const QString& resource, QRect area) {
+  auto* picture = new QLabel(parent);
+  picture->setPixmap(QPixmap(resource).scaled(area.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  picture->setGeometry(area);
+  return picture;
+}
+
+QLabel* addLabel(QWidget* parent, const QString& text, int x, int y) {
+  auto* label = new QLabel(text, parent);
+  label->move(x * kUnit, y * kUnit);
+  label->adjustSize();
+  return label;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,115 @@
+#include "diagnostics/test_window.h"
+
+#include <QLineEdit>
+#include <QTimer>
+
+#include "diagnostics/lamp.h"
+#include "diagnostics/layout.h"
+#include "diagnostics/view_log.h"
+#include "i18n/translate.h"
+#include "serial/port_control.h"
+#include "serial/receive_pipeline.h"
+#include "toolkit/modal_gate.h"
+
+namespace kelvor {
+
+TestPollResult pollForTest(const Configuration& config, Reception& reception, SerialLibrary& library) {
+  TestPollResult result;
+  result.received = readPort(config, reception, library);
+  // The framing step runs whether or not anything arrived, as in reception.
+  result.frameCut = cutAndConvert(config, reception);
+  return result;
+}
+
+void clearForTest(Reception& reception) {
+  reception.frameBufferLength = 0;
+  reception.receiveBuffer.clear();
+  reception.frameBuffer.clear();
+  reception.currentFrame.clear();
+  reception.resync = {};
+}
+
+TestWindow::TestWindow(KelvorState& state, SerialLibrary& library, QWidget* parent)
+    : QDialog(parent), state_(state), port_(state, library), timer_(new QTimer(this)), lampsOff_(new QTimer(this)) {
+  setObjectName("TestWindow");
+  // Modal from the moment it shows: it is shown (and takes the port) before its loop runs.
+  setModal(true);
+  setWindowTitle("Testing");
+  setFixedSize(198 * kUnit, 84 * kUnit);
+
+  addPicture(this, ":/diagnostics/test.jpg", unitRect(4, 4, 190, 46));
+  addPanel(this, unitRect(2, 2, 194, 50));
+  addPanel(this, unitRect(2, 54, 194, 28));
+  result_ = new QLineEdit(this);
+  result_->setObjectName("currentFrame");
+  // The program never reads the field back; read-only keeps that from surprising anyone,
+  // and the text can still be selected and copied.
+  result_->setReadOnly(true);
+  result_->setGeometry(unitRect(6, 58, 180, 20));
+  QFont larger = result_->font();
+  larger.setPointSizeF(larger.pointSizeF() * 1.4);
+  result_->setFont(larger);
+  green_ = new Lamp(QColor(0, 255, 0), this);
+  green_->setGeometry(unitRect(188, 58, 5, 5));
+  red_ = new Lamp(QColor(255, 0, 0), this);
+  red_->setGeometry(unitRect(188, 64, 5, 5));
+
+  timer_->setInterval(kPollMilliseconds);
+  connect(timer_, &QTimer::timeout, this, &TestWindow::poll);
+  // The lamps stay lit a moment so that a read can be seen at all.
+  lampsOff_->setSingleShot(true);
+  lampsOff_->setInterval(120);
+  connect(lampsOff_, &QTimer::timeout, this, [this] {
+    green_->setLit(false);
+    red_->setLit(false);
+  });
+}
+
+TestWindow::~TestWindow() = default;
+
+void TestWindow::openWindow() {
+  show();
+  state_.language.languageSection = "test";
+  setWindowTitle(QString::fromStdString(translate(state_.language, "screen")));
+  green_->setLit(false);
+  red_->setLit(false);
+  timer_->start();
+  port_.open(portHandleOf(*this));
+  clearForTest(state_.reception);
+  showResult();
+}
+
+void TestWindow::run() {
+  openWindow();
+  execModal(*this);
+  port_.close();
+}
+
+void TestWindow::done(int result) {
+  timer_->stop();
+  lampsOff_->stop();
+  port_.close();
+  QDialog::done(result);
+}
+
+void TestWindow::poll() {
+  green_->setLit(true);
+  const TestPollResult result = pollForTest(state_.config, state_.reception, port_.library());
+  if (result.received) red_->setLit(true);
+  if (result.frameCut) showResult();
+  lampsOff_->start();
+}
+
+void TestWindow::showResult() {
+  result_->setText(QString::fromStdString(displayFrameText(state_.reception.currentFrame.trimmed())));
+  result_->setCursorPosition(0);
+}
+
+void openTestWindow(KelvorState& state, QWidget* parent) {
+  state.language.languageSection = "test";
+  if (!mayOpenDiagnostics(state, parent, translate(state.language, "screen"))) return;
+  TestWindow window(state, serialLibrary(), parent);
+  window.run();
+}
+
+}  // namespace kelvor

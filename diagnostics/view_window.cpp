@@ -1,0 +1,261 @@
+#include "diagnostics/view_window.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QTimer>
+
+#include "diagnostics/lamp.h"
+#include "diagnostics/layout.h"
+#include "i18n/translate.h"
+#include "serial/port_control.h"
+#include "toolkit/modal_gate.h"
+
+namespace kelvor {
+
+// The byte table: position, character, value, one row per received byte.
+class ByteTableModel : public QAbstractTableModel {
+ public:
+  explicit ByteTableModel(ViewLog& log, QObject* parent) : QAbstractTableModel(parent), log_(log) {}
+
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(log_.byteTable().size());
+  }
+  int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 3; }
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid()) return {};
+    const ByteRow& row = log_.byteTable()[static_cast<std::size_t>(index.row())];
+    if (role == Qt::DisplayRole) {
+      switch (index.column()) {
+        case 0: return row.POS;
+        case 1: return QString::fromStdString(byteLabel(static_cast<unsigned char>(row.CHAR)));
+        default: return row.VAL;
+      }
+    }
+    if (role == Qt::TextAlignmentRole) {
+      return index.column() == 0 ? int(Qt::AlignRight | Qt::AlignVCenter) : int(Qt::AlignCenter);
+    }
+    return {};
+  }
+
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (orientation != Qt::Horizontal) return {};
+    if (role == Qt::DisplayRole) {
+      static const char* const kHeadings[3] = {"Pos", "Char", "ASCII Val."};
+      return QString(kHeadings[section]);
+    }
+    if (role == Qt::TextAlignmentRole) {
+      return section == 1 ? int(Qt::AlignCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    return {};
+  }
+
+  void appendRead(std::string_view bytes) {
+    const int first = rowCount();
+    if (bytes.empty()) {
+      log_.append(bytes);
+      return;
+    }
+    beginInsertRows({}, first, first + static_cast<int>(bytes.size()) - 1);
+    log_.append(bytes);
+    endInsertRows();
+  }
+
+  void clearRows() {
+    beginResetModel();
+    log_.clearTable();
+    endResetModel();
+  }
+
+ private:
+  ViewLog& log_;
+};
+
+namespace {
+
+// Draws a column's cells with the column's indent and, where the column has one, its
+// right border.
+class ColumnDelegate : public QStyledItemDelegate {
+ public:
+  ColumnDelegate(int rightIndent, bool rightBorder, QObject* parent)
+      : QStyledItemDelegate(parent), rightIndent_(rightIndent), rightBorder_(rightBorder) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem indented = option;
+    indented.rect.adjust(0, 0, -rightIndent_, 0);
+    QStyledItemDelegate::paint(painter, indented, index);
+    if (rightBorder_) {
+      painter->save();
+      painter->setPen(option.palette.color(QPalette::Mid));
+      painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+      painter->restore();
+    }
+  }
+
+ private:
+  int rightIndent_;
+  bool rightBorder_;
+};
+
+}  // namespace
+
+ViewWindow::ViewWindow(KelvorState& state, SerialLibrary& library, QWidget* parent)
+    : QDialog(parent),
+      state_(state),
+      port_(state, library),
+      model_(new ByteTableModel(log_, this)),
+      timer_(new QTimer(this)),
+      lampsOff_(new QTimer(this)) {
+  setObjectName("ViewWindow");
+  // Modal from the moment it shows: it is shown (and takes the port) before its loop runs.
+  setModal(true);
+  setWindowTitle("View in RS232");
+  setFixedSize(198 * kUnit, 179 * kUnit);
+  buildControls();
+  timer_->setInterval(kPollMilliseconds);
+  connect(timer_, &QTimer::timeout, this, &ViewWindow::poll);
+  // The lamps stay lit a moment so that a read can be seen at all.
+  lampsOff_->setSingleShot(true);
+  lampsOff_->setInterval(120);
+  connect(lampsOff_, &QTimer::timeout, this, [this] {
+    green_->setLit(false);
+    red_->setLit(false);
+  });
+}
+
+ViewWindow::~ViewWindow() = default;
+
+void ViewWindow::buildControls() {
+  addPicture(this, ":/diagnostics/view.jpg", unitRect(4, 4, 190, 46));
+  addPanel(this, unitRect(2, 2, 194, 50));
+  addPanel(this, unitRect(2, 54, 96, 124));
+  addPanel(this, unitRect(100, 54, 96, 124));
+
+  receiveLabel_ = addLabel(this, "String receive / Buffer", 6, 58);
+  textBox_ = new QPlainTextEdit(this);
+  textBox_->setObjectName("viewText");
+  textBox_->setReadOnly(true);
+  textBox_->setGeometry(unitRect(4, 70, 92, 92));
+  clearText_ = new QPushButton("Clear", this);
+  clearText_->setGeometry(unitRect(4, 164, 92, 12));
+  clearText_->setAutoDefault(false);
+  connect(clearText_, &QPushButton::clicked, this, &ViewWindow::clearTextSide);
+
+  convertLabel_ = addLabel(this, "Convert", 104, 58);
+  addLabel(this, "Rx/Tx", 156, 58);
+  green_ = new Lamp(QColor(0, 255, 0), this);
+  green_->setGeometry(unitRect(178, 59, 6, 6));
+  red_ = new Lamp(QColor(255, 0, 0), this);
+  red_->setGeometry(unitRect(186, 59, 6, 6));
+
+  table_ = new QTableView(this);
+  table_->setObjectName("byteTable");
+  table_->setModel(model_);
+  table_->setGeometry(unitRect(102, 70, 92, 92));
+  table_->verticalHeader()->hide();
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 4);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setShowGrid(false);
+  // Position: right-aligned 5 units in, with a border; character: a border; value: none.
+  table_->setItemDelegateForColumn(0, new ColumnDelegate(5 * kUnit, true, table_));
+  table_->setItemDelegateForColumn(1, new ColumnDelegate(0, true, table_));
+  QHeaderView* header = table_->horizontalHeader();
+  header->setMinimumSectionSize(8);
+  header->setSectionResizeMode(0, QHeaderView::Fixed);
+  header->setSectionResizeMode(1, QHeaderView::Interactive);
+  header->setSectionResizeMode(2, QHeaderView::Fixed);
+  header->resizeSection(0, 21 * kUnit);
+  header->resizeSection(1, 25 * kUnit);
+  header->resizeSection(2, 20 * kUnit);
+  header->setStretchLastSection(true);
+  clearTable_ = new QPushButton("Clear", this);
+  clearTable_->setGeometry(unitRect(102, 164, 92, 12));
+  clearTable_->setAutoDefault(false);
+  connect(clearTable_, &QPushButton::clicked, this, &ViewWindow::clearTableSide);
+}
+
+void ViewWindow::setTexts() {
+  state_.language.languageSection = "view";
+  const auto text = [this](const char* key) { return QString::fromStdString(translate(state_.language, key)); };
+  setWindowTitle(text("screen"));
+  receiveLabel_->setText(text("receive"));
+  receiveLabel_->adjustSize();
+  convertLabel_->setText(text("convert"));
+  convertLabel_->adjustSize();
+  clearText_->setText(text("clear"));
+  clearText_->setToolTip(text("clearbufferdata"));
+  clearTable_->setText(text("clear"));
+  clearTable_->setToolTip(text("clearbufferconvert"));
+}
+
+void ViewWindow::openWindow() {
+  show();
+  setTexts();
+  green_->setLit(false);
+  red_->setLit(false);
+  timer_->start();
+  port_.open(portHandleOf(*this));
+  log_.clearText();
+  model_->clearRows();
+  showText();
+}
+
+void ViewWindow::run() {
+  openWindow();
+  execModal(*this);
+  port_.close();
+}
+
+void ViewWindow::done(int result) {
+  timer_->stop();
+  lampsOff_->stop();
+  port_.close();
+  QDialog::done(result);
+}
+
+void ViewWindow::poll() {
+  green_->setLit(true);
+  ZField<2550>& receiveBuffer = state_.reception.receiveBuffer;
+  const int count = port_.library().ComGetb(state_.config.PORT, receiveBuffer);
+  if (count > 0) {
+    red_->setLit(true);
+    // The read's bytes as they came, zero bytes included; a count beyond what the buffer
+    // holds stands for zero bytes that a C-text copy would have lost.
+    std::string bytes = receiveBuffer.str().substr(0, static_cast<std::size_t>(count));
+    bytes.resize(static_cast<std::size_t>(count), '\0');
+    const bool textChanges = log_.viewText().size() < ViewLog::kTextCapacity;
+    model_->appendRead(bytes);
+    if (textChanges) showText();
+    table_->scrollToBottom();
+  }
+  lampsOff_->start();
+}
+
+void ViewWindow::showText() {
+  textBox_->setPlainText(QString::fromStdString(displayRunningText(log_.viewText())));
+  textBox_->verticalScrollBar()->setValue(textBox_->verticalScrollBar()->maximum());
+}
+
+void ViewWindow::clearTextSide() {
+  log_.clearText();
+  showText();
+}
+
+void ViewWindow::clearTableSide() { model_->clearRows(); }
+
+void openViewWindow(KelvorState& state, QWidget* parent) {
+  state.language.languageSection = "view";
+  if (!mayOpenDiagnostics(state, parent, translate(state.language, "screen"))) return;
+  ViewWindow window(state, serialLibrary(), parent);
+  window.run();
+}
+
+}  // namespace kelvor
