@@ -1,8 +1,12 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QThread>
+#include <QWindow>
 
+#include "app/dde_host.h"
 #include "app/kelvor_state.h"
 #include "app/main_window.h"
 #include "config/file_commands.h"
@@ -11,6 +15,20 @@
 #include "toolkit/sound.h"
 
 namespace kelvor {
+namespace {
+
+// Lets the window system map and frame a newly shown window (bounded: a second at most).
+void waitUntilFramed(QWidget& window) {
+  QElapsedTimer waited;
+  waited.start();
+  while (waited.elapsed() < 1000 && (window.windowHandle() == nullptr || !window.windowHandle()->isExposed())) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    QThread::msleep(5);
+  }
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+}
+
+}  // namespace
 
 int runMainWindowProcedure(QApplication& app) {
   KelvorState state;
@@ -35,9 +53,11 @@ int runMainWindowProcedure(QApplication& app) {
   const int x = window.windowX;
   const int y = window.windowY;
   // Placed before it is mapped too, so that the window manager takes the position as the
-  // user's rather than choosing one of its own.
+  // user's rather than choosing one of its own; placed again once the window manager has
+  // framed it, since the position is the frame's corner and the frame is known only then.
   window.move(x, y);
   window.show();
+  waitUntilFramed(window);
   window.setWaitBandShown(false);
   window.move(x, y);
   // 10.
@@ -51,7 +71,12 @@ int runMainWindowProcedure(QApplication& app) {
   // 12.
   window.rebuildMainTexts();
 
-  // 13. The DDE server, when ENABLESERVERDDE is 1.
+  // 13. The DDE server, when ENABLESERVERDDE is 1. Its timer duties run every tick, around
+  // the poll, whether or not it serves.
+  DdeRuntime dde(state, window);
+  window.hooks.beforePoll = [&dde] { dde.beforePoll(); };
+  window.hooks.afterPoll = [&dde] { dde.afterPoll(); };
+  dde.start();
 
   // 14 to 18.
   window.showTexts();
@@ -70,6 +95,9 @@ int runMainWindowProcedure(QApplication& app) {
 
   // Shutdown: the port before the DDE server; nothing is saved.
   if (state.reception.isRunning == 1 && window.hooks.closePort) window.hooks.closePort();
+  window.hooks.beforePoll = nullptr;
+  window.hooks.afterPoll = nullptr;
+  dde.close();
 
   return 0;
 }

@@ -1,0 +1,6 @@
+# The DDE server's transport on the D-Bus session bus (Qt D-Bus).
+add_library(kelvor_platform_dbus STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/dbus_dde_transport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dbus_dde_transport.h
+)
+target_link_libraries(kelvor_platform_dbus PRIVATE kelvor_dde kelvor_toolkit Qt6::Core Qt6::DBus)
