@@ -1,0 +1,222 @@
+// The simulated instrument: its formats, and kelvor-sim driving the real library and the
+// receive pipeline through a pseudo-terminal in each framing mode.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/profile_file.h"
+#include "platform/termios_serial.h"
+#include "serial/port_control.h"
+#include "serial/receive_pipeline.h"
+#include "tools/kelvor_sim/sim_frames.h"
+
+namespace kelvor {
+namespace {
+
+using sim::Format;
+using sim::FrameOptions;
+
+struct FormatCase {
+  const char* name;
+  Format format;
+  std::string terminator;
+  long index;
+  std::string expected;
+  friend void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class SimFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(SimFormat, SendsReadingsAsInstrumentsDo) {
+  const FormatCase& c = GetParam();
+  FrameOptions options;
+  options.format = c.format;
+  options.terminator = c.terminator;
+  EXPECT_EQ(sim::frameBytes(options, c.index), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SimFormat,
+    ::testing::Values(FormatCase{"plain", Format::kPlain, "\r", 0, "12.50\r"},
+                      FormatCase{"unit, sign and zero padding", Format::kUnit, "\r\n", 1, "+012.55 g\r\n"},
+                      FormatCase{"readings climb twenty steps then repeat", Format::kPlain, "", 20, "12.50"},
+                      FormatCase{"fixed length, blank padded", Format::kFixed, "", 0, "+012.50 g   "},
+                      FormatCase{"measurement record", Format::kRecord, "\r", 0, "000 DIA       12.50g \r"},
+                      FormatCase{"result record", Format::kRecord, "\r", 1, "001  +PART 4701     =\r"},
+                      FormatCase{"comment record", Format::kRecord, "\r", 2, "002 CMT batch 1 checked\r"},
+                      FormatCase{"skipped record", Format::kRecord, "\r", 3, "003*\r"}));
+
+TEST(SimFormat, RecordsFollowTheStructuredLayout) {
+  FrameOptions options;
+  options.format = Format::kRecord;
+  options.terminator = "";
+  const std::string measurement = sim::frameBytes(options, 4);
+  ASSERT_EQ(measurement.size(), 21u);
+  EXPECT_NE(measurement[3], '*');
+  EXPECT_NE(measurement[5], '+');
+  const std::string result = sim::frameBytes(options, 5);
+  ASSERT_EQ(result.size(), 21u);
+  EXPECT_EQ(result[5], '+');
+  EXPECT_EQ(result[20], '-');  // the second result record is a reject
+}
+
+TEST(SimFormat, TerminatorNamesAndEscapes) {
+  std::string t;
+  EXPECT_TRUE(sim::parseTerminator("crlf", t));
+  EXPECT_EQ(t, "\r\n");
+  EXPECT_TRUE(sim::parseTerminator("END\\r", t));
+  EXPECT_EQ(t, "END\r");
+  EXPECT_TRUE(sim::parseTerminator("none", t));
+  EXPECT_EQ(t, "");
+  EXPECT_FALSE(sim::parseTerminator("", t));
+}
+
+// kelvor-sim as a child process.
+struct Simulator {
+  pid_t pid = -1;
+  std::string device;
+
+  explicit Simulator(std::vector<std::string> args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      dup2(out[1], 1);
+      ::close(out[0]);
+      std::vector<char*> argv{const_cast<char*>(KELVOR_SIM_PATH)};
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(KELVOR_SIM_PATH, argv.data());
+      _exit(127);
+    }
+    ::close(out[1]);
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') device += c;
+    ::close(out[0]);
+  }
+  // SIGTERM, and the exit status.
+  int stop() {
+    if (pid <= 0) return -1;
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  ~Simulator() { stop(); }
+};
+
+class QuietDialogs : public PortDialogs {
+ public:
+  void showNotice(std::string_view) override {}
+  void closeNotice() override {}
+  void showConfigError(const std::string& text) override { ADD_FAILURE() << "line settings refused: " << text; }
+};
+
+struct ModeCase {
+  const char* name;
+  std::vector<std::string> simArgs;
+  Configuration config;
+  FrameOptions sent;  // what the simulator sends, for the expected frames
+  friend void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
+};
+
+Configuration mode(std::uint8_t select, std::uint8_t endOfChar, std::int32_t count, std::string_view endString,
+                   std::uint8_t convert) {
+  Configuration c;
+  c.BAUDRATE = 9600;
+  c.DATABITS = 8;
+  c.STOPBITS = 1;
+  c.SELECTENDOF = select;
+  c.ENDOFCHAR = endOfChar;
+  c.NUMBEROFBYTE = count;
+  c.ENDOFSTRING = endString;
+  c.ENABLECONVERTVALUE = convert;
+  return c;
+}
+
+class SimulatedInstrument : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(SimulatedInstrument, ReadingsArriveThroughThePipeline) {
+  const ModeCase& c = GetParam();
+  const std::string dir = ::testing::TempDir() + "/kelvor_sim_" + std::to_string(getpid());
+  mkdir(dir.c_str(), 0700);
+  const std::string link = dir + "/instrument";
+  const std::string ini = dir + "/KELVOR.INI";
+  std::vector<std::string> args{"--link", link, "--interval", "15"};
+  args.insert(args.end(), c.simArgs.begin(), c.simArgs.end());
+  Simulator sim(args);
+  ASSERT_FALSE(sim.device.empty());
+  writeProfileString(ini, "PORTS", "COM1", link);
+
+  TermiosSerialLibrary library(ini);
+  library.setMessageSink([](const std::string& m) { ADD_FAILURE() << m; });
+  setPortDialogs(std::make_unique<QuietDialogs>());
+  Configuration config = c.config;
+  Language language;
+  Reception reception;
+  std::uint16_t handle = 1;
+  PortContext port{config, language, reception, handle, library};
+  openPort(port);
+  ASSERT_EQ(reception.portStatus, 0);
+  reception.clearForRun();
+  reception.isRunning = 1;
+
+  std::vector<std::string> frames;
+  PollHooks hooks;
+  config.ENABLESENDKEY = 1;
+  hooks.typeFrame = [&](const Text<2550>& frame) { frames.push_back(frame.trimmed()); };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (frames.size() < 6 && std::chrono::steady_clock::now() < deadline) {
+    poll(config, reception, library, hooks);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  closePort(port);
+  setPortDialogs(nullptr);
+
+  ASSERT_GE(frames.size(), 6u) << c.name;
+  // The simulator started before the port opened and the buffers were cleared, so the
+  // first reading seen may be any of its cycle of twenty; from there they follow in order,
+  // one per frame, each framed, filtered and converted whole.
+  auto expected = [&](long index) {
+    FrameOptions plain = c.sent;
+    plain.terminator.clear();
+    const Text<2550> raw(sim::frameBytes(plain, index));
+    return filterAndConvert(config, raw).trimmed();
+  };
+  long first = 0;
+  while (first < 20 && expected(first) != frames[0]) ++first;
+  ASSERT_LT(first, 20) << c.name << ": unexpected first frame \"" << frames[0] << "\"";
+  for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i], expected(first + static_cast<long>(i))) << c.name;
+  EXPECT_EQ(sim.stop(), 0);
+  struct stat info {};
+  EXPECT_NE(lstat(link.c_str(), &info), 0) << "the link outlived the simulator";
+  std::remove(ini.c_str());
+  rmdir(dir.c_str());
+}
+
+// Consecutive readings climb by 0.05, so two in a row identify the format and the framing.
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SimulatedInstrument,
+    ::testing::Values(
+        ModeCase{"CR, converted", {"--format", "unit"}, mode(1, 1, 0, "", 1), {Format::kUnit}},
+        ModeCase{"CR LF, raw", {"--format", "unit", "--terminator", "crlf"}, mode(1, 2, 0, "", 0), {Format::kUnit}},
+        ModeCase{"byte count", {"--format", "fixed", "--length", "10"}, mode(2, 0, 10, "", 0),
+                 [] {
+                   FrameOptions o;
+                   o.format = Format::kFixed;
+                   o.length = 10;
+                   return o;
+                 }()},
+        ModeCase{"end string", {"--format", "plain", "--terminator", "<END>"}, mode(3, 0, 0, "<END>   ", 0),
+                 {Format::kPlain}}));
+
+}  // namespace
+}  // namespace kelvor
