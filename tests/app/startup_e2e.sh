@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The spine end to end, on a real X server with a window manager: first start in an empty
+# folder, the language dialog, the remembered position, top-most and the Top menu item.
+# Usage: startup_e2e.sh PATH/TO/kelvor
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../e2e_lib.sh"
+kelvor=$(readlink -f "$1")
+
+work=$(mktemp -d)
+pid=""
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+start() {
+  "$kelvor" >"$work/kelvor.log" 2>&1 &
+  pid=$!
+  e2e_close_splash
+}
+
+above() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
+
+# First start: no KELVOR.INI. The language dialog proposes english.lan; cancelling it
+# writes no FILENAME.
+start
+dialog=$(e2e_wait_window '^\[SELECTLANGFILE\]$')
+main=$(e2e_wait_window '^NORDAL - Kelvor$')
+xdotool windowactivate --sync "$dialog" key --clearmodifiers Escape
+e2e_wait_gone '^\[SELECTLANGFILE\]$'
+sleep 0.5
+[ "$(e2e_ini KELVOR.INI SCREEN PosX)" = 0 ] || e2e_fail "PosX is not 0 at the first start"
+[ "$(e2e_ini KELVOR.INI SCREEN PosY)" = 0 ] || e2e_fail "PosY is not 0 at the first start"
+grep -qi FILENAME KELVOR.INI && e2e_fail "a cancelled language dialog wrote FILENAME"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$WIDTH" = 254 ] && [ "$HEIGHT" = 52 ] || e2e_fail "the strip is ${WIDTH}x$HEIGHT, not 254x52"
+above "$main" || e2e_fail "the strip is not top-most after start-up"
+
+# The Top item: unchecked, the strip leaves the top-most band; chosen again, it returns.
+choose_top() {
+  xdotool mousemove --window "$main" 236 38 click 1
+  e2e_wait_window '' 1 >/dev/null || true
+  sleep 0.5
+  xdotool key Down Return
+  sleep 0.5
+}
+choose_top
+above "$main" && e2e_fail "choosing Top did not take the strip out of the top-most band"
+choose_top
+above "$main" || e2e_fail "choosing Top again did not make the strip top-most"
+
+# Moving the window writes the position at once; a killed program starts there again.
+xdotool windowmove "$main" 300 200
+sleep 1
+x=$(e2e_ini KELVOR.INI SCREEN PosX)
+y=$(e2e_ini KELVOR.INI SCREEN PosY)
+[ "$x" -gt 200 ] && [ "$y" -gt 100 ] || e2e_fail "the move was not written (PosX=$x PosY=$y)"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+before="$X,$Y"
+kill -9 "$pid"
+wait "$pid" 2>/dev/null || true
+pid=""
+start
+dialog=$(e2e_wait_window '^\[SELECTLANGFILE\]$')
+xdotool windowactivate --sync "$dialog" key --clearmodifiers Escape
+main=$(e2e_wait_window '^NORDAL - Kelvor$')
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$X,$Y" = "$before" ] || e2e_fail "the strip opened at $X,$Y instead of $before"
+[ "$(e2e_ini KELVOR.INI SCREEN PosX)" = "$x" ] || e2e_fail "the position crept at the restart"
+
+# Closing the strip ends the program.
+wmctrl -ic "$main"
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && e2e_fail "the program did not end when its window closed"
+pid=""
+echo "startup end-to-end: all checks passed"
