@@ -12,6 +12,9 @@
 #include "config/file_commands.h"
 #include "i18n/language_file_dialog.h"
 #include "platform/profile_file.h"
+#include "platform/termios_serial.h"
+#include "serial/port_control.h"
+#include "serial/receive_pipeline.h"
 #include "toolkit/sound.h"
 
 namespace kelvor {
@@ -46,6 +49,33 @@ int runMainWindowProcedure(QApplication& app) {
   state.language.languageFilePath = readProfileString(state.iniFilePath, "TRANSLATE", "FILENAME");
   // 6.
   loadStartupConfiguration(state.config, state.configFilePath, state.iniFilePath);
+
+  // The serial port: the termios library, which finds the devices in [PORTS] of
+  // KELVOR.INI, installed before anything can open a port; the run control opens and closes
+  // it, and tick step 4 polls it with the lamps of the strip.
+  setSerialLibrary(std::make_unique<TermiosSerialLibrary>(state.iniFilePath));
+  auto portContext = [&state] {
+    return PortContext{state.config, state.language, state.reception, state.portWindowHandle, serialLibrary()};
+  };
+  window.hooks.openPort = [portContext] {
+    PortContext port = portContext();
+    openPort(port);
+  };
+  window.hooks.closePort = [portContext] {
+    PortContext port = portContext();
+    closePort(port);
+  };
+  PollHooks pollHooks;
+  pollHooks.showLamps = [&window](bool green, bool red) {
+    window.setLamp(MainWindow::Lamp::Green, green);
+    window.setLamp(MainWindow::Lamp::Red, red);
+    window.repaint();
+  };
+  window.hooks.poll = [&state, &window, &pollHooks] {
+    if (state.reception.isRunning != 1) return;
+    poll(state.config, state.reception, serialLibrary(), pollHooks);
+    window.showTexts();
+  };
 
   // 7. The splash.
 
@@ -96,6 +126,7 @@ int runMainWindowProcedure(QApplication& app) {
   // Shutdown: the port before the DDE server; nothing is saved.
   if (state.reception.isRunning == 1 && window.hooks.closePort) window.hooks.closePort();
   window.hooks.beforePoll = nullptr;
+  window.hooks.poll = nullptr;
   window.hooks.afterPoll = nullptr;
   dde.close();
 
