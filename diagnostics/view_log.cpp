@@ -44,12 +44,13 @@ std::string byteLabel(unsigned char byte) {
 
 namespace {
 
-// Control pictures: U+2400 + code, and U+2421 for DEL.
-void appendControlPicture(std::string& out, unsigned char byte) {
-  const unsigned code = byte == 127 ? 0x21 : byte;
-  out += '\xE2';
-  out += '\x90';
-  out += static_cast<char>(0x80 | code);
+// A control character as its name in angle brackets ("<NUL>"), as the table names it. The
+// Unicode control pictures would say the same, but common desktop fonts have no glyphs
+// for them.
+void appendControlName(std::string& out, unsigned char byte) {
+  out += '<';
+  out += byteLabel(byte);
+  out += '>';
 }
 
 // The length of the UTF-8 character that `lead` begins, or 0 when it begins none.
@@ -83,7 +84,7 @@ std::string displayFrameText(std::string_view bytes) {
   for (const char c : utf8) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 32 || byte == 127) {
-      appendControlPicture(out, byte);
+      appendControlName(out, byte);
     } else {
       out += c;
     }
@@ -105,7 +106,7 @@ std::string displayRunningText(std::string_view bytes) {
     } else if (byte == '\n' || byte == '\t') {
       out += static_cast<char>(byte);
     } else if (byte < 32 || byte == 127) {
-      appendControlPicture(out, byte);
+      appendControlName(out, byte);
     } else {
       out += static_cast<char>(byte);
     }

@@ -46,12 +46,12 @@ class ViewLog {
 std::string byteLabel(unsigned char byte);
 
 // The running text made readable: line breaks (CR LF, CR or LF) as new lines, tabs kept,
-// other control characters as their visible pictures (U+2400 + code, U+2421 for DEL),
-// text as UTF-8 where it is valid and Windows-1252 otherwise.
+// other control characters as their names in angle brackets ("<NUL>", "<ESC>"), text as
+// UTF-8 where it is valid and Windows-1252 otherwise.
 std::string displayRunningText(std::string_view bytes);
 
 // A frame made readable on one line: every control character, line breaks included, as
-// its visible picture; text as UTF-8 where it is valid and Windows-1252 otherwise.
+// its name in angle brackets; text as UTF-8 where it is valid and Windows-1252 otherwise.
 std::string displayFrameText(std::string_view bytes);
 
 }  // namespace kelvor

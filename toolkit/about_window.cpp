@@ -106,16 +106,26 @@ void AboutWindow::paintEvent(QPaintEvent*) {
     painter.drawPixmap(rect(), background_);
   }
   painter.setPen(palette().color(QPalette::WindowText));
+  int nameRight = 0;
   for (int i = 0; i < 5; ++i) {
     const Placed& place = kPlaces[i];
     const QFont font = gothic(place.pointSize, place.bold);
+    const QFontMetrics metrics(font);
     const QString text = QString::fromUtf8(kTexts[i]);
+    const int textWidth = metrics.horizontalAdvance(text);
+    int x = place.x * 2;
+    // The suffix completes the name: it follows the name's last letter, raised like an
+    // exponent, whatever width the installed typeface gives the name.
+    if (i == 1) x = nameRight + metrics.horizontalAdvance(QLatin1Char(' ')) / 2;
     // A text that would run past the right edge is moved left so it stays whole.
-    const int textWidth = QFontMetrics(font).horizontalAdvance(text);
-    const int x = std::max(0, std::min(place.x * 2, width() - textWidth - 6));
+    x = std::max(0, std::min(x, width() - textWidth - 6));
+    // The layout position is where the capitals begin: the faces Kelvor falls back on
+    // carry much more space above their capitals than Century Gothic, and at 110 points
+    // that space would push the name into the tagline.
+    const int baseline = place.y * 2 + metrics.capHeight();
     painter.setFont(font);
-    painter.drawText(QRect(x, place.y * 2, width() - x, height() - place.y * 2),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    painter.drawText(QPoint(x, baseline), text);
+    if (i == 0) nameRight = x + textWidth;
   }
 }
 

@@ -102,13 +102,13 @@ TEST(ByteLabel, NamesControlCharactersAndShowsOthersAsThemselves) {
   }
 }
 
-TEST(DisplayText, RunningTextShowsLineBreaksAndMakesOtherControlsVisible) {
+TEST(DisplayText, RunningTextShowsLineBreaksAndNamesOtherControls) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"12.5\r7.1\r", "12.5\n7.1\n"},
       {"a\r\nb", "a\nb"},
       {"a\nb\tc", "a\nb\tc"},
-      {std::string("a\0b", 3), "a\xE2\x90\x80" "b"},
-      {"\x1B[\x7F", "\xE2\x90\x9B[\xE2\x90\xA1"},
+      {std::string("a\0b", 3), "a<NUL>b"},
+      {"\x1B[\x7F", "<ESC>[<DEL>"},
       {"25\xB0" "C", "25\xC2\xB0" "C"},                  // Windows-1252 degree sign
       {"25\xC2\xB0" "C", "25\xC2\xB0" "C"},              // already UTF-8
       {"ok\xC2", "ok"},                                  // a UTF-8 character cut at the end
@@ -119,8 +119,8 @@ TEST(DisplayText, RunningTextShowsLineBreaksAndMakesOtherControlsVisible) {
   }
 }
 
-TEST(DisplayText, FrameTextShowsEveryControlOnOneLine) {
-  EXPECT_EQ(displayFrameText("a\rb"), "a\xE2\x90\x8D" "b");
+TEST(DisplayText, FrameTextNamesEveryControlOnOneLine) {
+  EXPECT_EQ(displayFrameText("a\rb"), "a<CR>b");
   EXPECT_EQ(displayFrameText("12.5"), "12.5");
   EXPECT_EQ(displayFrameText("\xB5m"), "\xC2\xB5m");
 }
