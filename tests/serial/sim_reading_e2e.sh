@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Live readings end to end: kelvor-sim on a pseudo-terminal as the instrument, the real
+# program reading it through [PORTS], a DDE client as the observer. Starting and stopping
+# with the run button, the instrument vanishing while reception runs (told once, no hang),
+# and reopening once it is back.
+# Usage: sim_reading_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-sim PATH/TO/kelvor-dde
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../e2e_lib.sh"
+kelvor=$(readlink -f "$1")
+sim=$(readlink -f "$2")
+dde=$(readlink -f "$3")
+
+work=$(mktemp -d)
+pid=""
+sim_pid=""
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  [ -n "${KELVOR_E2E_KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+cp "$here/../../resources/lang/english.lan" .
+cat > TEST.KLV <<KLV
+[APP]
+NAME=SIMTEST
+ENABLESENDKEY=0
+ENABLESERVERDDE=1
+SENDORREQUEST=0
+[COMMPORT]
+PORT=0
+AUTO=0
+BAUDRATE=9600
+PARITY=0
+DATABITS=8
+STOPBITS=1
+SELECTENDOF=1
+ENDOFCHAR=1
+ENABLECONVERTVALUE=1
+KLV
+cat > KELVOR.INI <<INI
+[FILECONFIG]
+RS232=$work/TEST.KLV
+[TRANSLATE]
+FILENAME=$work/english.lan
+[PORTS]
+COM1=$work/instrument
+INI
+
+start_sim() {
+  "$sim" --link "$work/instrument" --interval 50 --format unit --start 20 --step 0.25 >/dev/null 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -L "$work/instrument" ] && return 0; sleep 0.1; done
+  e2e_fail "kelvor-sim did not create its link"
+}
+
+# The value DDE clients get: the reading, converted, blank-padded to 127 characters.
+reading() { "$dde" --timeout 2 request ManualData 2>/dev/null | sed 's/ *$//' || true; }
+
+# Waits until the reading is a number of the simulator (20 to 24.75) different from $1.
+wait_new_reading() {
+  local old=$1 value
+  for _ in $(seq 40); do
+    value=$(reading)
+    if [[ "$value" =~ ^2[0-4](\.[0-9]+)?$ ]] && [ "$value" != "$old" ]; then
+      echo "$value"
+      return 0
+    fi
+    sleep 0.1
+  done
+  e2e_fail "no new reading arrived (last value '$value', before '$old')"
+}
+
+click_run() { xdotool mousemove --window "$main" 237 15 click 1; sleep 0.3; }
+
+start_sim
+"$kelvor" >"$work/kelvor.log" 2>&1 &
+pid=$!
+e2e_close_splash
+main=$(e2e_wait_window '^NORDAL - Kelvor$')
+sleep 0.5
+[ -z "$(reading)" ] || e2e_fail "a reading before reception started"
+
+# Started: readings arrive within a poll or two and keep changing.
+click_run
+first=$(wait_new_reading "")
+second=$(wait_new_reading "$first")
+[ -n "${KELVOR_E2E_SHOT:-}" ] && import -window root "$KELVOR_E2E_SHOT"
+
+# Stopped: the last reading stays.
+click_run
+sleep 0.3
+held=$(reading)
+sleep 0.5
+[ "$(reading)" = "$held" ] || e2e_fail "readings still change after the stop"
+
+# Started again: the port reopens.
+click_run
+wait_new_reading "$held" >/dev/null
+
+# The instrument vanishes while reception runs: one plain message, the program stays
+# responsive, no second message.
+kill "$sim_pid"
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+box=$(e2e_wait_window '^Kelvor - serial port$' 5)
+[ -n "${KELVOR_E2E_SHOT:-}" ] && import -window root "${KELVOR_E2E_SHOT%.png}-lost.png"
+xdotool windowactivate --sync "$box" key --clearmodifiers Return
+e2e_wait_gone '^Kelvor - serial port$' 5
+sleep 1
+xdotool search --onlyvisible --name '^Kelvor - serial port$' >/dev/null 2>&1 && e2e_fail "the loss was told twice"
+kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended when the instrument vanished"
+
+# Back again under the same link: stop and start reopen the port.
+start_sim
+click_run
+click_run
+wait_new_reading "" >/dev/null
+
+# Closing the strip while reception runs closes the port and ends the program.
+wmctrl -ic "$main"
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && e2e_fail "the program did not end when its window closed"
+pid=""
+echo "simulated instrument end-to-end: all checks passed"
