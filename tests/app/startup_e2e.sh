@@ -77,4 +77,37 @@ wmctrl -ic "$main"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && e2e_fail "the program did not end when its window closed"
 pid=""
+# A damaged KELVOR.INI: binary bytes, a 100 MB line, a duplicate section, a configuration
+# file that is itself binary, no final newline. The program starts where the first [SCREEN]
+# says, and a move rewrites only the two position lines.
+rm -f KELVOR.INI
+head -c 4096 /dev/urandom | tr -d '\n[' > junk.KLV
+python3 - "$work" <<'PY'
+import os, random, sys
+work = sys.argv[1]
+random.seed(7)
+junk = bytes(random.randrange(256) for _ in range(2048)).replace(b"\n", b"").replace(b"[", b"")
+with open(os.path.join(work, "KELVOR.INI"), "wb") as f:
+    f.write(junk + b"\n[SCREEN]\nPosX=40\nPosY=30\n[HUGE]\nline=" + b"x" * (100 * 1024 * 1024) +
+            b"\n[screen]\nPosX=999\n[FILECONFIG]\nRS232=" + os.path.join(work, "junk.KLV").encode() +
+            b"\n[TRANSLATE]\nFILENAME=" + os.path.join(work, "missing.lan").encode())
+PY
+size_before=$(stat -c %s KELVOR.INI)
+start
+main=$(e2e_wait_window '^NORDAL - Kelvor$' 60)
+sleep 1
+xdotool search --onlyvisible --name '^\[SELECTLANGFILE\]$' >/dev/null 2>&1 && e2e_fail "a named language file still opened the dialog"
+xdotool windowmove "$main" 120 90
+sleep 2
+kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended with a damaged KELVOR.INI"
+size_after=$(stat -c %s KELVOR.INI)
+[ $((size_after - size_before)) -lt 10 ] && [ $((size_before - size_after)) -lt 10 ] ||
+  e2e_fail "rewriting the position changed the file's size from $size_before to $size_after"
+[ "$(e2e_ini KELVOR.INI SCREEN PosX)" != 40 ] || e2e_fail "the move was not written into the first [SCREEN]"
+grep -q '^PosX=999$' KELVOR.INI || e2e_fail "the duplicate section was changed"
+tail -c 30 KELVOR.INI | grep -q 'missing.lan$' || e2e_fail "the last line lost its place or gained a newline"
+wmctrl -ic "$main"
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+pid=""
+
 echo "startup end-to-end: all checks passed"
