@@ -36,7 +36,8 @@ namespace {
 constexpr int kPixelsPerUnit = 2;
 constexpr int kNaturalHeightUnits = 10;
 constexpr int kSmallestFontPixels = 8;
-const char* const kUnitOrigin = "kelvorUnitOrigin";  // a container's top-left corner, in units
+const char* const kUnits = "kelvorUnits";      // where a control sits in the window, in units
+const char* const kNatural = "kelvorNatural";  // the control takes its natural width
 
 QRect toPixels(QRect units) {
   return {units.x() * kPixelsPerUnit, units.y() * kPixelsPerUnit, units.width() * kPixelsPerUnit,
@@ -118,6 +119,7 @@ ConfigurationWindow::ConfigurationWindow(Configuration& config, Language& langua
   buildDdeTab();
   buildSoundTab();
   tabs_->setCurrentIndex(0);
+  keepNaturalWidthsApart();
   placeOnPages();
 
   timer_ = new QTimer(this);
@@ -156,7 +158,6 @@ QGroupBox* ConfigurationWindow::addGroup(QWidget* page, const char* name, const 
                                          QRect units) {
   auto* group = new QGroupBox(text(key, builtIn), page);
   group->setObjectName(QString::fromLatin1(name));
-  group->setProperty(kUnitOrigin, units.topLeft());
   place(group, units);
   return group;
 }
@@ -252,6 +253,8 @@ void ConfigurationWindow::addSoundFileButton(QWidget* parent, const char* name, 
 }
 
 void ConfigurationWindow::place(QWidget* widget, QRect units) {
+  widget->setProperty(kUnits, units);
+  widget->setProperty(kNatural, units.width() == 0);
   QRect pixels = toPixels(units);
   if (units.width() == 0) pixels.setWidth(widget->sizeHint().width());
   if (units.height() == 0) pixels.setHeight(kNaturalHeightUnits * kPixelsPerUnit);
@@ -264,7 +267,37 @@ void ConfigurationWindow::place(QWidget* widget, QRect units) {
     pagePlacements_.push_back({widget, pixels});
     return;
   }
-  widget->setGeometry(pixels.translated(-parent->property(kUnitOrigin).toPoint() * kPixelsPerUnit));
+  widget->setGeometry(pixels.translated(-parent->property(kUnits).toRect().topLeft() * kPixelsPerUnit));
+}
+
+// A control of natural width may not reach into its right-hand neighbour or out of its group
+// (a long translation, a missing text shown as its key): it keeps the room up to there and
+// its text shrinks to fit.
+void ConfigurationWindow::keepNaturalWidthsApart() {
+  const auto span = [](QWidget* w) {
+    QRect units = w->property(kUnits).toRect();
+    if (units.height() == 0) units.setHeight(kNaturalHeightUnits);
+    return units;
+  };
+  for (QWidget* widget : findChildren<QWidget*>()) {
+    auto* group = qobject_cast<QGroupBox*>(widget->parentWidget());
+    if (!group || !widget->property(kNatural).toBool()) continue;
+    const QRect own = span(widget);
+    const QRect box = group->property(kUnits).toRect();
+    int right = box.x() + box.width() - 1;
+    for (QObject* child : group->children()) {
+      auto* sibling = qobject_cast<QWidget*>(child);
+      if (!sibling || sibling == widget || !sibling->property(kUnits).isValid()) continue;
+      const QRect other = span(sibling);
+      const bool sameRow = other.top() < own.top() + own.height() && own.top() < other.top() + other.height();
+      if (sameRow && other.x() > own.x()) right = std::min(right, other.x());
+    }
+    const int room = (right - own.x()) * kPixelsPerUnit;
+    if (widget->width() > room) {
+      fitWidth(widget, room);
+      widget->resize(std::min(widget->sizeHint().width(), room), widget->height());
+    }
+  }
 }
 
 void ConfigurationWindow::placeOnPages() {
@@ -315,8 +348,8 @@ void ConfigurationWindow::buildPortTab() {
   QGroupBox* parity = addGroup(page, "parity", "parity", "Parity", QRect(58, 88, 84, 22));
   addOptions(parity, "PARITY", config_.PARITY,
              {{text("none", "None"), 0, QPoint(62, 98)},
-              {text("odd", "Odd"), 1, QPoint(88, 98)},
-              {text("even", "Even"), 2, QPoint(112, 98)}});
+              {text("odd", "Odd"), 1, QPoint(90, 98)},
+              {text("even", "Even"), 2, QPoint(114, 98)}});
 
   QGroupBox* dataBits = addGroup(page, "databits", "databits", "Data bits", QRect(144, 88, 48, 22));
   addOptions(dataBits, "DATABITS", config_.DATABITS, {{"7", 7, QPoint(148, 98)}, {"8", 8, QPoint(168, 98)}});
@@ -384,7 +417,6 @@ void ConfigurationWindow::buildDdeTab() {
   addCheck(dde, "ENABLESERVERDDE", "enableserverdde", "Enable serveur", QRect(62, 90, 0, 0), config_.ENABLESERVERDDE);
   auto* mode = new QGroupBox(dde);
   mode->setObjectName(QStringLiteral("sendorrequest"));
-  mode->setProperty(kUnitOrigin, QPoint(138, 88));
   place(mode, QRect(138, 88, 50, 34));
   addOptions(mode, "SENDORREQUEST", config_.SENDORREQUEST,
              {{text("send", "Send"), 0, QPoint(142, 94)}, {text("request", "Request"), 1, QPoint(142, 106)}});

@@ -72,6 +72,7 @@ class ConfigurationWindow : public QDialog {
   void addSoundFileButton(QWidget* parent, const char* name, QRect units, PathText<250>& field);
   void place(QWidget* widget, QRect units);
   void placeOnPages();
+  void keepNaturalWidthsApart();
   QString text(const char* key, const char* builtIn) const;
 
   void buildPortTab();
