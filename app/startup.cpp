@@ -10,11 +10,14 @@
 #include "app/kelvor_state.h"
 #include "app/main_window.h"
 #include "config/file_commands.h"
+#include "diagnostics/test_window.h"
+#include "diagnostics/view_window.h"
 #include "i18n/language_file_dialog.h"
 #include "platform/profile_file.h"
 #include "platform/termios_serial.h"
 #include "serial/port_control.h"
 #include "serial/receive_pipeline.h"
+#include "toolkit/about_window.h"
 #include "toolkit/sound.h"
 
 namespace kelvor {
@@ -77,7 +80,16 @@ int runMainWindowProcedure(QApplication& app) {
     window.showTexts();
   };
 
-  // 7. The splash.
+  // Menu items 2, 4 and 5: the about box (not modal, owned by the strip, so it closes with
+  // the program) and the two diagnostics windows (modal, each opening the port itself).
+  window.hooks.openAbout = [&state, &window] {
+    openAboutWindow(&window, state.splashSeconds, state.config.SOUNDENABLE);
+  };
+  window.hooks.openView = [&state, &window] { openViewWindow(state, &window); };
+  window.hooks.openTest = [&state, &window] { openTestWindow(state, &window); };
+
+  // 7. The splash, on this thread; the main window shows only once it has closed.
+  runSplash(state.splashSeconds, state.config.SOUNDENABLE);
 
   // 8, 9. Shown 26 units high, at the remembered place (0,0 when none).
   const int x = window.windowX;
