@@ -395,6 +395,30 @@ class ConfigurationWindowTest : public QObject {
     QCOMPARE(language_.languageSection.trimmed(), std::string("config"));
   }
 
+  // A long text (a translation, a key shown in brackets) shrinks within its room: no control
+  // reaches into its neighbour or out of its group.
+  void textsNeverOverlapTheirNeighbours() {
+    for (const QByteArray& file : {QByteArray("[MAIN]\nTop=Top\n"),
+                                   QByteArray("[config]\nnone=Aucune parit\xE9\nodd=Impaire\n"
+                                              "lenfilterenable=Activer le filtre\nstartfilter=D\xE9" "but\n")}) {
+      writeFile("english.lan", file);
+      open();
+      for (QGroupBox* group : window_->findChildren<QGroupBox*>()) {
+        QList<QWidget*> inside;
+        for (QObject* child : group->children()) {
+          if (auto* w = qobject_cast<QWidget*>(child); w && !w->isWindow()) inside << w;
+        }
+        for (QWidget* w : inside) {
+          QVERIFY2(group->rect().contains(w->geometry()), qPrintable(group->objectName() + "/" + w->objectName()));
+          for (QWidget* other : inside) {
+            if (other != w) QVERIFY2(!w->geometry().intersects(other->geometry()), qPrintable(w->objectName() + " / " + other->objectName()));
+          }
+        }
+      }
+      window_.reset();
+    }
+  }
+
   void textsComeFromTheConfigSection() {
     // Windows-1252 bytes, keys in another case, the text after the first broken bar.
     writeFile("english.lan",
