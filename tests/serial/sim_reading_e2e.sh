@@ -120,6 +120,28 @@ click_run
 click_run
 wait_new_reading "" >/dev/null
 
+# A flooding instrument (readings as fast as the line takes them): readings still arrive,
+# the run button still answers, and memory stays bounded.
+click_run
+kill "$sim_pid"
+wait "$sim_pid" 2>/dev/null || true
+"$sim" --link "$work/instrument" --interval 0 --format unit --start 20 --step 0.25 >/dev/null 2>&1 &
+sim_pid=$!
+sleep 0.5
+click_run
+wait_new_reading "" >/dev/null
+sleep 2
+rss_before=$(awk '/VmRSS/{print $2}' "/proc/$pid/status")
+sleep 2
+rss_after=$(awk '/VmRSS/{print $2}' "/proc/$pid/status")
+[ "$rss_after" -lt $((rss_before + 2048)) ] || e2e_fail "memory grows under a flood ($rss_before kB -> $rss_after kB)"
+click_run
+sleep 0.3
+held=$(reading)
+sleep 0.5
+[ "$(reading)" = "$held" ] || e2e_fail "the run button did not stop a flooding instrument"
+click_run
+
 # Closing the strip while reception runs closes the port and ends the program.
 wmctrl -ic "$main"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
