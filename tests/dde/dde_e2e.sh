@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# The DDE server end to end: the real program on the private desktop and bus of
+# tests/headless.sh, the simulated instrument on a pseudo-terminal, kelvor-dde and gdbus as
+# clients. Requests before and after frames, the [WAITRS] hand-shake, a hot link on
+# AutoData, the commands that drive the line and the window, and [APPCLOSE].
+# Usage: dde_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../e2e_lib.sh"
+kelvor=$(readlink -f "$1")
+kdde=$(readlink -f "$2")
+ksim=$(readlink -f "$3")
+
+work=$(mktemp -d)
+pid="" sim="" recorder="" advise=""
+cleanup() {
+  for p in $advise $recorder $sim $pid; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+cp "$here/../../resources/lang/english.lan" .
+klv() {  # klv FILE NAME PORT
+  cat >"$1" <<KLV
+[APP]
+NAME=$2
+ENABLESENDKEY=0
+ENABLESERVERDDE=1
+SENDORREQUEST=0
+[COMMPORT]
+PORT=$3
+AUTO=0
+BAUDRATE=9600
+PARITY=0
+DATABITS=8
+STOPBITS=1
+SELECTENDOF=1
+ENDOFCHAR=1
+[SOUND]
+SOUNDENABLE=0
+KLV
+}
+klv TEST.KLV TEST 0
+klv Second.Klv SECOND 1
+cat >KELVOR.INI <<INI
+[FILECONFIG]
+RS232=$work/TEST.KLV
+[TRANSLATE]
+FILENAME=$work/english.lan
+[PORTS]
+COM1=$work/com1
+COM2=$work/com2
+INI
+
+# Prints a requested value between brackets, so that blanks and emptiness show.
+value() {
+  local out
+  out=$("$kdde" "$@"; echo x)
+  out=${out%x}
+  printf '[%s]' "${out%$'\n'}"
+}
+padded() { printf '[%-127s]' "$1"; }
+owner() { gdbus call --session -d org.freedesktop.DBus -o / -m org.freedesktop.DBus.NameHasOwner dde.Kelvor | grep -q true; }
+above() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
+now() { date +%s%N; }
+ms_since() { echo $((($(now) - $1) / 1000000)); }
+
+"$ksim" --link "$work/com1" --format plain --interval 300 --start 10 --step 1 >sim.log 2>&1 &
+sim=$!
+for _ in $(seq 50); do [ -e com1 ] && break; sleep 0.1; done
+
+"$kelvor" >kelvor.log 2>&1 &
+pid=$!
+e2e_close_splash
+main=$(e2e_wait_window '^NORDAL - Kelvor$')
+for _ in $(seq 100); do owner && break; sleep 0.1; done
+owner || e2e_fail "dde.Kelvor did not appear on the bus"
+
+# Before any frame the value is empty.
+[ "$(value request)" = "[]" ] || e2e_fail "request before any frame gave $(value request)"
+[ "$(value request ManualData --topic '')" = "[]" ] || e2e_fail "a null topic did not connect"
+
+# [RUN] (in lower case): frames arrive and the value is the frame padded to 127 characters.
+"$kdde" execute '[run]' || e2e_fail "execute [run] was not acknowledged"
+got=""
+for _ in $(seq 50); do
+  got=$(value request)
+  [ "$got" != "[]" ] && break
+  sleep 0.1
+done
+[[ "$got" =~ ^\[[0-9]+\.[0-9]+\ +\]$ ]] || e2e_fail "request after [RUN] gave $got"
+[ ${#got} -eq 129 ] || e2e_fail "the value is ${#got} characters with brackets, not 127 + 2"
+
+# gdbus against the interface. Each gdbus call is its own client, so the conversation one
+# opened is refused to the next.
+conv=$(gdbus call --session -d dde.Kelvor -o / -m dde.Server.Initiate Kelvor System | sed 's/.*uint32 \([0-9]*\).*/\1/')
+[ -n "$conv" ] && [ "$conv" -gt 0 ] || e2e_fail "gdbus Initiate gave no conversation"
+refused() { local out; out=$("$@" 2>&1 || true); grep -q "$ERROR" <<<"$out"; }
+ERROR=dde.Error.UnknownConversation refused gdbus call --session -d dde.Kelvor -o / -m dde.Server.Request "$conv" ManualData 1 ||
+  e2e_fail "another client's conversation was not refused"
+ERROR=dde.Error.NoAnswer refused gdbus call --session -d dde.Kelvor -o / -m dde.Server.Initiate Excel System ||
+  e2e_fail "an initiate for another application was answered"
+busctl --user call dde.Kelvor / dde.Server Initiate ss "" "" | grep -q '^u [0-9]' ||
+  e2e_fail "busctl could not initiate with null names"
+
+# [WAITRS]: the next request is answered with the next frame (one comes every 300 ms).
+"$kdde" execute '[WAITRS]'
+start=$(now)
+got=$(value request)
+took=$(ms_since "$start")
+[ "$took" -lt 1500 ] || e2e_fail "[WAITRS] then request took $took ms with frames every 300 ms"
+[[ "$got" =~ ^\[[0-9]+\.[0-9]+\ +\]$ ]] || e2e_fail "[WAITRS] then request gave $got"
+
+# A hot link on AutoData: the value at once, then changes about once a second. The advise
+# handler's "Autodata:" message waits for a person: close it as one would.
+"$kdde" advise >advise.out 2>advise.err &
+advise=$!
+message=$(e2e_wait_window '^!$' 10) || e2e_fail "no Autodata: message window"
+sleep 0.5
+[ -s advise.out ] || e2e_fail "the advise sent nothing at once"
+xdotool mousemove --window "$message" 300 120 click 1
+e2e_wait_gone '^!$' 10 || e2e_fail "the message window did not close on OK"
+sleep 4.2
+kill -INT "$advise"
+rc=0
+wait "$advise" || rc=$?
+advise=""
+[ "$rc" = 0 ] || e2e_fail "kelvor-dde advise ended with $rc on Ctrl-C"
+lines=$(wc -l <advise.out)
+[ "$lines" -ge 4 ] && [ "$lines" -le 7 ] || e2e_fail "advise printed $lines lines in about 5 s: $(cat advise.out)"
+[ "$(sort advise.out | uniq -d | wc -l)" = 0 ] || e2e_fail "advise sent a value that had not changed"
+awk 'length($0) != 127 { exit 1 }' advise.out || e2e_fail "an advised value is not 127 characters"
+
+# [STOP]: reception ends, the value stays; [WAITRS] then answers after about 5 seconds.
+"$kdde" execute '[STOP]'
+sleep 0.5
+held=$(value request)
+sleep 1
+[ "$(value request)" = "$held" ] || e2e_fail "the value changed after [STOP]"
+"$kdde" execute '[WAITRS]'
+start=$(now)
+got=$(value request)
+took=$(ms_since "$start")
+[ "$took" -ge 4900 ] && [ "$took" -le 6500 ] || e2e_fail "[WAITRS] without frames answered after $took ms"
+[ "$got" = "$held" ] || e2e_fail "[WAITRS] without frames gave $got, not the held value"
+
+# The line: a recorder replaces the instrument on COM1.
+kill "$sim"
+wait "$sim" 2>/dev/null || true
+sim=""
+python3 "$here/line_recorder.py" "$work/com1" line1.out 55.5 &
+recorder=$!
+for _ in $(seq 50); do [ -e com1 ] && break; sleep 0.1; done
+"$kdde" execute '[RUN]'
+"$kdde" execute '[SEND(abc)]'
+"$kdde" execute '[SEND_W(x y )]'
+sleep 0.8
+[ "$(cat line1.out)" = $'ABC\rX Y\r' ] || e2e_fail "the line got $(od -c line1.out)"
+[ "$(value request)" = "$(padded 55.5)" ] || e2e_fail "the recorder's answer did not arrive: $(value request)"
+# [CLEARBUF] while running empties the value.
+"$kdde" execute '[CLEARBUF]'
+[ "$(value request)" = "[]" ] || e2e_fail "[CLEARBUF] left $(value request)"
+
+# [LOAD( finds Second.Klv without regard to case; its PORT 1 is COM2 from the next [RUN].
+python3 "$here/line_recorder.py" "$work/com2" line2.out &
+recorder="$recorder $!"
+for _ in $(seq 50); do [ -e com2 ] && break; sleep 0.1; done
+"$kdde" execute '[LOAD(second.klv)]'
+"$kdde" execute '[STOP]'
+"$kdde" execute '[RUN]'
+"$kdde" execute '[SEND(two)]'
+sleep 0.8
+[ "$(cat line2.out 2>/dev/null)" = $'TWO\r' ] || e2e_fail "after [LOAD( the line of COM2 got: $(od -c line2.out 2>&1)"
+
+# [APPHIDE] takes the strip out of the top-most band at the next tick; [APPTOP] restores it.
+above "$main" || e2e_fail "the strip is not top-most to begin with"
+"$kdde" execute '[APPHIDE]'
+sleep 0.5
+above "$main" && e2e_fail "[APPHIDE] left the strip top-most"
+"$kdde" execute '[APPTOP]'
+sleep 0.5
+above "$main" || e2e_fail "[APPTOP] did not make the strip top-most"
+
+# [APPCLOSE] while running: the port closes, two seconds pass, the program ends and its
+# name leaves the bus.
+start=$(now)
+"$kdde" execute '[APPCLOSE]'
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && e2e_fail "[APPCLOSE] did not end the program"
+took=$(ms_since "$start")
+[ "$took" -ge 1800 ] || e2e_fail "[APPCLOSE] while running ended after $took ms, without the two-second wait"
+pid=""
+owner && e2e_fail "dde.Kelvor stayed on the bus after the program ended"
+rc=0
+"$kdde" request >/dev/null 2>&1 || rc=$?
+[ "$rc" = 1 ] || e2e_fail "kelvor-dde without a server exited $rc, not 1"
+echo "DDE end-to-end: all checks passed"
