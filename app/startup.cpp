@@ -9,6 +9,7 @@
 #include "app/dde_host.h"
 #include "app/kelvor_state.h"
 #include "app/main_window.h"
+#include "config/configuration_window.h"
 #include "config/file_commands.h"
 #include "diagnostics/test_window.h"
 #include "diagnostics/view_window.h"
@@ -87,6 +88,10 @@ int runMainWindowProcedure(QApplication& app) {
   };
   window.hooks.openView = [&state, &window] { openViewWindow(state, &window); };
   window.hooks.openTest = [&state, &window] { openTestWindow(state, &window); };
+  // Menu item 3: the configuration window, modal; the strip refreshes its status icons after it.
+  window.hooks.openConfiguration = [&state, &window] {
+    openConfigurationWindow(state.config, state.language, state.iniFilePath, &window);
+  };
 
   // 7. The splash, on this thread; the main window shows only once it has closed.
   runSplash(state.splashSeconds, state.config.SOUNDENABLE);
