@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The configuration window end to end: the real program on the private desktop and bus of
+# tests/headless.sh opens it from its menu, holds its DDE answers while it is open, and keeps
+# the user's edit in the live settings, as a save right after it shows.
+# Usage: config_window_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../e2e_lib.sh"
+kelvor=$(readlink -f "$1")
+kdde=$(readlink -f "$2")
+
+work=$(mktemp -d)
+pid="" request=""
+cleanup() {
+  for p in $request $pid; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+cp "$here/../../resources/lang/english.lan" .
+cat >START.KLV <<KLV
+[APP]
+NAME=E2E
+ENABLESENDKEY=0
+ENABLESERVERDDE=1
+SENDORREQUEST=0
+[COMMPORT]
+PORT=0
+BAUDRATE=9600
+DATABITS=8
+STOPBITS=1
+SELECTENDOF=1
+ENDOFCHAR=1
+[SOUND]
+SOUNDENABLE=0
+KLV
+cat >KELVOR.INI <<INI
+[FILECONFIG]
+RS232=$work/START.KLV
+[TRANSLATE]
+FILENAME=$work/english.lan
+INI
+
+"$kelvor" >kelvor.log 2>&1 &
+pid=$!
+e2e_close_splash
+main=$(e2e_wait_window '^NORDAL - Kelvor$' 10)
+sleep 0.5
+
+menu_item() {  # menu_item N: the Nth item of the strip's popup menu
+  xdotool mousemove --window "$main" 236 38 click 1
+  sleep 0.5
+  local keys=()
+  for _ in $(seq "$1"); do keys+=(Down); done
+  xdotool key "${keys[@]}" Return
+}
+
+# 1. Menu item 3 opens it: 197 x 137 units of 2 pixels, centred on the screen.
+menu_item 3
+config=$(e2e_wait_window '^Config$' 10)
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$config")"
+[ "$WIDTH x $HEIGHT" = "394 x 274" ] || e2e_fail "the window is $WIDTH x $HEIGHT pixels, not 394 x 274"
+screen_w=$(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1] }')
+centre=$((X + WIDTH / 2))
+[ $((centre - screen_w / 2)) -le 20 ] && [ $((screen_w / 2 - centre)) -le 20 ] ||
+  e2e_fail "the window is not centred: its middle is at x $centre on a screen $screen_w wide"
+
+# 2. While it is open, a DDE request waits.
+"$kdde" request --timeout 20 >request.out 2>&1 &
+request=$!
+sleep 1.5
+kill -0 "$request" 2>/dev/null || e2e_fail "a DDE request was answered while the configuration window was open"
+
+# 3. On the third tab, tick "Enable send value" (at 62, 56 units), then close the window.
+xdotool windowactivate --sync "$config"
+xdotool key --clearmodifiers ctrl+Tab ctrl+Tab
+sleep 0.3
+xdotool mousemove --window "$config" 131 122 click 1
+sleep 0.3
+xdotool key --clearmodifiers Escape
+e2e_wait_gone '^Config$' 10
+
+# 4. The held request is answered once the window has closed.
+wait "$request" || e2e_fail "the held DDE request failed after the window closed: $(cat request.out)"
+request=""
+
+# 5. The edit is live: saving now writes it.
+menu_item 6
+save=$(e2e_wait_window '^Save configuration as$' 10)
+xdotool windowactivate --sync "$save" key --clearmodifiers Return
+e2e_wait_gone '^Save configuration as$' 10
+for _ in $(seq 50); do [ -f E2E.KLV ] && break; sleep 0.1; done
+[ -f E2E.KLV ] || e2e_fail "the configuration was not saved"
+[ "$(e2e_ini E2E.KLV APP ENABLESENDKEY)" = 1 ] || e2e_fail "the ticked \"Enable send value\" did not reach the settings"
+[ "$(e2e_ini E2E.KLV APP ENABLESERVERDDE)" = 1 ] || e2e_fail "an untouched setting changed"
+[ "$(e2e_ini START.KLV APP ENABLESENDKEY)" = 0 ] || e2e_fail "the window saved to the configuration file by itself"
+
+wmctrl -ic "$main" 2>/dev/null || xdotool windowclose "$main" 2>/dev/null || true
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill "$pid" 2>/dev/null || true
+pid=""
+echo "configuration window end-to-end: all checks passed"
