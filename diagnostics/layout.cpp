@@ -3,6 +3,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
+#include <QScreen>
+#include <QWidget>
 
 namespace kelvor {
 
@@ -26,6 +28,13 @@ QLabel* addLabel(QWidget* parent, const QString& text, int x, int y) {
   label->move(x * kUnit, y * kUnit);
   label->adjustSize();
   return label;
+}
+
+void centreOnScreen(QWidget& window) {
+  const QWidget* parent = window.parentWidget();
+  const QScreen* screen = parent ? parent->screen() : window.screen();
+  if (screen == nullptr) return;
+  window.move(screen->availableGeometry().center() - QPoint(window.width() / 2, window.height() / 2));
 }
 
 }  // namespace kelvor

@@ -25,4 +25,8 @@ QLabel* addPicture(QWidget* parent, const QString& resource, QRect area);
 // A label at (x, y) units in its natural size.
 QLabel* addLabel(QWidget* parent, const QString& text, int x, int y);
 
+// Centres a window on the screen of its parent (the small strip, often in a corner, would
+// otherwise push it against the screen's edge, on top of the strip).
+void centreOnScreen(QWidget& window);
+
 }  // namespace kelvor

@@ -68,6 +68,7 @@ TestWindow::TestWindow(KelvorState& state, SerialLibrary& library, QWidget* pare
 TestWindow::~TestWindow() = default;
 
 void TestWindow::openWindow() {
+  centreOnScreen(*this);
   show();
   state_.language.languageSection = "test";
   setWindowTitle(QString::fromStdString(translate(state_.language, "screen")));

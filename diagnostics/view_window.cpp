@@ -197,6 +197,7 @@ void ViewWindow::setTexts() {
 }
 
 void ViewWindow::openWindow() {
+  centreOnScreen(*this);
   show();
   setTexts();
   green_->setLit(false);
