@@ -61,7 +61,10 @@ qint64 monotonicMilliseconds() {
 }  // namespace
 
 AboutWindow::AboutWindow(std::int32_t splashSeconds, QWidget* owner, Clock clock)
-    : QWidget(owner, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+    // The splash stays above everything while the program starts. The about box does not:
+    // it belongs to the strip, and a modal window opened meanwhile must not end up hidden
+    // behind it.
+    : QWidget(owner, Qt::Window | Qt::FramelessWindowHint | (owner ? Qt::WindowFlags() : Qt::WindowStaysOnTopHint)),
       splashSeconds_(splashSeconds),
       clock_(clock ? std::move(clock) : Clock(monotonicMilliseconds)),
       timer_(new QTimer(this)),

@@ -100,6 +100,7 @@ TEST_F(AboutWindowTest, IsCaptionlessAndOfItsLayoutSize) {
   AboutWindow window(0, nullptr, clock);
   window.open(0);
   EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(window.windowFlags() & Qt::WindowStaysOnTopHint);  // the splash, above all
   EXPECT_EQ(window.size(), QSize(788, 398));
 }
 
@@ -132,6 +133,8 @@ TEST(OpenAboutWindow, DoesNotBlockIsOwnedByTheMainWindowAndIsNotOpenedTwice) {
   EXPECT_TRUE(about->isVisible());
   EXPECT_TRUE(modalGate().isOpen());  // the main window keeps polling and serving DDE
   EXPECT_FALSE(about->testAttribute(Qt::WA_QuitOnClose));
+  // Not above everything: a view or test window opened meanwhile must not hide behind it.
+  EXPECT_FALSE(about->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_EQ(openAboutWindow(owner, 0, 0), about.data());
 
   delete owner;  // the main window closes: the about box goes with it
