@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QMessageBox>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -23,7 +24,8 @@ namespace kelvor {
 namespace {
 
 constexpr std::size_t kMaxRead = 2549;
-constexpr int kDelayUnitMs = 10;  // one ComDelay count
+constexpr int kDelayUnitMs = 10;   // one ComDelay count
+constexpr int kLongestDelay = 100;  // counts: a wait never freezes the program past a second
 
 std::string comName(int port) { return "COM" + std::to_string(port + 1); }
 
@@ -254,7 +256,7 @@ void TermiosSerialLibrary::Dtr(int port, int level) {
 }
 
 void TermiosSerialLibrary::ComDelay(int, int count) {
-  if (count > 0) std::this_thread::sleep_for(std::chrono::milliseconds(count * kDelayUnitMs));
+  if (count > 0) std::this_thread::sleep_for(std::chrono::milliseconds(std::min(count, kLongestDelay) * kDelayUnitMs));
 }
 
 void TermiosSerialLibrary::ClrBuf(int port) {
