@@ -4,10 +4,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QFileDialog>
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -457,8 +454,6 @@ void ConfigurationWindow::display() {
   applyLineParameterLock();
 }
 
-std::vector<QWidget*> ConfigurationWindow::lineParameterControls() const { return lineParameters_; }
-
 void ConfigurationWindow::applyLineParameterLock() {
   const bool locked = lineParametersLocked(config_);
   for (QWidget* w : lineParameters_) w->setEnabled(!locked);
@@ -486,7 +481,7 @@ void ConfigurationWindow::chooseSoundFile(PathText<250>& field) {
   std::string proposed = field.trimmed();
   std::replace(proposed.begin(), proposed.end(), '\\', '/');
   // The title is the same in every language.
-  if (auto chosen = chooseFile(FileDialogKind::Open, "Select file", proposed, "*.WAV|*.WAV")) field.assign(*chosen);
+  if (auto chosen = chooseFile(FileDialogKind::Open, "Select file", proposed, "*.WAV|*.WAV", this)) field.assign(*chosen);
   display();
 }
 

@@ -43,9 +43,6 @@ class ConfigurationWindow : public QDialog {
   // Shows every control from the current values of the record.
   void display();
 
-  // The five line-parameter controls: rate, parity, data bits, stop bits, flow control.
-  std::vector<QWidget*> lineParameterControls() const;
-
  protected:
   void showEvent(QShowEvent* event) override;
 

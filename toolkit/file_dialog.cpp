@@ -27,12 +27,12 @@ std::string caseInsensitivePattern(std::string_view pattern) {
 }
 
 std::optional<std::string> chooseFile(FileDialogKind kind, std::string_view title, const std::string& proposedName,
-                                      std::string_view filter) {
+                                      std::string_view filter, QWidget* parent) {
   const auto bar = filter.find('|');
   const std::string_view label = filter.substr(0, bar);
   const std::string_view pattern = bar == std::string_view::npos ? filter : filter.substr(bar + 1);
 
-  QFileDialog dialog(nullptr, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())).left(39));
+  QFileDialog dialog(parent, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())).left(39));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setAcceptMode(kind == FileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
