@@ -142,6 +142,46 @@ sleep 0.5
 [ "$(reading)" = "$held" ] || e2e_fail "the run button did not stop a flooding instrument"
 click_run
 
+# The other framing modes, switched over DDE as a client program would: stop, load a
+# configuration, run. Each time the reading comes through framed, filtered and converted.
+klv() {  # NAME, then COMMPORT lines
+  local name=$1
+  shift
+  { printf '[APP]\nNAME=%s\nENABLESERVERDDE=1\nSENDORREQUEST=0\n[COMMPORT]\nPORT=0\nAUTO=0\n' "$name"
+    printf 'BAUDRATE=9600\nPARITY=0\nDATABITS=8\nSTOPBITS=1\n'
+    printf '%s\n' "$@"; } > "$name.KLV"
+}
+klv MODE2 SELECTENDOF=2 NUMBEROFBYTE=10 LENFILTERENABLE=1 LENFILTERSTART=2 LENFILTEREND=6 ENABLECONVERTVALUE=1
+klv MODE3 SELECTENDOF=3 'ENDOFSTRING=<END>'
+klv ANSWER SELECTENDOF=1 ENDOFCHAR=2 ENABLECONVERTVALUE=1
+switch_to() {  # CONFIGURATION, then kelvor-sim options
+  local name=$1
+  shift
+  "$dde" execute '[STOP]' >/dev/null || e2e_fail "[STOP] refused"
+  kill "$sim_pid"
+  wait "$sim_pid" 2>/dev/null || true
+  "$sim" --link "$work/instrument" --start 20 --step 0.25 "$@" >/dev/null 2>&1 &
+  sim_pid=$!
+  sleep 0.3
+  "$dde" execute "[LOAD($name.KLV)]" >/dev/null || e2e_fail "[LOAD($name.KLV)] refused"
+  "$dde" execute '[RUN]' >/dev/null || e2e_fail "[RUN] refused"
+}
+switch_to MODE2 --interval 50 --format fixed --length 10  # "+020.25 g " -> "020.25" -> 20.25
+wait_new_reading "" >/dev/null
+switch_to MODE3 --interval 50 --format plain --terminator '<END>'
+wait_new_reading "" >/dev/null
+# An instrument that answers each line: [SEND(P)] puts "P" CR on the line, and the answer
+# (CR LF framed) becomes the reading.
+switch_to ANSWER --answer --format unit --terminator crlf
+held=$(reading)
+sleep 0.5
+[ "$(reading)" = "$held" ] || e2e_fail "a reading before the instrument was asked"
+"$dde" execute '[SEND(P)]' >/dev/null
+asked=$(wait_new_reading "$held")
+[ "$asked" = 20 ] || e2e_fail "the first answer read as '$asked', not 20"
+"$dde" execute '[SEND(P)]' >/dev/null
+[ "$(wait_new_reading "$asked")" = 20.25 ] || e2e_fail "the second answer is not 20.25"
+
 # Closing the strip while reception runs closes the port and ends the program.
 wmctrl -ic "$main"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
