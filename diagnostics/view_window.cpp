@@ -233,9 +233,12 @@ void ViewWindow::poll() {
     std::string bytes = receiveBuffer.str().substr(0, static_cast<std::size_t>(count));
     bytes.resize(static_cast<std::size_t>(count), '\0');
     const bool textChanges = log_.viewText().size() < ViewLog::kTextCapacity;
+    // Follow the new rows only when the user is not looking further up the table.
+    const QScrollBar* rows = table_->verticalScrollBar();
+    const bool following = rows->value() == rows->maximum();
     model_->appendRead(bytes);
     if (textChanges) showText();
-    table_->scrollToBottom();
+    if (following) table_->scrollToBottom();
   }
   lampsOff_->start();
 }

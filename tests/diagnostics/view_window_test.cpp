@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -109,6 +110,20 @@ TEST_F(ViewWindowTest, ClearButtonsEmptyOneSideEach) {
   window.clearTableButton()->click();
   EXPECT_EQ(window.table()->model()->rowCount(), 0);
   EXPECT_EQ(window.textBox()->toPlainText(), "w");
+}
+
+TEST_F(ViewWindowTest, TableFollowsNewRowsUnlessTheUserScrolledUp) {
+  window.openWindow();
+  QScrollBar* rows = window.table()->verticalScrollBar();
+  serial.queue(std::string(100, 'a'));
+  window.poll();
+  ASSERT_GT(rows->maximum(), 0);
+  EXPECT_EQ(rows->value(), rows->maximum());
+
+  rows->setValue(0);
+  serial.queue(std::string(100, 'b'));
+  window.poll();
+  EXPECT_EQ(rows->value(), 0);
 }
 
 TEST_F(ViewWindowTest, TakesItsTextsFromTheViewSection) {
