@@ -50,22 +50,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"fixed length, blank padded", Format::kFixed, "", 0, "+012.50 g   "},
                       FormatCase{"measurement record", Format::kRecord, "\r", 0, "000 DIA       12.50g \r"},
                       FormatCase{"result record", Format::kRecord, "\r", 1, "001  +PART 4701     =\r"},
+                      FormatCase{"the second result is a reject", Format::kRecord, "", 5, "005  +PART 4705     -"},
                       FormatCase{"comment record", Format::kRecord, "\r", 2, "002 CMT batch 1 checked\r"},
                       FormatCase{"skipped record", Format::kRecord, "\r", 3, "003*\r"}));
-
-TEST(SimFormat, RecordsFollowTheStructuredLayout) {
-  FrameOptions options;
-  options.format = Format::kRecord;
-  options.terminator = "";
-  const std::string measurement = sim::frameBytes(options, 4);
-  ASSERT_EQ(measurement.size(), 21u);
-  EXPECT_NE(measurement[3], '*');
-  EXPECT_NE(measurement[5], '+');
-  const std::string result = sim::frameBytes(options, 5);
-  ASSERT_EQ(result.size(), 21u);
-  EXPECT_EQ(result[5], '+');
-  EXPECT_EQ(result[20], '-');  // the second result record is a reject
-}
 
 TEST(SimFormat, TerminatorNamesAndEscapes) {
   std::string t;
