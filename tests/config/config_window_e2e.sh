@@ -92,11 +92,31 @@ menu_item 6
 save=$(e2e_wait_window '^Save configuration as$' 10)
 xdotool windowactivate --sync "$save" key --clearmodifiers Return
 e2e_wait_gone '^Save configuration as$' 10
-for _ in $(seq 50); do [ -f E2E.KLV ] && break; sleep 0.1; done
-[ -f E2E.KLV ] || e2e_fail "the configuration was not saved"
+# The save writes key by key: wait for the last one.
+for _ in $(seq 50); do grep -q '^FILESOUNDKEY=' E2E.KLV 2>/dev/null && break; sleep 0.1; done
+grep -q '^FILESOUNDKEY=' E2E.KLV 2>/dev/null || e2e_fail "the configuration was not saved"
 [ "$(e2e_ini E2E.KLV APP ENABLESENDKEY)" = 1 ] || e2e_fail "the ticked \"Enable send value\" did not reach the settings"
 [ "$(e2e_ini E2E.KLV APP ENABLESERVERDDE)" = 1 ] || e2e_fail "an untouched setting changed"
 [ "$(e2e_ini START.KLV APP ENABLESENDKEY)" = 0 ] || e2e_fail "the window saved to the configuration file by itself"
+
+# 6. A "..." button's file dialog shows above the window, although the strip that owns the
+# window stays on top of everything else.
+menu_item 3
+config=$(e2e_wait_window '^Config$' 10)
+xdotool windowactivate --sync "$config"
+xdotool key --clearmodifiers ctrl+Tab ctrl+Tab ctrl+Tab
+sleep 0.3
+xdotool mousemove --window "$config" 362 158 click 1  # the "..." at 176, 74 units
+dialog=$(e2e_wait_window '^Select file$' 10)
+sleep 0.5
+stacking=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/, /\n/g' | while read -r id; do printf '%d\n' "$id"; done)
+above() { echo "$stacking" | grep -nx "$1" | cut -d: -f1; }
+[ -n "$(above "$dialog")" ] && [ "$(above "$dialog")" -gt "$(above "$config")" ] ||
+  e2e_fail "the file dialog opened beneath the configuration window"
+xdotool key --clearmodifiers Escape
+e2e_wait_gone '^Select file$' 10
+xdotool windowactivate --sync "$config" key --clearmodifiers Escape
+e2e_wait_gone '^Config$' 10
 
 wmctrl -ic "$main" 2>/dev/null || xdotool windowclose "$main" 2>/dev/null || true
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
