@@ -44,13 +44,6 @@ TEST(BufferModeRule, ClearsConvertOnlyWhileBufferModeIsOne) {
   }
 }
 
-TEST(EntryNumber, ReadsTheDigitsAndGivesZeroForAnEmptyEntry) {
-  EXPECT_EQ(entryNumber(""), 0);
-  EXPECT_EQ(entryNumber("0"), 0);
-  EXPECT_EQ(entryNumber("007"), 7);
-  EXPECT_EQ(entryNumber("999"), 999);
-}
-
 TEST(Windows1252Entry, AcceptsWhatTheCodePageHoldsAndRefusesTheRest) {
   struct Case {
     const char* typed;
