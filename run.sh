@@ -13,7 +13,7 @@ fi
 
 ./tools/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
+cmake --build build -j"$(nproc)" --target kelvor kelvor-sim kelvor-dde
 
 mkdir -p demo/sound
 cp resources/lang/english.lan demo/

@@ -8,7 +8,7 @@ font=DejaVu-Sans-Bold
 # The strip's background: 127 x 38 layout units at 2 pixels each.
 convert -size 254x76 gradient:'#1d3a4a'-'#0b1a22' \
   -fill '#081318' -stroke '#3f7f8f' -draw 'roundrectangle 3,4 130,30 3,3' \
-  -fill '#0d1f27' -stroke '#2f5f6f' -draw 'roundrectangle 136,4 220,30 3,3' \
+  -fill '#e4f2f2' -stroke '#7fb0bf' -draw 'roundrectangle 136,4 220,30 3,3' \
   -stroke none -fill '#06100f' -draw 'circle 54,40 54,33' -draw 'circle 70,40 70,33' -draw 'circle 114,40 114,33' \
   -quality 95 kelvor.jpg
 
