@@ -1,6 +1,7 @@
 #include "serial/port_control.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -108,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "ResetPort(2,4660)"}}));
 
 TEST(OpenPort, TheErrorBoxShowsTheLanguageTextOfSectionPortWithoutTrailingBlanks) {
-  const std::string path = ::testing::TempDir() + "/kelvor_port_test.lan";
+  const std::string path = ::testing::TempDir() + "/kelvor_port_test_" + std::to_string(getpid()) + ".lan";
   {
     FILE* f = std::fopen(path.c_str(), "w");
     std::fputs("[MAIN]\nconfigERROR=\xA6wrong text\n[PORT]\nconfigERROR=\xA6" "Check the line settings   \n", f);

@@ -221,7 +221,7 @@ class OpenFailure : public ::testing::TestWithParam<OpenFailureCase> {};
 
 TEST_P(OpenFailure, IsExplainedWithItsFix) {
   const OpenFailureCase& c = GetParam();
-  const std::string ini = ::testing::TempDir() + "/kelvor_termios_fail.ini";
+  const std::string ini = ::testing::TempDir() + "/kelvor_termios_fail_" + std::to_string(getpid()) + ".ini";
   std::remove(ini.c_str());
   if (!c.device.empty()) writeProfileString(ini, "PORTS", "COM" + std::to_string(c.port + 1), c.device);
   TermiosSerialLibrary library(ini);
@@ -257,8 +257,8 @@ TEST(TermiosSerial, PortsWithoutEntryUseTheStandardDevices) {
 
 TEST(TermiosSerial, PermissionDeniedNamesTheDialoutGroup) {
   if (geteuid() == 0) GTEST_SKIP() << "root opens any device";
-  const std::string ini = ::testing::TempDir() + "/kelvor_termios_perm.ini";
-  const std::string device = ::testing::TempDir() + "/kelvor_locked_device";
+  const std::string ini = ::testing::TempDir() + "/kelvor_termios_perm_" + std::to_string(getpid()) + ".ini";
+  const std::string device = ::testing::TempDir() + "/kelvor_locked_device_" + std::to_string(getpid());
   FILE* f = std::fopen(device.c_str(), "w");
   std::fclose(f);
   chmod(device.c_str(), 0);
