@@ -33,6 +33,8 @@ std::optional<std::string> chooseFile(FileDialogKind kind, std::string_view titl
   const std::string_view pattern = bar == std::string_view::npos ? filter : filter.substr(bar + 1);
 
   QFileDialog dialog(parent, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())).left(39));
+  // Without a parent it would open beneath the stay-on-top strip when the two overlap.
+  if (parent == nullptr) dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setAcceptMode(kind == FileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
