@@ -21,7 +21,7 @@ namespace {
 // and looks the key up again when it handles the stroke; the mapping must still be in place
 // by then. These pauses give the receiving program that time, before and after.
 constexpr std::chrono::milliseconds kSpareSettleBefore{10};
-constexpr std::chrono::milliseconds kSpareSettleAfter{30};
+constexpr std::chrono::milliseconds kSpareSettleAfter{50};
 constexpr std::size_t kMaxSpareKeycodes = 8;
 
 // Keys that only set a modifier while held, in order of preference. Lock keys and group

@@ -21,11 +21,20 @@ out="$work/received"
 : >"$out"
 xterm -u8 -T kelvor-receiver-$$ -e sh -c "stty raw -echo; exec cat >> '$out'" 2>/dev/null &
 xterm_pid=$!
-trap 'kill $xterm_pid 2>/dev/null; setxkbmap us; rm -rf "$work"' EXIT
+trap 'kill $xterm_pid ${TYPER_PID:-} 2>/dev/null; setxkbmap us; rm -rf "$work"' EXIT
 
-window=$(xdotool search --sync --name "kelvor-receiver-$$" | head -1)
-xdotool windowfocus --sync "$window"
+window=$(xdotool search --sync --onlyvisible --name "kelvor-receiver-$$" | head -1)
+# The window can be found a moment before it may take the focus.
+for _ in $(seq 50); do xdotool windowfocus --sync "$window" 2>/dev/null && break; sleep 0.1; done
 sleep 0.3
+
+# One keyboard for the whole run, so that it must follow every setxkbmap by itself.
+coproc TYPER { "$type_frame" --serve; }
+typef() {
+  printf '%s %s\n' "$1" "$2" >&"${TYPER[1]}"
+  local answer
+  read -r -t 20 answer <&"${TYPER[0]}" || { echo "FAIL: type_frame did not answer"; exit 1; }
+}
 
 failures=0
 ESC=$'\e'
@@ -56,32 +65,32 @@ expect_received() {
 ascii=$(printf '%s' ' !"#$%&'"'"'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\]^_`abcdefghijklmnopqrstuvwxyz{|}~')
 
 check_all_forms() {
-  "$type_frame" 0 "12.5"
+  typef 0 "12.5"
   expect_received "plain form" $'12.5\r'
 
-  "$type_frame" 0 "$ascii"
+  typef 0 "$ascii"
   expect_received "every printable ASCII character" "$ascii"$'\r'
 
-  "$type_frame" 0 "é µ ° € É ß Ω ñ"
+  typef 0 "é µ ° € É ß Ω ñ"
   expect_received "characters outside the layout (UTF-8 frame)" $'é µ ° € É ß Ω ñ\r'
 
-  "$type_frame" 0 $'25\xb0C 3\xb5m \x80 caf\xe9'
+  typef 0 $'25\xb0C 3\xb5m \x80 caf\xe9'
   expect_received "Windows-1252 frame" $'25°C 3µm € café\r'
 
-  "$type_frame" 0 $'a\tb\x01c'
+  typef 0 $'a\tb\x01c'
   expect_received "TAB is Tab, other control characters are not typed" $'a\tbc\r'
 
-  "$type_frame" 1 "P01 DIA    0.123   OK"
+  typef 1 "P01 DIA    0.123   OK"
   expect_received "measurement record" "P01${RIGHT}DIA       ${RIGHT}0.123${RIGHT}OK"$'\r'"$LEFT$LEFT$LEFT"
 
-  "$type_frame" 1 "P01AB+0.250 mm      ="
+  typef 1 "P01AB+0.250 mm      ="
   expect_received "result record" "P01${RIGHT}AB+0.250 mm     ${RIGHT}Good"$'\r'"$LEFT$LEFT"
 
-  "$type_frame" 1 "P02 CMT probe changed"
+  typef 1 "P02 CMT probe changed"
   expect_received "comment record" "P02${RIGHT}CMT probe changed             "$'\r'"$LEFT"
 
-  "$type_frame" 1 "P03*whatever"
-  "$type_frame" 0 "x"
+  typef 1 "P03*whatever"
+  typef 0 "x"
   expect_received "star record types nothing" $'x\r'
 }
 
@@ -113,7 +122,7 @@ for layout in "us" "de" "fr" "us dvorak"; do
 
   layout_name="$layout, Shift held by another program"
   xdotool keydown Shift_L
-  "$type_frame" 0 "ab°c"
+  typef 0 "ab°c"
   expect_received "held Shift does not change the text" $'ab°c\r'
   expect_state ""
   # Nothing may stay pressed: a lower-case letter typed by another program arrives as such.
