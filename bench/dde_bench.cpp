@@ -1,0 +1,256 @@
+// The DDE server under load, over a real session bus (run it under tests/headless.sh or
+// dbus-run-session):
+// - RequestRoundTrip: ManualData requests answered per second, from 1, 4 and 8 clients at
+//   once, while reception runs (a frame every 20 ms on a pseudo-terminal, polled by the
+//   real receive pipeline and termios library every 20 ms).
+// - WaitRsAnswerDelay: the time from a frame's last byte written to the line to the answer
+//   of a request armed with [WAITRS]; median and 99th percentile in milliseconds.
+//
+// The server runs in a child process started from this same program with --serve, as the
+// program itself would run it: the protocol layer, the handlers, the D-Bus transport and
+// the 20 ms tick with the poll between the DDE steps.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/kelvor_state.h"
+#include "dde/dde_server.h"
+#include "dde/dde_service.h"
+#include "platform/dbus_dde_transport.h"
+#include "platform/termios_serial.h"
+#include "serial/receive_pipeline.h"
+#include "toolkit/modal_gate.h"
+
+namespace {
+
+using namespace kelvor;
+using Clock = std::chrono::steady_clock;
+
+const QString kBusName = QStringLiteral("dde.KelvorBench");
+
+// The server's window side: nothing to show in a benchmark.
+struct NoWindow : dde::CommandHost {
+  void runFromCommand() override {}
+  void stopFromCommand() override {}
+  void closePort() override {}
+  void setZOrderMode(std::uint8_t) override {}
+  void forceZOrder() override {}
+  void closeMainWindow() override {}
+  void refresh() override {}
+  void setOrangeLamp(bool) override {}
+  void setDdeStatusIcon(const std::string&) override {}
+  void setWindowHeight(int) override {}
+  void setProgress(double) override {}
+  bool waitPass() override { return false; }
+  void flushKeyboard() override {}
+  void waitSeconds(double) override {}
+  void showMessage(const std::string&) override {}
+  void playSoundIfEnabled(const std::string&, std::uint8_t) override {}
+  std::string currentDirectory() override { return "/"; }
+};
+
+int serve(int argc, char** argv, const std::string& iniPath) {
+  QCoreApplication app(argc, argv);
+  KelvorState state;
+  state.iniFilePath = iniPath;
+  Configuration& c = state.config;
+  c.ENABLESERVERDDE = 1;
+  c.BAUDRATE = 9600;
+  c.DATABITS = 8;
+  c.STOPBITS = 1;
+  c.SELECTENDOF = 1;
+  c.ENDOFCHAR = 1;
+  TermiosSerialLibrary library(iniPath);
+  library.setMessageSink([](const std::string& m) { std::fprintf(stderr, "serve: %s\n", m.c_str()); });
+  if (library.SetPortEx(0, 1, 1000, 1000, 0, 0, 0) != 0 || library.InitPort(0, c.BAUDRATE, 0, 8, 1) != 0) return 1;
+  state.reception.isRunning = 1;
+
+  NoWindow window;
+  dde::DdeService service(state, window, library, dde::steadyClock());
+  DBusDdeTransport transport;
+  dde::DdeServer server("Kelvor", "System", transport, service, dde::steadyClock());
+  std::string error;
+  if (!transport.start("KelvorBench", server, error)) {
+    std::fprintf(stderr, "serve: %s\n", error.c_str());
+    return 1;
+  }
+  service.setServer(&server);
+
+  QTimer tick;
+  tick.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (!modalGate().isOpen()) return;
+    service.tickBeforePoll();
+    poll(state.config, state.reception, library);
+    service.tickAfterPoll();
+  });
+  tick.start(20);
+  return app.exec();
+}
+
+// --- The client side.
+
+int master = -1;
+pid_t serverPid = -1;
+std::atomic<bool> feeding{false};
+std::atomic<bool> stopFeeder{false};
+
+void writeFrame(const char* frame) {
+  const std::size_t n = std::strlen(frame);
+  if (::write(master, frame, n) != static_cast<ssize_t>(n)) std::perror("write");
+}
+
+// The instrument: a frame every 20 ms while `feeding` is set.
+void feeder() {
+  char frame[32];
+  int n = 0;
+  while (!stopFeeder) {
+    if (feeding) {
+      std::snprintf(frame, sizeof frame, "%d.%02d\r", 10 + n % 10, n % 100);
+      writeFrame(frame);
+      ++n;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// Drains what the server might write to the line, so the pseudo-terminal never fills.
+void drainer() {
+  char buffer[256];
+  while (!stopFeeder) {
+    if (::read(master, buffer, sizeof buffer) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+QDBusMessage call(QDBusConnection& bus, const QString& method, const QVariantList& args) {
+  QDBusMessage m = QDBusMessage::createMethodCall(kBusName, "/", "dde.Server", method);
+  m.setArguments(args);
+  return bus.call(m, QDBus::Block, 10000);
+}
+
+uint initiate(QDBusConnection& bus) {
+  return call(bus, "Initiate", {QString("Kelvor"), QString("System")}).arguments().value(0).toUInt();
+}
+
+void RequestRoundTrip(benchmark::State& state) {
+  feeding = true;
+  const QString name = QStringLiteral("bench-client-%1").arg(state.thread_index());
+  {
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    const uint conversation = initiate(bus);
+    for (auto _ : state) {
+      const QDBusMessage reply = call(bus, "Request", {conversation, QString("ManualData"), 1u});
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        state.SkipWithError(reply.errorMessage().toStdString().c_str());
+        break;
+      }
+    }
+    call(bus, "Terminate", {conversation});
+  }
+  QDBusConnection::disconnectFromBus(name);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(RequestRoundTrip)->Threads(1)->Threads(4)->Threads(8)->UseRealTime()->MinTime(2.0);
+
+void WaitRsAnswerDelay(benchmark::State& state) {
+  feeding = false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bench-waitrs");
+  const uint conversation = initiate(bus);
+  std::vector<double> delays;
+  // The instrument speaks at any moment of the 20 ms tick, not in step with the answers.
+  std::mt19937 random(2026);
+  std::uniform_int_distribution<int> phaseUs(3000, 23000);
+  for (auto _ : state) {
+    call(bus, "Execute", {conversation, QString("[WAITRS]")});
+    QDBusMessage m = QDBusMessage::createMethodCall(kBusName, "/", "dde.Server", "Request");
+    m.setArguments({conversation, QString("ManualData"), 1u});
+    QDBusPendingCall pending = bus.asyncCall(m, 10000);
+    // The request is armed and waiting when the instrument speaks.
+    std::this_thread::sleep_for(std::chrono::microseconds(phaseUs(random)));
+    writeFrame("12.34\r");
+    const auto lastByte = Clock::now();
+    pending.waitForFinished();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - lastByte).count();
+    state.SetIterationTime(ms / 1000);
+    delays.push_back(ms);
+  }
+  call(bus, "Terminate", {conversation});
+  std::sort(delays.begin(), delays.end());
+  if (!delays.empty()) {
+    state.counters["median_ms"] = delays[delays.size() / 2];
+    state.counters["p99_ms"] = delays[std::min(delays.size() - 1, delays.size() * 99 / 100)];
+    state.counters["max_ms"] = delays.back();
+  }
+}
+BENCHMARK(WaitRsAnswerDelay)->UseManualTime()->Iterations(400)->Unit(benchmark::kMillisecond);
+
+bool startServer(const char* self) {
+  master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return false;
+  // Never blocks, so that the drainer ends with the run.
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+  const std::string slave = ::ptsname(master);
+  char dir[] = "/tmp/kelvor_dde_bench_XXXXXX";
+  if (!::mkdtemp(dir)) return false;
+  const std::string ini = std::string(dir) + "/KELVOR.INI";
+  std::ofstream(ini) << "[PORTS]\nCOM1=" << slave << "\n";
+  serverPid = ::fork();
+  if (serverPid == 0) {
+    ::execl("/proc/self/exe", self, "--serve", ini.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+  for (int i = 0; i < 100; ++i) {
+    if (bus && bus->isServiceRegistered(kBusName)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--serve") return serve(argc, argv, argv[2]);
+
+  QCoreApplication app(argc, argv);
+  if (!QDBusConnection::sessionBus().isConnected()) {
+    std::fprintf(stderr, "dde_bench needs a D-Bus session bus: run it under tests/headless.sh or dbus-run-session\n");
+    return 1;
+  }
+  if (!startServer(argv[0])) {
+    std::fprintf(stderr, "dde_bench: the server did not start\n");
+    if (serverPid > 0) ::kill(serverPid, SIGTERM);
+    return 1;
+  }
+  std::thread feed(feeder), drain(drainer);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  stopFeeder = true;
+  feed.join();
+  drain.join();
+  ::kill(serverPid, SIGTERM);
+  ::waitpid(serverPid, nullptr, 0);
+  return 0;
+}
