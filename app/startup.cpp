@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QEventLoop>
 #include <QThread>
 #include <QWindow>
@@ -16,6 +17,8 @@
 #include "i18n/language_file_dialog.h"
 #include "platform/profile_file.h"
 #include "platform/termios_serial.h"
+#include "platform/xtest_keyboard.h"
+#include "serial/keystroke_output.h"
 #include "serial/port_control.h"
 #include "serial/receive_pipeline.h"
 #include "toolkit/about_window.h"
@@ -34,6 +37,30 @@ void waitUntilFramed(QWidget& window) {
   }
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
 }
+
+// What keystroke output needs from the strip: its key-catcher, its key-output icon, the
+// key sound, and a word to the user that does not hold up the tick.
+class StripKeystrokeHost : public KeystrokeHost {
+ public:
+  explicit StripKeystrokeHost(MainWindow& window) : window_(window) {}
+  void focusKeyCatcher() override { window_.focusKeyCatcher(); }
+  void setSendKeyIcon(std::string_view icon) override {
+    window_.setSendKeyIcon(icon);
+    window_.repaint();
+  }
+  void playKeySound(std::string_view file, std::uint8_t soundEnable) override { playSoundIfEnabled(file, soundEnable); }
+  void tellUser(std::string_view text) override {
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Kelvor"),
+                                QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                                QMessageBox::Ok, &window_);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+  }
+
+ private:
+  MainWindow& window_;
+};
 
 }  // namespace
 
@@ -74,6 +101,14 @@ int runMainWindowProcedure(QApplication& app) {
     window.setLamp(MainWindow::Lamp::Green, green);
     window.setLamp(MainWindow::Lamp::Red, red);
     window.repaint();
+  };
+  // Keystroke output (ENABLESENDKEY): each delivered frame typed through the X11 keyboard
+  // into the focused window of another program.
+  const std::unique_ptr<KeyboardSynth> keyboard = openXTestKeyboard();
+  StripKeystrokeHost keystrokeHost(window);
+  KeystrokeOutput keystrokeOutput(*keyboard, keystrokeHost);
+  pollHooks.typeFrame = [&state, &keystrokeOutput](const Text<2550>& currentFrame) {
+    keystrokeOutput.deliver(currentFrame, state.config);
   };
   window.hooks.poll = [&state, &window, &pollHooks] {
     if (state.reception.isRunning != 1) return;
