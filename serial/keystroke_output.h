@@ -35,8 +35,8 @@ class KeystrokeHost {
 
 // Shown once when frames are to be typed but there is no X display to type into.
 inline constexpr std::string_view kNoKeyboardText =
-    "Readings cannot be typed into other windows: typing keystrokes needs an X11 session, "
-    "and this session has no X display. Readings still reach DDE clients.";
+    "Kelvor cannot type readings into other windows: typing keystrokes needs an X11 session, "
+    "and this session has no X display. Everything else goes on as usual.";
 
 // The characters a text of frame bytes stands for, as UTF-8: bytes that are valid UTF-8
 // stay as they are, any other text is read byte by byte as Windows-1252.

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# The whole road of a reading into another program: the simulated instrument on a
+# pseudo-terminal, the real program receiving it, and an xterm (raw mode, cat into a file)
+# that holds the focus. Readings must arrive there exactly as the instrument sent them:
+# first the plain form (reading and Return) with a unit the US layout lacks, then the
+# structured records on an AZERTY layout with Caps Lock on, the arrows as escape sequences.
+# Run and stop go through kelvor-dde, so the strip never takes the focus from the xterm.
+# Usage: kelvor_typing_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../e2e_lib.sh"
+kelvor=$(readlink -f "$1")
+kdde=$(readlink -f "$2")
+ksim=$(readlink -f "$3")
+[ -n "${DISPLAY:-}" ] || { echo "no X display: run under tests/headless.sh"; exit 77; }
+
+work=$(mktemp -d)
+pid="" sim1="" sim2="" xterm_pid=""
+cleanup() {
+  for p in $xterm_pid $sim1 $sim2 $pid; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  setxkbmap us 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+cp "$here/../../resources/lang/english.lan" .
+klv() {  # klv FILE PORT BUFFERMODE
+  cat >"$1" <<KLV
+[APP]
+NAME=TYPING
+ENABLESENDKEY=1
+ENABLESERVERDDE=1
+SENDORREQUEST=0
+[COMMPORT]
+PORT=$2
+BAUDRATE=9600
+PARITY=0
+DATABITS=8
+STOPBITS=1
+SELECTENDOF=1
+ENDOFCHAR=1
+BUFFERMODE=$3
+[SOUND]
+SOUNDENABLE=0
+KLV
+}
+klv PLAIN.KLV 0 0
+klv RECORDS.KLV 1 1
+cat >KELVOR.INI <<INI
+[FILECONFIG]
+RS232=$work/PLAIN.KLV
+[TRANSLATE]
+FILENAME=$work/english.lan
+[PORTS]
+COM1=$work/com1
+COM2=$work/com2
+INI
+
+"$ksim" --link "$work/com1" --format unit --unit 'µm' --interval 250 >sim1.log 2>&1 &
+sim1=$!
+"$ksim" --link "$work/com2" --format record --unit mm --interval 250 >sim2.log 2>&1 &
+sim2=$!
+for _ in $(seq 50); do [ -e com1 ] && [ -e com2 ] && break; sleep 0.1; done
+
+setxkbmap us
+"$kelvor" >kelvor.log 2>&1 &
+pid=$!
+e2e_close_splash
+e2e_wait_window '^NORDAL - Kelvor$' >/dev/null
+for _ in $(seq 100); do "$kdde" --timeout 1 request >/dev/null 2>&1 && break; sleep 0.1; done
+
+: >received
+xterm -u8 -T kelvor-typing-target -e sh -c "stty raw -echo; exec cat >> '$work/received'" 2>/dev/null &
+xterm_pid=$!
+target=$(e2e_wait_window '^kelvor-typing-target$')
+for _ in $(seq 50); do xdotool windowfocus --sync "$target" 2>/dev/null && break; sleep 0.1; done
+
+# Runs reception for a while, stops it, and lets the last keystrokes land.
+run_for() {
+  "$kdde" execute '[RUN]' || e2e_fail "[RUN] was not acknowledged"
+  sleep "$1"
+  "$kdde" execute '[STOP]' || e2e_fail "[STOP] was not acknowledged"
+  sleep 0.5
+}
+
+# Checks that the file holds an unbroken run of the instrument's readings, each typed as
+# expected, and at least $2 of them. $1 names the form.
+check_received() {
+  python3 - "$1" "$2" <<'PY' || e2e_fail "$1: readings did not arrive exactly (see above)"
+import re, sys
+form, least = sys.argv[1], int(sys.argv[2])
+data = open("received", "rb").read().decode("utf-8", "replace")
+R, L = "\x1b[C", "\x1b[D"
+
+def reading(i):  # the simulator's default: 12.5 climbing by 0.05, twenty steps
+    return 12.5 + 0.05 * (i % 20)
+
+def plain(i):
+    return "%+07.2f µm\r" % reading(i)
+
+def record(i):
+    n = "%03d" % (i % 1000)
+    if i % 4 == 0:  # measurement: label, value, unit
+        value = "%.2f" % reading(i)
+        return n + R + "DIA".ljust(15 - len(value)) + R + value + R + "mm\r" + L * 3
+    if i % 4 == 1:  # result: the verdict word
+        word = {"=": "Good", "-": "Reject", "+": "Rework"}["=-+"[(i // 4) % 3]]
+        return n + R + ("  +PART " + str(4700 + i).ljust(8)) + R + word + "\r" + L * 2
+    if i % 4 == 2:  # comment: thirty characters from position 5
+        return n + R + ("CMT batch %d checked" % (i // 4 + 1)).ljust(30) + "\r" + L
+    return ""  # a "*" record types nothing
+
+expect = plain if form == "plain" else record
+# Find the first reading typed, then every following one in turn.
+for first in range(0, 1000):
+    if expect(first) and data.startswith(expect(first)):
+        break
+else:
+    print("%s: no reading at the start of %r" % (form, data[:80])); sys.exit(1)
+built, i, count = "", first, 0
+while len(built) < len(data):
+    piece = expect(i)
+    if not data.startswith(built + piece):
+        print("%s: after %d readings expected %r, got %r" % (form, count, piece, data[len(built):len(built) + len(piece) + 10]))
+        sys.exit(1)
+    built, i, count = built + piece, i + 1, count + bool(piece)
+if count < least:
+    print("%s: only %d readings arrived" % (form, count)); sys.exit(1)
+print("%s: %d readings arrived exactly" % (form, count))
+PY
+  : >received
+}
+
+# Plain form on the US layout, which has no µ.
+run_for 2.5
+check_received plain 4
+
+# Structured records on AZERTY with Caps Lock on, from the second instrument.
+"$kdde" execute '[LOAD(RECORDS.KLV)]' || e2e_fail "[LOAD( was not acknowledged"
+setxkbmap fr
+xdotool key Caps_Lock
+run_for 3
+xdotool key Caps_Lock
+check_received records 6
+
+grep -q "X11 session" kelvor.log && e2e_fail "the program said it has no X display"
+echo "PASS"
