@@ -4,7 +4,7 @@
 # layout (us, de, fr AZERTY, us dvorak), with Caps Lock and Num Lock on and with a modifier
 # held by another program, the plain form and every structured record must land byte for
 # byte (Return as CR, the arrows as their escape sequences), characters missing from the
-# layout included. Afterwards no key may be left pressed, the locks must be as they were and
+# layout included; then with two layouts loaded and the second one active. Afterwards no key may be left pressed, the locks must be as they were and
 # the keymap unchanged. Usage: typing_e2e.sh TYPE_FRAME KEY_STATE  (the two test programs;
 # needs DISPLAY, else skips)
 set -uo pipefail
@@ -97,7 +97,7 @@ check_all_forms() {
 # Fails unless the locked modifiers are exactly $1 and no key is held down.
 expect_state() {
   local state
-  state=$("$key_state")
+  state=$("$key_state" | head -2)
   if [ "$state" != "$(printf 'locked:%s\ndown:' "$1")" ]; then
     echo "FAIL [$layout_name] after typing, expected locks '$1' and no key down; state: $(echo $state)"
     failures=$((failures + 1))
@@ -133,6 +133,14 @@ for layout in "us" "de" "fr" "us dvorak"; do
   cmp -s "$work/keymap-before" "$work/keymap-after" ||
     { echo "FAIL [$layout] keymap changed by typing"; failures=$((failures + 1)); }
 done
+
+# Two layouts with the second one active: the keys of the active group count.
+layout_name="us,de with de active"
+setxkbmap -layout us,de
+"$key_state" --lock-group 1 >/dev/null
+check_all_forms
+[ "$("$key_state" | tail -1)" = "group: 1" ] || { echo "FAIL [$layout_name] group changed"; failures=$((failures + 1)); }
+"$key_state" --lock-group 0 >/dev/null
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
