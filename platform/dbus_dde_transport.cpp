@@ -11,6 +11,7 @@
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <set>
 #include <unordered_map>
 
@@ -27,6 +28,16 @@ constexpr int kLinkTimerMs = 1050;
 constexpr int kCommandKeep = 254;
 
 QByteArray bytes(const std::string& s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
+
+// Queues one DDE event behind the modal gate. While it runs, the gate stays closed, so that
+// no tick and no other DDE event slips in when the event paints or shows a notice: events
+// are handled one at a time, as in a single event loop.
+void postEvent(std::function<void()> event) {
+  modalGate().post([event = std::move(event)] {
+    ModalGate::Hold hold(modalGate());
+    event();
+  });
+}
 
 }  // namespace
 
@@ -96,7 +107,7 @@ struct DBusDdeTransport::Impl {
   void left(const std::string& client) {
     if (watched.erase(client) == 0) return;
     watcher->removeWatchedService(QString::fromStdString(client));
-    modalGate().post([this, client] {
+    postEvent([this, client] {
       if (server) server->clientLeft(client);
     });
   }
@@ -114,7 +125,7 @@ dde::ReplyToken DdeBusObject::take(std::string& client) {
 uint DdeBusObject::Initiate(const QString& application, const QString& topic) {
   std::string client;
   const auto token = take(client);
-  modalGate().post([this, token, client, a = application.toStdString(), t = topic.toStdString()] {
+  postEvent([this, token, client, a = application.toStdString(), t = topic.toStdString()] {
     if (!impl_.server) return;
     impl_.watch(client);
     impl_.server->handleInitiate(token, client, a, t);
@@ -125,7 +136,7 @@ uint DdeBusObject::Initiate(const QString& application, const QString& topic) {
 QByteArray DdeBusObject::Request(uint conversation, const QString& item, uint format) {
   std::string client;
   const auto token = take(client);
-  modalGate().post([this, token, client, conversation, i = item.toStdString(), format] {
+  postEvent([this, token, client, conversation, i = item.toStdString(), format] {
     if (impl_.server) impl_.server->handleRequest(token, client, conversation, i, format);
   });
   return {};
@@ -134,7 +145,7 @@ QByteArray DdeBusObject::Request(uint conversation, const QString& item, uint fo
 void DdeBusObject::Advise(uint conversation, const QString& item, uint format, bool deferUpdate, bool) {
   std::string client;
   const auto token = take(client);
-  modalGate().post([this, token, client, conversation, i = item.toStdString(), format, deferUpdate] {
+  postEvent([this, token, client, conversation, i = item.toStdString(), format, deferUpdate] {
     if (impl_.server) impl_.server->handleAdvise(token, client, conversation, i, format, deferUpdate);
   });
 }
@@ -142,7 +153,7 @@ void DdeBusObject::Advise(uint conversation, const QString& item, uint format, b
 void DdeBusObject::Unadvise(uint conversation, const QString& item, uint format) {
   std::string client;
   const auto token = take(client);
-  modalGate().post([this, token, client, conversation, i = item.toStdString(), format] {
+  postEvent([this, token, client, conversation, i = item.toStdString(), format] {
     if (impl_.server) impl_.server->handleUnadvise(token, client, conversation, i, format);
   });
 }
@@ -150,7 +161,7 @@ void DdeBusObject::Unadvise(uint conversation, const QString& item, uint format)
 void DdeBusObject::Execute(uint conversation, const QString& command) {
   std::string client;
   const auto token = take(client);
-  modalGate().post([this, token, client, conversation, c = command.left(kCommandKeep).toStdString()] {
+  postEvent([this, token, client, conversation, c = command.left(kCommandKeep).toStdString()] {
     if (impl_.server) impl_.server->handleExecute(token, client, conversation, c);
   });
 }
@@ -159,7 +170,7 @@ void DdeBusObject::Poke(uint conversation, const QString&, uint, const QByteArra
   // The data is not used: only the acknowledgement is queued, not the block.
   std::string client;
   const auto token = take(client);
-  modalGate().post([this, token, client, conversation] {
+  postEvent([this, token, client, conversation] {
     if (impl_.server) impl_.server->handlePoke(token, client, conversation);
   });
 }
@@ -167,7 +178,7 @@ void DdeBusObject::Poke(uint conversation, const QString&, uint, const QByteArra
 void DdeBusObject::Terminate(uint conversation) {
   std::string client;
   const auto token = take(client);
-  modalGate().post([this, token, client, conversation] {
+  postEvent([this, token, client, conversation] {
     if (impl_.server) impl_.server->handleTerminate(token, client, conversation);
   });
 }
