@@ -19,7 +19,7 @@ out="$work/received"
 : >"$out"
 xterm -u8 -T kelvor-bench-$$ -e sh -c "stty raw -echo; exec cat >> '$out'" 2>/dev/null &
 xterm_pid=$!
-trap 'kill $xterm_pid 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $xterm_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 window=$(xdotool search --sync --onlyvisible --name "kelvor-bench-$$" | head -1)
 # The window can be found a moment before it may take the focus.
 for _ in $(seq 50); do xdotool windowfocus --sync "$window" 2>/dev/null && break; sleep 0.1; done

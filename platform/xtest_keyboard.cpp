@@ -68,6 +68,17 @@ KeySym keysymFor(char32_t c) {
 // Layouts give the euro its legacy symbol rather than the Unicode one.
 KeySym legacyKeysymFor(char32_t c) { return c == 0x20AC ? XK_EuroSign : NoSymbol; }
 
+// Xlib's default error handler ends the process. A request of ours that the server refuses
+// (a keymap that changed under us, say) must cost at most one keystroke, never the program;
+// errors on other connections go to the handler that was there before.
+Display* keyboardDisplay = nullptr;
+XErrorHandler previousErrorHandler = nullptr;
+
+int ignoreKeyboardErrors(Display* display, XErrorEvent* error) {
+  if (display == keyboardDisplay) return 0;
+  return previousErrorHandler ? previousErrorHandler(display, error) : 0;
+}
+
 class XTestKeyboard final : public KeyboardSynth {
  public:
   XTestKeyboard() {
@@ -80,6 +91,8 @@ class XTestKeyboard final : public KeyboardSynth {
       display_ = nullptr;
       return;
     }
+    keyboardDisplay = display_;
+    previousErrorHandler = XSetErrorHandler(ignoreKeyboardErrors);
     const unsigned interest = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
     XkbSelectEvents(display_, XkbUseCoreKbd, interest, interest);
     // Our own key strokes must not wait for a grab another client holds on the server.
@@ -88,7 +101,12 @@ class XTestKeyboard final : public KeyboardSynth {
 
   ~XTestKeyboard() override {
     if (xkb_) XkbFreeKeyboard(xkb_, 0, True);
-    if (display_) XCloseDisplay(display_);
+    if (!display_) return;
+    XCloseDisplay(display_);
+    if (keyboardDisplay == display_) {
+      XSetErrorHandler(previousErrorHandler);
+      keyboardDisplay = nullptr;
+    }
   }
 
   bool available() const override { return display_ != nullptr; }

@@ -21,7 +21,7 @@ out="$work/received"
 : >"$out"
 xterm -u8 -T kelvor-receiver-$$ -e sh -c "stty raw -echo; exec cat >> '$out'" 2>/dev/null &
 xterm_pid=$!
-trap 'kill $xterm_pid ${TYPER_PID:-} 2>/dev/null; setxkbmap us; rm -rf "$work"' EXIT
+trap 'kill $xterm_pid ${TYPER_PID:-} 2>/dev/null; wait 2>/dev/null; setxkbmap us; rm -rf "$work"' EXIT
 
 window=$(xdotool search --sync --onlyvisible --name "kelvor-receiver-$$" | head -1)
 # The window can be found a moment before it may take the focus.
