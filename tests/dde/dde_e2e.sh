@@ -185,6 +185,37 @@ above "$main" && e2e_fail "[APPHIDE] left the strip top-most"
 sleep 0.5
 above "$main" || e2e_fail "[APPTOP] did not make the strip top-most"
 
+# [WAIT( grows the strip to 38 units with the progress bar, holds every other DDE message
+# meanwhile, and ends early at a key press. kelvor-dde returns once its conversation has
+# ended, which waits behind the command.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$HEIGHT" = 52 ] || e2e_fail "the strip is $HEIGHT pixels high before [WAIT(, not 26 units"
+start=$(now)
+"$kdde" execute '[WAIT(8)]' &
+waiter=$!
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$HEIGHT" = 76 ] || e2e_fail "the strip is $HEIGHT pixels high during [WAIT(, not 38 units"
+xdotool windowactivate --sync "$main" key space
+wait "$waiter"
+took=$(ms_since "$start")
+[ "$took" -lt 4000 ] || e2e_fail "a key press did not end [WAIT(8)] early (it took $took ms)"
+sleep 0.3
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$HEIGHT" = 52 ] || e2e_fail "the strip stayed $HEIGHT pixels high after [WAIT("
+
+# kelvor-dde's exit codes: a request nobody answers times out (3), usage errors give 2.
+rc=0
+"$kdde" --timeout 0.5 request NoSuchItem >/dev/null 2>&1 || rc=$?
+[ "$rc" = 3 ] || e2e_fail "a request for an unknown item exited $rc, not 3 (time-out)"
+for usage in "" "bogus" "execute" "poke ITEM" "--timeout 0 request" "--service 9x request" "--frobnicate request"; do
+  rc=0
+  # shellcheck disable=SC2086
+  "$kdde" $usage >/dev/null 2>&1 || rc=$?
+  [ "$rc" = 2 ] || e2e_fail "kelvor-dde $usage exited $rc, not 2"
+done
+"$kdde" --help | grep -q '^EXIT STATUS' || e2e_fail "kelvor-dde --help has no EXIT STATUS section"
+
 # A second Kelvor cannot take the name: it starts without a server and says so once; the
 # first keeps serving.
 "$kelvor" >kelvor2.log 2>&1 &
