@@ -31,6 +31,8 @@ sleep 0.3
 # One keyboard for the whole run, so that it must follow every setxkbmap by itself.
 coproc TYPER { "$type_frame" --serve; }
 typef() {
+  # The focus is taken back before each frame, in case another window took it meanwhile.
+  xdotool windowfocus --sync "$window" 2>/dev/null || true
   printf '%s %s\n' "$1" "$2" >&"${TYPER[1]}"
   local answer
   read -r -t 20 answer <&"${TYPER[0]}" || { echo "FAIL: type_frame did not answer"; exit 1; }
