@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <set>
 #include <unordered_map>
 
@@ -66,11 +67,14 @@ class DdeBusObject : public QObject, protected QDBusContext {
  private:
   // Takes the call over: returns its token and the caller's unique name.
   dde::ReplyToken take(std::string& client);
+  // Queues the message's handling behind the modal gate.
+  void queue(std::function<void(dde::DdeServer&)> handle);
 
   DBusDdeTransport::Impl& impl_;
 };
 
 struct DBusDdeTransport::Impl {
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   QDBusConnection connection{QDBusConnection::sessionBus()};
   std::string busName;
   dde::DdeServer* server = nullptr;
@@ -107,8 +111,9 @@ struct DBusDdeTransport::Impl {
   void left(const std::string& client) {
     if (watched.erase(client) == 0) return;
     watcher->removeWatchedService(QString::fromStdString(client));
-    postEvent([this, client] {
-      if (server) server->clientLeft(client);
+    std::weak_ptr<bool> guard = alive;
+    postEvent([guard, this, client] {
+      if (!guard.expired() && server) server->clientLeft(client);
     });
   }
 };
@@ -122,13 +127,22 @@ dde::ReplyToken DdeBusObject::take(std::string& client) {
   return token;
 }
 
+void DdeBusObject::queue(std::function<void(dde::DdeServer&)> handle) {
+  // An event still queued when the transport has gone finds its guard expired.
+  std::weak_ptr<bool> alive = impl_.alive;
+  DBusDdeTransport::Impl* impl = &impl_;
+  postEvent([alive, impl, handle = std::move(handle)] {
+    if (alive.expired() || !impl->server) return;
+    handle(*impl->server);
+  });
+}
+
 uint DdeBusObject::Initiate(const QString& application, const QString& topic) {
   std::string client;
   const auto token = take(client);
-  postEvent([this, token, client, a = application.toStdString(), t = topic.toStdString()] {
-    if (!impl_.server) return;
+  queue([this, token, client, a = application.toStdString(), t = topic.toStdString()](dde::DdeServer& server) {
     impl_.watch(client);
-    impl_.server->handleInitiate(token, client, a, t);
+    server.handleInitiate(token, client, a, t);
   });
   return 0;
 }
@@ -136,8 +150,8 @@ uint DdeBusObject::Initiate(const QString& application, const QString& topic) {
 QByteArray DdeBusObject::Request(uint conversation, const QString& item, uint format) {
   std::string client;
   const auto token = take(client);
-  postEvent([this, token, client, conversation, i = item.toStdString(), format] {
-    if (impl_.server) impl_.server->handleRequest(token, client, conversation, i, format);
+  queue([token, client, conversation, i = item.toStdString(), format](dde::DdeServer& server) {
+    server.handleRequest(token, client, conversation, i, format);
   });
   return {};
 }
@@ -145,24 +159,24 @@ QByteArray DdeBusObject::Request(uint conversation, const QString& item, uint fo
 void DdeBusObject::Advise(uint conversation, const QString& item, uint format, bool deferUpdate, bool) {
   std::string client;
   const auto token = take(client);
-  postEvent([this, token, client, conversation, i = item.toStdString(), format, deferUpdate] {
-    if (impl_.server) impl_.server->handleAdvise(token, client, conversation, i, format, deferUpdate);
+  queue([token, client, conversation, i = item.toStdString(), format, deferUpdate](dde::DdeServer& server) {
+    server.handleAdvise(token, client, conversation, i, format, deferUpdate);
   });
 }
 
 void DdeBusObject::Unadvise(uint conversation, const QString& item, uint format) {
   std::string client;
   const auto token = take(client);
-  postEvent([this, token, client, conversation, i = item.toStdString(), format] {
-    if (impl_.server) impl_.server->handleUnadvise(token, client, conversation, i, format);
+  queue([token, client, conversation, i = item.toStdString(), format](dde::DdeServer& server) {
+    server.handleUnadvise(token, client, conversation, i, format);
   });
 }
 
 void DdeBusObject::Execute(uint conversation, const QString& command) {
   std::string client;
   const auto token = take(client);
-  postEvent([this, token, client, conversation, c = command.left(kCommandKeep).toStdString()] {
-    if (impl_.server) impl_.server->handleExecute(token, client, conversation, c);
+  queue([token, client, conversation, c = command.left(kCommandKeep).toStdString()](dde::DdeServer& server) {
+    server.handleExecute(token, client, conversation, c);
   });
 }
 
@@ -170,16 +184,14 @@ void DdeBusObject::Poke(uint conversation, const QString&, uint, const QByteArra
   // The data is not used: only the acknowledgement is queued, not the block.
   std::string client;
   const auto token = take(client);
-  postEvent([this, token, client, conversation] {
-    if (impl_.server) impl_.server->handlePoke(token, client, conversation);
-  });
+  queue([token, client, conversation](dde::DdeServer& server) { server.handlePoke(token, client, conversation); });
 }
 
 void DdeBusObject::Terminate(uint conversation) {
   std::string client;
   const auto token = take(client);
-  postEvent([this, token, client, conversation] {
-    if (impl_.server) impl_.server->handleTerminate(token, client, conversation);
+  queue([token, client, conversation](dde::DdeServer& server) {
+    server.handleTerminate(token, client, conversation);
   });
 }
 
