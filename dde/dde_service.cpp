@@ -201,9 +201,10 @@ void DdeService::answerDueRequest() {
 void DdeService::tickBeforePoll() {
   Reception& r = state_.reception;
   if (r.waitState == 1) {
-    const auto elapsed = static_cast<std::int32_t>(static_cast<std::uint32_t>(hundredths()) -
-                                                   static_cast<std::uint32_t>(state_.waitStart));
-    if (std::abs(static_cast<long long>(elapsed)) > kWaitRsTimeout) r.waitState = 2;
+    const auto difference = static_cast<std::int32_t>(static_cast<std::uint32_t>(hundredths()) -
+                                                      static_cast<std::uint32_t>(state_.waitStart));
+    state_.elapsed = keepWidth<std::int32_t>(std::abs(static_cast<long long>(difference)));
+    if (state_.elapsed > kWaitRsTimeout) r.waitState = 2;
   }
   if (r.waitState == 2) answerDueRequest();
 }

@@ -157,6 +157,7 @@ TEST_F(DdeServiceTest, WaitRsAnswersWithTheHeldValueAfterMoreThanFiveSeconds) {
     nowMs = start + s.atMs;
     service.tick([] {});
     EXPECT_EQ(answer(held) != nullptr, s.answered) << s.atMs;
+    EXPECT_EQ(state.elapsed, s.atMs / 10) << "the elapsed time the strip shows";
   }
   EXPECT_EQ(answer(held)->block, textBlock("7" + std::string(126, ' ')));
   EXPECT_EQ(state.reception.waitState, 0);
