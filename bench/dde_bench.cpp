@@ -4,7 +4,8 @@
 //   once, while reception runs (a frame every 20 ms on a pseudo-terminal, polled by the
 //   real receive pipeline and termios library every 20 ms).
 // - WaitRsAnswerDelay: the time from a frame's last byte written to the line to the answer
-//   of a request armed with [WAITRS]; median and 99th percentile in milliseconds.
+//   of a request armed with [WAITRS]; median and 99th percentile in milliseconds. /1 runs
+//   it while another client floods the server with bad input, to show the 20 ms tick holds.
 //
 // The server runs in a child process started from this same program with --serve, as the
 // program itself would run it: the protocol layer, the handlers, the D-Bus transport and
@@ -172,8 +173,25 @@ void RequestRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(RequestRoundTrip)->Threads(1)->Threads(4)->Threads(8)->UseRealTime()->MinTime(2.0);
 
+// Bad input arriving all the time: megabyte commands and pokes from a client of its own.
+void flooder(std::atomic<bool>& stop) {
+  QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bench-flood");
+  const uint conversation = initiate(bus);
+  const QString command = QStringLiteral("[SEND(") + QString(1 << 20, u'x') + QStringLiteral(")]x");
+  const QByteArray block(1 << 20, 'p');
+  while (!stop) {
+    call(bus, "Execute", {conversation, QStringLiteral("[NOTHING") + command});
+    call(bus, "Poke", {conversation, QString("AnyItem"), 1u, block});
+    call(bus, "Request", {conversation + 1000000u, QString("ManualData"), 0xFFFFu});
+  }
+  call(bus, "Terminate", {conversation});
+}
+
 void WaitRsAnswerDelay(benchmark::State& state) {
   feeding = false;
+  std::atomic<bool> stopFlood{false};
+  std::thread flood;
+  if (state.range(0) == 1) flood = std::thread(flooder, std::ref(stopFlood));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bench-waitrs");
   const uint conversation = initiate(bus);
@@ -196,6 +214,8 @@ void WaitRsAnswerDelay(benchmark::State& state) {
     delays.push_back(ms);
   }
   call(bus, "Terminate", {conversation});
+  stopFlood = true;
+  if (flood.joinable()) flood.join();
   std::sort(delays.begin(), delays.end());
   if (!delays.empty()) {
     state.counters["median_ms"] = delays[delays.size() / 2];
@@ -203,7 +223,8 @@ void WaitRsAnswerDelay(benchmark::State& state) {
     state.counters["max_ms"] = delays.back();
   }
 }
-BENCHMARK(WaitRsAnswerDelay)->UseManualTime()->Iterations(400)->Unit(benchmark::kMillisecond);
+// Argument 1: while another client floods the server with megabyte commands and pokes.
+BENCHMARK(WaitRsAnswerDelay)->Arg(0)->Arg(1)->UseManualTime()->Iterations(400)->Unit(benchmark::kMillisecond);
 
 bool startServer(const char* self) {
   master = ::posix_openpt(O_RDWR | O_NOCTTY);
