@@ -186,23 +186,26 @@ sleep 0.5
 above "$main" || e2e_fail "[APPTOP] did not make the strip top-most"
 
 # [WAIT( grows the strip to 38 units with the progress bar, holds every other DDE message
-# meanwhile, and ends early at a key press. kelvor-dde returns once its conversation has
-# ended, which waits behind the command.
+# meanwhile, and ends early at a key press.
 eval "$(xdotool getwindowgeometry --shell "$main")"
 [ "$HEIGHT" = 52 ] || e2e_fail "the strip is $HEIGHT pixels high before [WAIT(, not 26 units"
 start=$(now)
-"$kdde" execute '[WAIT(8)]' &
-waiter=$!
-sleep 1
+"$kdde" execute '[WAIT(8)]'
+sleep 0.5
 eval "$(xdotool getwindowgeometry --shell "$main")"
 [ "$HEIGHT" = 76 ] || e2e_fail "the strip is $HEIGHT pixels high during [WAIT(, not 38 units"
 xdotool windowactivate --sync "$main" key space
-wait "$waiter"
+"$kdde" request >/dev/null  # answered only once the wait has ended
 took=$(ms_since "$start")
-[ "$took" -lt 4000 ] || e2e_fail "a key press did not end [WAIT(8)] early (it took $took ms)"
+[ "$took" -lt 4500 ] || e2e_fail "a key press did not end [WAIT(8)] early (a request waited until $took ms)"
 sleep 0.3
 eval "$(xdotool getwindowgeometry --shell "$main")"
 [ "$HEIGHT" = 52 ] || e2e_fail "the strip stayed $HEIGHT pixels high after [WAIT("
+start=$(now)
+"$kdde" execute '[WAIT(2)]'
+"$kdde" request >/dev/null
+took=$(ms_since "$start")
+[ "$took" -ge 1900 ] || e2e_fail "a request was answered $took ms into a [WAIT(2)]: DDE messages must wait"
 
 # kelvor-dde's exit codes: a request nobody answers times out (3), usage errors give 2.
 rc=0

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -203,9 +204,14 @@ class Client : public QObject {
     return code;
   }
 
+  // Ends the conversation. The server takes the message up in turn even if this client has
+  // stopped waiting, so a busy server (a [WAIT( or a message window) holds us a second at most.
   void terminate() {
     QDBusMessage reply;
+    const int timeoutMs = options_.timeoutMs;
+    options_.timeoutMs = std::min(timeoutMs, 1000);
     call(QStringLiteral("Terminate"), {conversation_}, reply, /*quiet=*/true);
+    options_.timeoutMs = timeoutMs;
   }
 
   int call(const QString& method, const QVariantList& args, QDBusMessage& reply, bool quiet = false) {
