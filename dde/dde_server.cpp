@@ -49,7 +49,9 @@ void DdeServer::handleInitiate(ReplyToken token, const std::string& client, cons
     transport_.replyError(token, DdeError::NoAnswer, "No DDE server answers to these names");
     return;
   }
-  if (conversations_.size() >= kMaxConversations) {
+  std::size_t clientConversations = 0;
+  for (const auto& [id, c] : conversations_) clientConversations += c.client == client ? 1 : 0;
+  if (conversations_.size() >= kMaxConversations || clientConversations >= kMaxConversationsPerClient) {
     transport_.replyError(token, DdeError::NoAnswer, "The DDE server holds too many conversations");
     return;
   }

@@ -35,6 +35,7 @@ constexpr std::uint32_t kFormatText = 1;  // CF_TEXT, the only format served
 // has at most 255 characters.
 constexpr std::size_t kMaxNameLength = 255;
 constexpr std::size_t kMaxConversations = 1024;
+constexpr std::size_t kMaxConversationsPerClient = 64;  // one client cannot crowd out the others
 constexpr std::size_t kMaxEntriesPerConversation = 256;
 
 using ReplyToken = std::uint64_t;

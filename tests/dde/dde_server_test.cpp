@@ -374,8 +374,15 @@ TEST_F(DdeServerTest, GrowthIsBoundedForMisbehavingClients) {
   EXPECT_TRUE(failedWith(request(":1.5", a, "Nothing"), DdeError::Negative));
   EXPECT_TRUE(failedWith(advise(":1.5", a, "AutoData"), DdeError::Negative));
   EXPECT_TRUE(failedWith(request(":1.5", a, std::string(256, 'x')), DdeError::Negative));
-  while (server.conversationCount() < kMaxConversations) open(":1.9");
-  server.handleInitiate(next(), ":1.9", "", "");
+  for (std::size_t i = 1; i < kMaxConversationsPerClient; ++i) open(":1.5");
+  server.handleInitiate(next(), ":1.5", "", "");
+  EXPECT_TRUE(failedWith(token, DdeError::NoAnswer));  // this client has its share
+  for (int client = 100; server.conversationCount() < kMaxConversations; ++client) {
+    for (std::size_t i = 0; i < kMaxConversationsPerClient && server.conversationCount() < kMaxConversations; ++i) {
+      open(":1." + std::to_string(client));
+    }
+  }
+  server.handleInitiate(next(), ":1.99", "", "");
   EXPECT_TRUE(failedWith(token, DdeError::NoAnswer));
 }
 
