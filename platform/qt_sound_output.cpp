@@ -4,6 +4,7 @@
 #include <QAudioSink>
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMediaDevices>
 
 #include "toolkit/wav_file.h"
@@ -20,9 +21,13 @@ class QtSoundOutput final : public SoundOutput {
  public:
   void play(const std::string& absolutePath) override {
     if (playing_ >= kMostAtOnce) return;
-    QFile file(QFile::decodeName(absolutePath.c_str()));
+    const QString path = QFile::decodeName(absolutePath.c_str());
+    // Only a regular file can be a sound: opening a named pipe would wait for a writer for
+    // ever, and a device such as /dev/zero never ends.
+    if (!QFileInfo(path).isFile()) return;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestFile) return;
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = file.read(kLargestFile);
     const auto sound = decodeWav(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     if (!sound || sound->samples.empty()) return;
 

@@ -53,4 +53,17 @@ for silent in "$work/missing.wav" "$work/not-a-sound.wav"; do
   n=$(streams_during "$silent")
   if [ "$n" -ne 0 ]; then echo "FAIL: $(basename "$silent") opened a stream"; failed=1; else echo "ok: $(basename "$silent") is silent"; fi
 done
+# A sound name that is not a regular file (a setting or a DDE-loaded configuration may name
+# anything): the call returns at once, without waiting for a pipe's writer or reading an
+# endless device, and plays nothing.
+mkfifo "$work/pipe.wav"
+mkdir "$work/folder.wav"
+for odd in "$work/pipe.wav" /dev/zero "$work/folder.wav"; do
+  if ! timeout 20 "$player" "$odd" 200; then
+    echo "FAIL: $odd held the player (it did not end on its own)"
+    failed=1
+  else
+    echo "ok: $odd is silent and does not hold the program"
+  fi
+done
 exit $failed
