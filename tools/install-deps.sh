@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake g++ make ccache pkg-config
+  cmake g++ make ccache pkg-config python3
   qt6-base-dev qt6-multimedia-dev libgl-dev libxtst-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # running and testing headless: X server, window manager, typing, bus, screenshots, sound
