@@ -4,7 +4,8 @@
 # layout (us, de, fr AZERTY, us dvorak), with Caps Lock and Num Lock on and with a modifier
 # held by another program, the plain form and every structured record must land byte for
 # byte (Return as CR, the arrows as their escape sequences), characters missing from the
-# layout included; then with two layouts loaded and the second one active. Afterwards no key may be left pressed, the locks must be as they were and
+# layout included; then with two layouts loaded and the second one active, and with a
+# keymap that leaves no keycode free for a missing character. Afterwards no key may be left pressed, the locks must be as they were and
 # the keymap unchanged. Usage: typing_e2e.sh TYPE_FRAME KEY_STATE  (the two test programs;
 # needs DISPLAY, else skips)
 set -uo pipefail
@@ -143,6 +144,19 @@ setxkbmap -layout us,de
 check_all_forms
 [ "$("$key_state" | tail -1)" = "group: 1" ] || { echo "FAIL [$layout_name] group changed"; failures=$((failures + 1)); }
 "$key_state" --lock-group 0 >/dev/null
+
+# A keymap without a single free keycode: a character missing from it cannot be typed. It
+# is left out, the rest arrives, and nothing stays pressed (the A before it needs Shift).
+layout_name="us without a free keycode"
+setxkbmap us
+xkbcomp -xkb "$DISPLAY" "$work/us.xkb" 2>/dev/null
+python3 "$(dirname "$0")/full_keymap.py" "$work/us.xkb" "$work/full.xkb"
+xkbcomp "$work/full.xkb" "$DISPLAY" 2>/dev/null
+typef 0 "Aé"
+expect_received "the missing character is left out" $'A\r'
+expect_state ""
+typef 0 "xY"
+expect_received "typing goes on after it" $'xY\r'
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
