@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace kelvor {
@@ -78,13 +77,29 @@ bool keyName(std::string_view line, std::string_view& key, std::string_view& val
   return true;
 }
 
+// Reads a regular file whole. Anything else reads as missing: a named pipe would wait for a
+// writer for ever (opened without blocking here, so it never does), and a device such as
+// /dev/zero never ends.
 bool readWholeFile(const std::string& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  content = buffer.str();
-  return true;
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  content.clear();
+  if (ok) content.reserve(static_cast<std::size_t>(info.st_size));
+  char chunk[65536];
+  while (ok) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    content.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  if (!ok) content.clear();
+  return ok;
 }
 
 // Where a key lives: the index of its line, or where a new one would go.

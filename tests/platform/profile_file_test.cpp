@@ -1,8 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <sstream>
 
@@ -137,6 +140,24 @@ TEST_F(ProfileFile, ReadsBinaryAndHugeFilesWithoutHarm) {
   EXPECT_EQ(readProfileString(path_, "A", "k"), "2");
   ASSERT_TRUE(writeProfileString(path_, "A", "k", "3"));
   EXPECT_EQ(readProfileString(path_, "A", "huge").size(), 20u * 1024 * 1024);
+}
+
+// KELVOR.INI, a configuration named by [LOAD( or a language file may name anything: a
+// named pipe must not hold the program waiting for a writer, a folder reads as missing.
+TEST_F(ProfileFile, NamesThatAreNotRegularFilesReadAsMissingWithoutWaiting) {
+  const std::string pipe = (dir_ / "pipe.ini").string();
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  auto reading = std::async(std::launch::async, [&] { return readProfileString(pipe, "A", "k"); });
+  if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    // Let the blocked reader go, so that the test can end and report.
+    const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+    FAIL() << "reading a named pipe waited for a writer";
+  }
+  EXPECT_EQ(reading.get(), "");
+  EXPECT_FALSE(writeProfileString(pipe, "A", "k", "1"));
+  EXPECT_EQ(readProfileString(dir_.string(), "A", "k"), "");
+  EXPECT_EQ(readProfileString("/dev/null", "A", "k"), "");
 }
 
 }  // namespace
