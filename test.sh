@@ -9,13 +9,33 @@ cd "$(dirname "$0")"
 
 build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+reports=""
 if [ "${KELVOR_SANITIZE:-0}" = 1 ]; then
   build=build-sanitize
-  options+=(-DKELVOR_SANITIZE=ON)
+  options=(-DCMAKE_BUILD_TYPE=Debug -DKELVOR_SANITIZE=ON)
+  # Every sanitized process writes its reports here, the programs that the end-to-end tests
+  # start included (their own output goes to logs the tests throw away); any report fails
+  # the run. Leaks are checked; undefined behaviour stops the process like a memory error.
+  reports="$PWD/$build/sanitizer-reports"
+  rm -rf "$reports"
+  mkdir -p "$reports"
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:log_path=$reports/asan${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 fi
 
 cmake -S . -B "$build" "${options[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 export QT_QPA_PLATFORM=xcb
-tests/headless.sh ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
+status=0
+tests/headless.sh ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 || status=$?
+
+if [ -n "$reports" ] && [ -n "$(ls -A "$reports")" ]; then
+  for report in "$reports"/*; do
+    echo "=== sanitizer report $report"
+    cat "$report"
+  done
+  echo "Sanitizer reports: $(ls "$reports" | wc -l) (kept in $reports)" >&2
+  [ "$status" -ne 0 ] || status=1
+fi
+exit "$status"
