@@ -193,6 +193,11 @@ void MainWindow::setRunButtonStopped(bool stopped) {
 void MainWindow::startRun() {
   state_.reception.isRunning = 1;
   menuButton_->setEnabled(false);
+  openPortForRun();
+}
+
+void MainWindow::openPortForRun() {
+  // A failed open is reported by the port itself; the strip shows the running state anyway.
   if (hooks.openPort) hooks.openPort();
   state_.reception.clearForRun();
   forceZOrder();
@@ -213,11 +218,7 @@ void MainWindow::runFromCommand() {
   if (state_.reception.isRunning == 1) return;
   state_.reception.waitState = 0;
   state_.reception.isRunning = 1;
-  if (hooks.openPort) hooks.openPort();
-  state_.reception.clearForRun();
-  forceZOrder();
-  setRunButtonStopped(false);
-  showTexts();
+  openPortForRun();
 }
 
 void MainWindow::stopFromCommand() {

@@ -97,6 +97,8 @@ class MainWindow : public QWidget {
  private:
   void buildControls();
   void setRunButtonStopped(bool stopped);
+  // The steps a run start shares with [RUN]: open the port, empty the reception fields.
+  void openPortForRun();
   void showMenu();
   void performMenuItem(int item);
   void menuItemsFrom(const std::string& menuText);

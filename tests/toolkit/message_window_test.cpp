@@ -13,6 +13,7 @@
 
 #include "toolkit/message_window.h"
 #include "toolkit/modal_gate.h"
+#include "tests/toolkit/recording_sound_output.h"
 #include "toolkit/sound.h"
 
 namespace kelvor {
@@ -41,18 +42,9 @@ TEST(MessageLines, SplitsIntoThreeCentredLinesOfFifty) {
   }
 }
 
-class RecordingOutput : public SoundOutput {
- public:
-  explicit RecordingOutput(std::vector<std::string>& played) : played_(played) {}
-  void play(const std::string& path) override { played_.push_back(path); }
-
- private:
-  std::vector<std::string>& played_;
-};
-
 class MessageWindowTest : public ::testing::Test {
  protected:
-  void SetUp() override { setSoundOutput(std::make_unique<RecordingOutput>(played_)); }
+  void SetUp() override { setSoundOutput(std::make_unique<RecordingSoundOutput>(played_)); }
   void TearDown() override { setSoundOutput(nullptr); }
 
   // Runs `check` on the open message window, from inside its modal loop.

@@ -5,25 +5,17 @@
 #include <filesystem>
 #include <vector>
 
+#include "tests/toolkit/recording_sound_output.h"
 #include "toolkit/sound.h"
 #include "toolkit/wav_file.h"
 
 namespace kelvor {
 namespace {
 
-class RecordingOutput : public SoundOutput {
- public:
-  explicit RecordingOutput(std::vector<std::string>& played) : played_(played) {}
-  void play(const std::string& path) override { played_.push_back(path); }
-
- private:
-  std::vector<std::string>& played_;
-};
-
 class SoundPlayback : public ::testing::Test {
  protected:
   void SetUp() override {
-    setSoundOutput(std::make_unique<RecordingOutput>(played_));
+    setSoundOutput(std::make_unique<RecordingSoundOutput>(played_));
     previous_ = std::filesystem::current_path();
   }
   void TearDown() override {
