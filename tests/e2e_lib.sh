@@ -2,6 +2,8 @@
 # tests/headless.sh. Source it; every wait is bounded, so a broken program fails the test
 # instead of hanging it.
 
+e2e_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
 # Prints the id of the first visible window whose name matches the pattern, waiting up to
 # $2 seconds (default 20); fails when none appears.
 e2e_wait_window() {
@@ -64,4 +66,45 @@ e2e_ini() {
     /^[ \t]*\[/{gsub(/^[ \t]*\[|\].*$/,""); ins=(tolower($0)==tolower(s)); next}
     ins && index($0,"=") {key=substr($0,1,index($0,"=")-1); gsub(/^[ \t]+|[ \t]+$/,"",key);
       if (tolower(key)==tolower(k)) {v=substr($0,index($0,"=")+1); gsub(/^[ \t]+|[ \t\r]+$/,"",v); print v; exit}}' "$1"
+}
+
+# Writes a configuration file: the settings end-to-end tests start from (DDE server on, no
+# keystrokes, COM1 at 9600 bits/s 8N1, frames cut at CR, sounds off), changed by the
+# KEY=VALUE pairs given after the file name.
+# Usage: e2e_configuration FILE [KEY=VALUE ...]
+e2e_configuration() {
+  local file=$1 key pair
+  shift
+  local -A value=([NAME]=E2E [ENABLESENDKEY]=0 [ENABLESERVERDDE]=1 [SENDORREQUEST]=0 [PORT]=0 [AUTO]=0
+    [BAUDRATE]=9600 [PARITY]=0 [DATABITS]=8 [STOPBITS]=1 [SELECTENDOF]=1 [ENDOFCHAR]=1 [SOUNDENABLE]=0)
+  for pair in "$@"; do value[${pair%%=*}]=${pair#*=}; done
+  local app=" NAME ENABLESENDKEY ENABLESERVERDDE SENDORREQUEST "
+  local sound=" SOUNDENABLE ENABLEDDESOUND FILESOUNDDDE ENABLEKEYSOUND FILESOUNDKEY "
+  {
+    echo "[APP]"
+    for key in $app; do if [ -n "${value[$key]+set}" ]; then echo "$key=${value[$key]}"; fi; done
+    echo "[COMMPORT]"
+    for key in "${!value[@]}"; do
+      [[ $app == *" $key "* || $sound == *" $key "* ]] || echo "$key=${value[$key]}"
+    done
+    echo "[SOUND]"
+    for key in $sound; do if [ -n "${value[$key]+set}" ]; then echo "$key=${value[$key]}"; fi; done
+  } >"$file"
+}
+
+# Lays out the working folder of a run in the current directory: the shipped english.lan and
+# a KELVOR.INI naming CONFIG as the start-up configuration and mapping COM1, COM2, ... to the
+# devices given.
+# Usage: e2e_workspace CONFIG [COM1-DEVICE [COM2-DEVICE ...]]
+e2e_workspace() {
+  local config=$1 n=1 device
+  shift
+  cp "$e2e_lib_dir/../resources/lang/english.lan" .
+  {
+    printf '[FILECONFIG]\nRS232=%s\n[TRANSLATE]\nFILENAME=%s\n' "$PWD/$config" "$PWD/english.lan"
+    if [ $# -gt 0 ]; then
+      echo "[PORTS]"
+      for device in "$@"; do echo "COM$n=$device"; n=$((n + 1)); done
+    fi
+  } >KELVOR.INI
 }

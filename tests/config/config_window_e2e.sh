@@ -19,29 +19,8 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-cp "$here/../../resources/lang/english.lan" .
-cat >START.KLV <<KLV
-[APP]
-NAME=E2E
-ENABLESENDKEY=0
-ENABLESERVERDDE=1
-SENDORREQUEST=0
-[COMMPORT]
-PORT=0
-BAUDRATE=9600
-DATABITS=8
-STOPBITS=1
-SELECTENDOF=1
-ENDOFCHAR=1
-[SOUND]
-SOUNDENABLE=0
-KLV
-cat >KELVOR.INI <<INI
-[FILECONFIG]
-RS232=$work/START.KLV
-[TRANSLATE]
-FILENAME=$work/english.lan
-INI
+e2e_configuration START.KLV NAME=E2E
+e2e_workspace START.KLV
 
 "$kelvor" >kelvor.log 2>&1 &
 pid=$!

@@ -21,38 +21,9 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-cp "$here/../../resources/lang/english.lan" .
-klv() {  # klv FILE NAME PORT
-  cat >"$1" <<KLV
-[APP]
-NAME=$2
-ENABLESENDKEY=0
-ENABLESERVERDDE=1
-SENDORREQUEST=0
-[COMMPORT]
-PORT=$3
-AUTO=0
-BAUDRATE=9600
-PARITY=0
-DATABITS=8
-STOPBITS=1
-SELECTENDOF=1
-ENDOFCHAR=1
-[SOUND]
-SOUNDENABLE=0
-KLV
-}
-klv TEST.KLV TEST 0
-klv Second.Klv SECOND 1
-cat >KELVOR.INI <<INI
-[FILECONFIG]
-RS232=$work/TEST.KLV
-[TRANSLATE]
-FILENAME=$work/english.lan
-[PORTS]
-COM1=$work/com1
-COM2=$work/com2
-INI
+e2e_configuration TEST.KLV NAME=TEST PORT=0
+e2e_configuration Second.Klv NAME=SECOND PORT=1
+e2e_workspace TEST.KLV "$work/com1" "$work/com2"
 
 # Prints a requested value between brackets, so that blanks and emptiness show.
 value() {

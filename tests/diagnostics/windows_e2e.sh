@@ -19,33 +19,8 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-cp "$here/../../resources/lang/english.lan" .
-cat >TEST.KLV <<KLV
-[APP]
-NAME=WINDOWS
-ENABLESENDKEY=0
-ENABLESERVERDDE=1
-SENDORREQUEST=0
-[COMMPORT]
-PORT=0
-AUTO=0
-BAUDRATE=9600
-PARITY=0
-DATABITS=8
-STOPBITS=1
-SELECTENDOF=1
-ENDOFCHAR=1
-[SOUND]
-SOUNDENABLE=0
-KLV
-cat >KELVOR.INI <<INI
-[FILECONFIG]
-RS232=$work/TEST.KLV
-[TRANSLATE]
-FILENAME=$work/english.lan
-[PORTS]
-COM1=$work/com1
-INI
+e2e_configuration TEST.KLV NAME=WINDOWS
+e2e_workspace TEST.KLV "$work/com1"
 
 python3 "$here/instrument.py" "$work/com1" &
 instrument=$!

@@ -25,38 +25,9 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-cp "$here/../../resources/lang/english.lan" .
-klv() {  # klv FILE PORT BUFFERMODE
-  cat >"$1" <<KLV
-[APP]
-NAME=TYPING
-ENABLESENDKEY=1
-ENABLESERVERDDE=1
-SENDORREQUEST=0
-[COMMPORT]
-PORT=$2
-BAUDRATE=9600
-PARITY=0
-DATABITS=8
-STOPBITS=1
-SELECTENDOF=1
-ENDOFCHAR=1
-BUFFERMODE=$3
-[SOUND]
-SOUNDENABLE=0
-KLV
-}
-klv PLAIN.KLV 0 0
-klv RECORDS.KLV 1 1
-cat >KELVOR.INI <<INI
-[FILECONFIG]
-RS232=$work/PLAIN.KLV
-[TRANSLATE]
-FILENAME=$work/english.lan
-[PORTS]
-COM1=$work/com1
-COM2=$work/com2
-INI
+e2e_configuration PLAIN.KLV NAME=TYPING ENABLESENDKEY=1 PORT=0 BUFFERMODE=0
+e2e_configuration RECORDS.KLV NAME=TYPING ENABLESENDKEY=1 PORT=1 BUFFERMODE=1
+e2e_workspace PLAIN.KLV "$work/com1" "$work/com2"
 
 "$ksim" --link "$work/com1" --format unit --unit 'µm' --interval 250 >sim1.log 2>&1 &
 sim1=$!

@@ -23,32 +23,8 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-cp "$here/../../resources/lang/english.lan" .
-cat > TEST.KLV <<KLV
-[APP]
-NAME=SIMTEST
-ENABLESENDKEY=0
-ENABLESERVERDDE=1
-SENDORREQUEST=0
-[COMMPORT]
-PORT=0
-AUTO=0
-BAUDRATE=9600
-PARITY=0
-DATABITS=8
-STOPBITS=1
-SELECTENDOF=1
-ENDOFCHAR=1
-ENABLECONVERTVALUE=1
-KLV
-cat > KELVOR.INI <<INI
-[FILECONFIG]
-RS232=$work/TEST.KLV
-[TRANSLATE]
-FILENAME=$work/english.lan
-[PORTS]
-COM1=$work/instrument
-INI
+e2e_configuration TEST.KLV NAME=SIMTEST ENABLECONVERTVALUE=1
+e2e_workspace TEST.KLV "$work/instrument"
 
 start_sim() {
   "$sim" --link "$work/instrument" --interval 50 --format unit --start 20 --step 0.25 >/dev/null 2>&1 &
