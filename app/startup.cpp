@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QEventLoop>
 #include <QThread>
 #include <QWindow>
@@ -10,17 +9,10 @@
 #include "app/dde_host.h"
 #include "app/kelvor_state.h"
 #include "app/main_window.h"
-#include "config/configuration_window.h"
+#include "app/subsystem_wiring.h"
 #include "config/file_commands.h"
-#include "diagnostics/test_window.h"
-#include "diagnostics/view_window.h"
 #include "i18n/language_file_dialog.h"
 #include "platform/profile_file.h"
-#include "platform/termios_serial.h"
-#include "platform/xtest_keyboard.h"
-#include "serial/keystroke_output.h"
-#include "serial/port_control.h"
-#include "serial/receive_pipeline.h"
 #include "toolkit/about_window.h"
 #include "toolkit/sound.h"
 
@@ -37,30 +29,6 @@ void waitUntilFramed(QWidget& window) {
   }
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
 }
-
-// What keystroke output needs from the strip: its key-catcher, its key-output icon, the
-// key sound, and a word to the user that does not hold up the tick.
-class StripKeystrokeHost : public KeystrokeHost {
- public:
-  explicit StripKeystrokeHost(MainWindow& window) : window_(window) {}
-  void focusKeyCatcher() override { window_.focusKeyCatcher(); }
-  void setSendKeyIcon(std::string_view icon) override {
-    window_.setSendKeyIcon(icon);
-    window_.repaint();
-  }
-  void playKeySound(std::string_view file, std::uint8_t soundEnable) override { playSoundIfEnabled(file, soundEnable); }
-  void tellUser(std::string_view text) override {
-    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Kelvor"),
-                                QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                                QMessageBox::Ok, &window_);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
-  }
-
- private:
-  MainWindow& window_;
-};
 
 }  // namespace
 
@@ -81,52 +49,9 @@ int runMainWindowProcedure(QApplication& app) {
   // 6.
   loadStartupConfiguration(state.config, state.configFilePath, state.iniFilePath);
 
-  // The serial port: the termios library, which finds the devices in [PORTS] of
-  // KELVOR.INI, installed before anything can open a port; the run control opens and closes
-  // it, and tick step 4 polls it with the lamps of the strip.
-  setSerialLibrary(std::make_unique<TermiosSerialLibrary>(state.iniFilePath));
-  auto portContext = [&state] {
-    return PortContext{state.config, state.language, state.reception, state.portWindowHandle, serialLibrary()};
-  };
-  window.hooks.openPort = [portContext] {
-    PortContext port = portContext();
-    openPort(port);
-  };
-  window.hooks.closePort = [portContext] {
-    PortContext port = portContext();
-    closePort(port);
-  };
-  PollHooks pollHooks;
-  pollHooks.showLamps = [&window](bool green, bool red) {
-    window.setLamp(MainWindow::Lamp::Green, green);
-    window.setLamp(MainWindow::Lamp::Red, red);
-    window.repaint();
-  };
-  // Keystroke output (ENABLESENDKEY): each delivered frame typed through the X11 keyboard
-  // into the focused window of another program.
-  const std::unique_ptr<KeyboardSynth> keyboard = openXTestKeyboard();
-  StripKeystrokeHost keystrokeHost(window);
-  KeystrokeOutput keystrokeOutput(*keyboard, keystrokeHost);
-  pollHooks.typeFrame = [&state, &keystrokeOutput](const Text<2550>& currentFrame) {
-    keystrokeOutput.deliver(currentFrame, state.config);
-  };
-  window.hooks.poll = [&state, &window, &pollHooks] {
-    if (state.reception.isRunning != 1) return;
-    poll(state.config, state.reception, serialLibrary(), pollHooks);
-    window.showTexts();
-  };
-
-  // Menu items 2, 4 and 5: the about box (not modal, owned by the strip, so it closes with
-  // the program) and the two diagnostics windows (modal, each opening the port itself).
-  window.hooks.openAbout = [&state, &window] {
-    openAboutWindow(&window, state.splashSeconds, state.config.SOUNDENABLE);
-  };
-  window.hooks.openView = [&state, &window] { openViewWindow(state, &window); };
-  window.hooks.openTest = [&state, &window] { openTestWindow(state, &window); };
-  // Menu item 3: the configuration window, modal; the strip refreshes its status icons after it.
-  window.hooks.openConfiguration = [&state, &window] {
-    openConfigurationWindow(state.config, state.language, state.iniFilePath, &window);
-  };
+  // The serial port with its poll and keystroke output, and the menu's windows.
+  ReceptionWiring reception(state, window);
+  connectMenuWindows(state, window);
 
   // 7. The splash, on this thread; the main window shows only once it has closed.
   runSplash(state.splashSeconds, state.config.SOUNDENABLE);

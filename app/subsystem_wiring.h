@@ -1,0 +1,35 @@
+#pragma once
+// Connects the strip's hooks to the subsystems that do the work: the serial port and its
+// poll (with keystroke output for each delivered frame), and the windows of the menu.
+// Start-up builds these once; they live until shutdown.
+
+#include <memory>
+
+#include "app/kelvor_state.h"
+#include "app/main_window.h"
+#include "serial/keyboard_synth.h"
+#include "serial/keystroke_output.h"
+#include "serial/receive_pipeline.h"
+
+namespace kelvor {
+
+// The port, the tick's poll and keystroke output. Installs the termios library (which finds
+// the devices in [PORTS] of KELVOR.INI) before anything can open a port.
+class ReceptionWiring {
+ public:
+  ReceptionWiring(KelvorState& state, MainWindow& window);
+  ~ReceptionWiring();
+  ReceptionWiring(const ReceptionWiring&) = delete;
+  ReceptionWiring& operator=(const ReceptionWiring&) = delete;
+
+ private:
+  std::unique_ptr<KeyboardSynth> keyboard_;
+  std::unique_ptr<KeystrokeHost> keystrokeHost_;
+  std::unique_ptr<KeystrokeOutput> keystrokeOutput_;
+  PollHooks pollHooks_;
+};
+
+// Menu items 2 to 5: the about box, the configuration window and the two diagnostics windows.
+void connectMenuWindows(KelvorState& state, MainWindow& window);
+
+}  // namespace kelvor
