@@ -108,3 +108,14 @@ e2e_workspace() {
     fi
   } >KELVOR.INI
 }
+
+# Chooses the Nth item of the strip's popup menu (items counted without separators), the way
+# a person does: a click on the menu button, then the arrow keys and Return.
+# Usage: e2e_menu_item STRIP-WINDOW N
+e2e_menu_item() {
+  local keys=()
+  xdotool mousemove --window "$1" 236 38 click 1
+  sleep 0.5
+  for _ in $(seq "$2"); do keys+=(Down); done
+  xdotool key "${keys[@]}" Return
+}

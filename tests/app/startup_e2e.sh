@@ -40,16 +40,11 @@ eval "$(xdotool getwindowgeometry --shell "$main")"
 above "$main" || e2e_fail "the strip is not top-most after start-up"
 
 # The Top item: unchecked, the strip leaves the top-most band; chosen again, it returns.
-choose_top() {
-  xdotool mousemove --window "$main" 236 38 click 1
-  e2e_wait_window '' 1 >/dev/null || true
-  sleep 0.5
-  xdotool key Down Return
-  sleep 0.5
-}
-choose_top
+e2e_menu_item "$main" 1
+sleep 0.5
 above "$main" && e2e_fail "choosing Top did not take the strip out of the top-most band"
-choose_top
+e2e_menu_item "$main" 1
+sleep 0.5
 above "$main" || e2e_fail "choosing Top again did not make the strip top-most"
 
 # Moving the window writes the position at once; a killed program starts there again.

@@ -28,16 +28,8 @@ e2e_close_splash
 main=$(e2e_wait_window '^NORDAL - Kelvor$' 10)
 sleep 0.5
 
-menu_item() {  # menu_item N: the Nth item of the strip's popup menu
-  xdotool mousemove --window "$main" 236 38 click 1
-  sleep 0.5
-  local keys=()
-  for _ in $(seq "$1"); do keys+=(Down); done
-  xdotool key "${keys[@]}" Return
-}
-
 # 1. Menu item 3 opens it: 197 x 137 units of 2 pixels, centred on the screen.
-menu_item 3
+e2e_menu_item "$main" 3
 config=$(e2e_wait_window '^Config$' 10)
 sleep 0.5
 eval "$(xdotool getwindowgeometry --shell "$config")"
@@ -67,7 +59,7 @@ wait "$request" || e2e_fail "the held DDE request failed after the window closed
 request=""
 
 # 5. The edit is live: saving now writes it.
-menu_item 6
+e2e_menu_item "$main" 6
 save=$(e2e_wait_window '^Save configuration as$' 10)
 xdotool windowactivate --sync "$save" key --clearmodifiers Return
 e2e_wait_gone '^Save configuration as$' 10
@@ -80,7 +72,7 @@ grep -q '^FILESOUNDKEY=' E2E.KLV 2>/dev/null || e2e_fail "the configuration was 
 
 # 6. A "..." button's file dialog shows above the window, although the strip that owns the
 # window stays on top of everything else.
-menu_item 3
+e2e_menu_item "$main" 3
 config=$(e2e_wait_window '^Config$' 10)
 xdotool windowactivate --sync "$config"
 xdotool key --clearmodifiers ctrl+Tab ctrl+Tab ctrl+Tab

@@ -88,17 +88,9 @@ echo "the splash closed $(awk -v a="$shown" -v b="$clicked" 'BEGIN { printf "%.2
 main=$(e2e_wait_window '^NORDAL - Kelvor$' 10)
 sleep 0.5
 
-menu_item() {  # menu_item N: the Nth item of the strip's popup menu
-  xdotool mousemove --window "$main" 236 38 click 1
-  sleep 0.5
-  local keys=()
-  for _ in $(seq "$1"); do keys+=(Down); done
-  xdotool key "${keys[@]}" Return
-}
-
 # 3. The view window takes the port while it is open and gives it back when it closes.
 port_busy && e2e_fail "the port is held before any window opened it"
-menu_item 4
+e2e_menu_item "$main" 4
 view=$(e2e_wait_window '^View in RS232$' 10)
 sleep 0.5
 port_busy || e2e_fail "the view window did not open the port"
@@ -118,7 +110,7 @@ xdotool mousemove --window "$message" 300 120 click 1
 e2e_wait_gone '^!$' 10
 sleep 2
 before=$(wc -l <advise.out)
-menu_item 5
+e2e_menu_item "$main" 5
 test=$(e2e_wait_window '^Testing$' 10)
 port_busy || e2e_fail "the test window did not open the port"
 for reading in '12.5\r7.1\r' '+012.50 mm\r' '3.3\r'; do
@@ -143,7 +135,7 @@ advise=""
 "$kdde" execute '[RUN]' || e2e_fail "[RUN] was refused"
 sleep 0.5
 port_busy || e2e_fail "[RUN] did not open the port"
-menu_item 4
+e2e_menu_item "$main" 4
 refusal=$(e2e_wait_window '^View in RS232$' 10)
 eval "$(xdotool getwindowgeometry --shell "$refusal")"
 [ "$WIDTH" != 396 ] || e2e_fail "the view window opened while reception ran"
