@@ -65,6 +65,22 @@ TEST(SimFormat, TerminatorNamesAndEscapes) {
   EXPECT_FALSE(sim::parseTerminator("", t));
 }
 
+// A reading wider than its format's field comes out whole: never cut, never a crash.
+TEST(SimFormat, AWideReadingComesOutWhole) {
+  FrameOptions options;
+  options.start = 1e20;
+  options.terminator = "";
+  const std::string digits = "100000000000000000000.00";
+  options.format = Format::kUnit;
+  EXPECT_EQ(sim::frameBytes(options, 0), "+" + digits + " g");
+  options.format = Format::kPlain;
+  options.decimals = 9;
+  EXPECT_EQ(sim::frameBytes(options, 0), "100000000000000000000.000000000");
+  options.decimals = 2;
+  options.format = Format::kRecord;
+  EXPECT_EQ(sim::frameBytes(options, 0), "000 DIA" + digits + "g ");
+}
+
 // kelvor-sim as a child process.
 struct Simulator {
   pid_t pid = -1;
@@ -99,6 +115,20 @@ struct Simulator {
   }
   ~Simulator() { stop(); }
 };
+
+// Values the simulator cannot honour are usage errors (status 2), not a simulator that
+// runs with a wrapped-around interval or count.
+TEST(SimOptions, RefusesNumbersOutOfRange) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--interval", "1e300"}, {"--interval", "inf"}, {"--rate", "1e-300"}, {"--length", "1e12"},
+      {"--count", "1e300"},    {"--linger", "1e300"}, {"--start", "nan"},   {"--step", "1e999"},
+  };
+  for (const auto& args : cases) {
+    Simulator simulator(args);
+    EXPECT_EQ(simulator.device, "") << args[0] << " " << args[1] << " started a simulator";
+    EXPECT_EQ(simulator.stop(), 2) << args[0] << " " << args[1];
+  }
+}
 
 class QuietDialogs : public PortDialogs {
  public:

@@ -8,7 +8,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -73,11 +75,19 @@ int usage(const std::string& problem) {
   return 2;
 }
 
+// Numbers are finite; "inf", "nan" and values out of range are not numbers here.
 bool parseNumber(const char* text, double& value) {
   char* end = nullptr;
+  errno = 0;
   value = std::strtod(text, &end);
-  return end != text && *end == '\0';
+  return end != text && *end == '\0' && errno != ERANGE && std::isfinite(value);
 }
+
+// The longest interval, linger and count the simulator takes: a day, and a count that any
+// run ends before. Larger values would overflow the clock and the integer fields.
+constexpr double kLongestMs = 24.0 * 3600 * 1000;
+constexpr double kMostReadings = 1e15;
+constexpr double kLongestRecord = 65536;
 
 // Returns -1 when the options are good, else the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
@@ -114,11 +124,11 @@ int parseOptions(int argc, char** argv, Options& options) {
       options.frame.unit = value;
     } else if (!numeric) {
       return usage("option " + name + " needs a number, or is unknown");
-    } else if (name == "--interval" && number >= 0) {
+    } else if (name == "--interval" && number >= 0 && number <= kLongestMs) {
       options.intervalMs = static_cast<long>(number);
-    } else if (name == "--rate" && number > 0) {
+    } else if (name == "--rate" && number >= 1000 / kLongestMs) {
       options.intervalMs = static_cast<long>(1000 / number);
-    } else if (name == "--length" && number >= 1) {
+    } else if (name == "--length" && number >= 1 && number <= kLongestRecord) {
       options.frame.length = static_cast<int>(number);
     } else if (name == "--decimals" && number >= 0 && number <= 9) {
       options.frame.decimals = static_cast<int>(number);
@@ -126,9 +136,9 @@ int parseOptions(int argc, char** argv, Options& options) {
       options.frame.start = number;
     } else if (name == "--step") {
       options.frame.step = number;
-    } else if (name == "--count" && number >= 0) {
+    } else if (name == "--count" && number >= 0 && number <= kMostReadings) {
       options.count = static_cast<long>(number);
-    } else if (name == "--linger" && number >= 0) {
+    } else if (name == "--linger" && number >= 0 && number <= kLongestMs) {
       options.lingerMs = static_cast<long>(number);
     } else {
       return usage("bad value " + value + " for " + name + ", or unknown option");

@@ -5,9 +5,15 @@
 namespace kelvor::sim {
 namespace {
 
-std::string formatted(const char* format, double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, decimals, value);
+// printf formatting into a text as long as the number needs: a large --start gives a long
+// reading, never a cut one.
+template <typename... Args>
+std::string formatted(const char* format, Args... args) {
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.pop_back();
   return text;
 }
 
@@ -22,8 +28,10 @@ std::string record(const FrameOptions& options, long index) {
   std::snprintf(number, sizeof number, "%03ld", index % 1000);
   switch (index % 4) {
     case 0: {  // characters 5-19: label and value; 20-21: the unit
-      const std::string value = formatted("%.*f", readingValue(options, index), options.decimals);
-      return std::string(number) + " " + padTo("DIA", 15 - value.size()) + value + padTo(options.unit, 2);
+      const std::string value = formatted("%.*f", options.decimals, readingValue(options, index));
+      // A value wider than its field pushes the unit right rather than cutting the label.
+      const std::size_t label = value.size() < 12 ? 15 - value.size() : 3;
+      return std::string(number) + " " + padTo("DIA", label) + value + padTo(options.unit, 2);
     }
     case 1: {  // character 6 "+": a result; character 21 "=" good, "-" reject, "+" rework
       const char verdict = "=-+"[(index / 4) % 3];
@@ -45,14 +53,13 @@ std::string frameBytes(const FrameOptions& options, long index) {
   std::string text;
   switch (options.format) {
     case Format::kPlain:
-      text = formatted("%.*f", value, options.decimals);
+      text = formatted("%.*f", options.decimals, value);
       break;
     case Format::kUnit:
     case Format::kFixed: {
       // Sign, three integer digits, the point and the decimals: "+012.50 g".
-      char body[64];
-      std::snprintf(body, sizeof body, "%+0*.*f", 5 + options.decimals, options.decimals, value);
-      text = std::string(body) + (options.unit.empty() ? "" : " " + options.unit);
+      text = formatted("%+0*.*f", 5 + options.decimals, options.decimals, value) +
+             (options.unit.empty() ? "" : " " + options.unit);
       if (options.format == Format::kFixed) text = padTo(text, static_cast<std::size_t>(options.length));
       break;
     }
