@@ -1,6 +1,8 @@
 #include "dde/dde_service.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 
 #include "config/configuration.h"
@@ -9,6 +11,10 @@
 
 namespace kelvor::dde {
 namespace {
+
+// The longest [WAIT( in hundredths of a second.
+constexpr double kLongestWait = 1e12;
+
 
 constexpr int kNormalHeight = 26;
 constexpr int kWaitHeight = 38;  // reveals the progress bar
@@ -165,7 +171,11 @@ void DdeService::sendCommand(const std::string& argument, bool oneByOne) {
 
 void DdeService::waitCommand(const std::string& argument) {
   const std::int64_t start = clock_() / 10;
-  const std::int64_t end = start + static_cast<std::int64_t>(readDecimal(argument) * 100);
+  // Held within what the clock can count (about 300 years), so that a huge argument waits
+  // "for ever" instead of overflowing the conversion into a negative wait.
+  double hundredths = readDecimal(argument) * 100;
+  if (!std::isfinite(hundredths)) hundredths = hundredths > 0 ? kLongestWait : 0;
+  const std::int64_t end = start + static_cast<std::int64_t>(std::clamp(hundredths, -kLongestWait, kLongestWait));
   host_.setWindowHeight(kWaitHeight);
   host_.flushKeyboard();
   host_.setProgress(0);

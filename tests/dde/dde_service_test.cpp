@@ -314,6 +314,7 @@ TEST_F(DdeServiceTest, WaitShowsProgressAndEndsOnTimeOrAtAKeyPress) {
       {"[WAIT(0)]", -1, 0},
       {"[WAIT(-4)]", -1, 0},
       {"[WAIT(abc)]", -1, 0},
+      {"[WAIT(99999999999999999999)]", 3, 30},  // far too long to count: waits for the key
   };
   for (const auto& c : cases) {
     host.log.clear();
