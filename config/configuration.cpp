@@ -76,8 +76,10 @@ void loadConfiguration(Configuration& config, const std::string& path) {
   }
 }
 
-void saveConfiguration(const Configuration& config, const std::string& path) {
-  for (const Key& key : keys()) writeProfileString(path, key.section, key.name, key.save(config));
+bool saveConfiguration(const Configuration& config, const std::string& path) {
+  bool written = true;
+  for (const Key& key : keys()) written = writeProfileString(path, key.section, key.name, key.save(config)) && written;
+  return written;
 }
 
 }  // namespace kelvor

@@ -54,7 +54,7 @@ struct Configuration {
 void loadConfiguration(Configuration& config, const std::string& path);
 
 // Writes all 28 keys into `path` in the file order, keeping every other line of an
-// existing file. Write failures are silent.
-void saveConfiguration(const Configuration& config, const std::string& path);
+// existing file. Returns false when a key could not be written.
+bool saveConfiguration(const Configuration& config, const std::string& path);
 
 }  // namespace kelvor

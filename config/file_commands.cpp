@@ -1,7 +1,11 @@
 #include "config/file_commands.h"
 
+#include <QFile>
+#include <QMessageBox>
+
 #include "platform/profile_file.h"
 #include "toolkit/file_dialog.h"
+#include "toolkit/modal_gate.h"
 
 namespace kelvor {
 namespace {
@@ -20,7 +24,17 @@ void saveConfigurationAs(const Configuration& config, std::string& configFilePat
       chooseFile(FileDialogKind::Save, titleOf(language, "SAVEFILE"), config.NAME.trimmed() + ".KLV", kFilter);
   if (!chosen) return;
   configFilePath = *chosen;
-  saveConfiguration(config, configFilePath);
+  // The user asked for this save and believes it done: a file that could not be written is
+  // said so at once, rather than found missing at the next start.
+  if (!saveConfiguration(config, configFilePath)) {
+    QMessageBox box(QMessageBox::Warning, QString::fromStdString(titleOf(language, "SAVEFILE")),
+                    QStringLiteral("The configuration could not be saved to %1. Check that the folder exists "
+                                   "and that you may write there, then save again.")
+                        .arg(QFile::decodeName(configFilePath.c_str())),
+                    QMessageBox::Ok);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    execModal(box);
+  }
 }
 
 void openConfiguration(Configuration& config, std::string& configFilePath, Language& language) {

@@ -123,6 +123,12 @@ TEST_F(ConfigurationFile, SavingOntoAFileKeepsItsOtherKeysAndSections) {
   EXPECT_EQ(readProfileString(path_, "APP", "OWNER"), "lab");
 }
 
+TEST_F(ConfigurationFile, SavingSaysWhetherTheFileWasWritten) {
+  EXPECT_TRUE(saveConfiguration(sample(), path_));
+  EXPECT_FALSE(saveConfiguration(sample(), (dir_ / "missing" / "X.KLV").string()));
+  EXPECT_FALSE(saveConfiguration(sample(), dir_.string()));  // a folder
+}
+
 TEST_F(ConfigurationFile, StartupLoadsTheFileNamedInKelvorIni) {
   const std::string ini = (dir_ / "KELVOR.INI").string();
   saveConfiguration(sample(), path_);
