@@ -124,10 +124,3 @@ TEST_F(MainWindowTest, StatusIconsFollowTheSettingsAndHideTheLamps) {
 
 }  // namespace
 }  // namespace kelvor
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

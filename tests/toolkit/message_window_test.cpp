@@ -127,10 +127,3 @@ TEST(WaitSeconds, AKeyPressedBeforeTheCallDoesNotShortenIt) {
 
 }  // namespace
 }  // namespace kelvor
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -1,5 +1,5 @@
-// The diagnostics tests drive real widgets, so they need an application object. They run
-// on the offscreen platform: no display, no focus, nothing that other tests could disturb.
+// Test programs that drive real widgets need an application object. They run on the
+// offscreen platform: no display, no focus, nothing that other tests could disturb.
 
 #include <QApplication>
 #include <gtest/gtest.h>
