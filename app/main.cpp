@@ -1,16 +1,18 @@
 // Kelvor: bridges a measuring instrument on a serial line and the other programs of the
-// desktop. The program takes no arguments; everything comes from KELVOR.INI in the working
-// directory, the configuration file it names and the language file.
+// desktop. Everything comes from KELVOR.INI in the working directory, the configuration file
+// it names and the language file; the command line only chooses that directory.
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/command_line.h"
 #include "app/startup.h"
 #include "platform/qt_sound_output.h"
 #include "toolkit/sound.h"
 
 int main(int argc, char* argv[]) {
+  if (const auto status = kelvor::takeCommandLine(argc, argv)) return *status;
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const char* platform = std::getenv("QT_QPA_PLATFORM");

@@ -9,9 +9,11 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libgl-dev libxtst-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # running and testing headless: X server, window manager, typing, bus, screenshots, sound
-  xvfb xauth openbox xdotool wmctrl xterm x11-xkb-utils x11-utils dbus imagemagick
+  xvfb xauth openbox xdotool wmctrl xterm x11-xkb-utils x11-utils dbus libglib2.0-bin imagemagick
   pulseaudio pulseaudio-utils fonts-dejavu-core qt6-qpa-plugins libqt6multimedia6
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  # packaging, and the checks of the install and the package
+  dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 
 missing=()

@@ -5,6 +5,8 @@
 // interrupted (exit 0) or the server leaves the bus (exit 1).
 
 #include <QByteArray>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -22,6 +24,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "kelvor_build.h"
+
 namespace {
 
 constexpr int kPositive = 0;
@@ -37,7 +41,7 @@ SYNOPSIS
     kelvor-dde [OPTIONS] advise [ITEM]
     kelvor-dde [OPTIONS] execute COMMAND
     kelvor-dde [OPTIONS] poke ITEM TEXT
-    kelvor-dde --help
+    kelvor-dde --help | --version
 
 DESCRIPTION
     Opens a DDE conversation with the service on the D-Bus session bus (service S is the
@@ -64,6 +68,7 @@ OPTIONS
     --timeout SECONDS
                      how long to wait for each answer (default 10)
     -h, --help       print this text and exit
+    -v, --version    print the version and exit
 
 EXIT STATUS
     0   positive answer
@@ -85,8 +90,17 @@ struct Options {
 };
 
 int usage(const std::string& why) {
-  std::fprintf(stderr, "kelvor-dde: %s\nTry 'kelvor-dde --help' for more information.\n", why.c_str());
+  std::fprintf(stderr,
+               "kelvor-dde: %s (usage: kelvor-dde [OPTIONS] request|advise|execute|poke ...; see kelvor-dde --help)\n",
+               why.c_str());
   return kUsage;
+}
+
+// Qt's "Unknown option 'x'." as part of our own sentence.
+QString sentencePart(QString text) {
+  if (text.endsWith(u'.')) text.chop(1);
+  if (!text.isEmpty()) text[0] = text[0].toLower();
+  return text;
 }
 
 // A service name must make a valid bus name element after "dde.".
@@ -99,49 +113,40 @@ bool validService(const QString& name) {
 }
 
 // Parses the command line; returns an exit code when the program should end at once.
+// Options come before the command: after it, a word starting with "-" is the command's own
+// (an execute command or a poked text may well begin with one).
 std::optional<int> parse(const QStringList& args, Options& options) {
-  for (int i = 1; i < args.size(); ++i) {
-    QString arg = args[i];
-    QString value;
-    const bool hasValue = arg.startsWith(QStringLiteral("--")) && arg.contains(u'=');
-    if (hasValue) {
-      value = arg.section(u'=', 1);
-      arg = arg.section(u'=', 0, 0);
-    }
-    auto take = [&](QString& out) -> bool {
-      if (hasValue) {
-        out = value;
-        return true;
-      }
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    if (arg == QStringLiteral("-h") || arg == QStringLiteral("--help")) {
-      std::fputs(kHelp, stdout);
-      return kPositive;
-    } else if (arg == QStringLiteral("--service")) {
-      if (!take(options.service)) return usage("--service needs a NAME");
-      if (!validService(options.service))
-        return usage("the service name may hold only letters, digits, '_' and '-', and not start with a digit");
-    } else if (arg == QStringLiteral("--topic")) {
-      if (!take(options.topic)) return usage("--topic needs a NAME");
-    } else if (arg == QStringLiteral("--timeout")) {
-      QString seconds;
-      if (!take(seconds)) return usage("--timeout needs a number of SECONDS");
-      bool ok = false;
-      const double s = seconds.toDouble(&ok);
-      if (!ok || !(s > 0) || s > 2000000) return usage("--timeout needs a positive number of SECONDS");
-      options.timeoutMs = static_cast<int>(s * 1000 + 0.5);
-      if (options.timeoutMs < 1) options.timeoutMs = 1;
-    } else if (arg == QStringLiteral("--")) {
-      for (++i; i < args.size(); ++i) options.words << args[i];
-    } else if (arg.startsWith(u'-') && arg.size() > 1 && options.words.isEmpty()) {
-      return usage("unknown option " + arg.toStdString());
-    } else {
-      options.words << args[i];
-    }
+  QCommandLineParser parser;
+  parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+  const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+  const QCommandLineOption service(QStringLiteral("service"), QString(), QStringLiteral("NAME"));
+  const QCommandLineOption topic(QStringLiteral("topic"), QString(), QStringLiteral("NAME"));
+  const QCommandLineOption timeout(QStringLiteral("timeout"), QString(), QStringLiteral("SECONDS"));
+  parser.addOptions({help, version, service, topic, timeout});
+  if (!parser.parse(args)) return usage(sentencePart(parser.errorText()).toStdString());
+  if (parser.isSet(help)) {
+    std::fputs(kHelp, stdout);
+    return kPositive;
   }
+  if (parser.isSet(version)) {
+    std::printf("kelvor-dde %s\n", KELVOR_VERSION);
+    return kPositive;
+  }
+  if (parser.isSet(service)) {
+    options.service = parser.value(service);
+    if (!validService(options.service))
+      return usage("the service name may hold only letters, digits, '_' and '-', and not start with a digit");
+  }
+  if (parser.isSet(topic)) options.topic = parser.value(topic);
+  if (parser.isSet(timeout)) {
+    bool ok = false;
+    const double s = parser.value(timeout).toDouble(&ok);
+    if (!ok || !(s > 0) || s > 2000000) return usage("--timeout needs a positive number of SECONDS");
+    options.timeoutMs = static_cast<int>(s * 1000 + 0.5);
+    if (options.timeoutMs < 1) options.timeoutMs = 1;
+  }
+  options.words = parser.positionalArguments();
   if (options.words.isEmpty()) return usage("a command is needed: request, advise, execute or poke");
   const QString& command = options.words[0];
   const auto count = options.words.size();

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "kelvor_build.h"
 #include "tools/kelvor_sim/sim_frames.h"
 
 namespace {
@@ -56,7 +57,8 @@ const char kHelp[] =
     "  --once             the same as --count 1\n"
     "  --linger MS        with --count: keep the device open MS milliseconds after the last\n"
     "                     reading (default 1000), so the reader gets it before the hang-up\n"
-    "  --help             this text\n"
+    "  -h, --help         this text\n"
+    "  -v, --version      the version\n"
     "\n"
     "Stops on SIGINT or SIGTERM. Exit status: 0 done, 1 no pseudo-terminal or link, 2 usage.\n";
 
@@ -71,8 +73,17 @@ struct Options {
 };
 
 int usage(const std::string& problem) {
-  std::fprintf(stderr, "kelvor-sim: %s\nTry kelvor-sim --help.\n", problem.c_str());
+  std::fprintf(stderr, "kelvor-sim: %s (usage: kelvor-sim [OPTIONS]; see kelvor-sim --help)\n", problem.c_str());
   return 2;
+}
+
+// The options that take a value; any other word is a usage error.
+bool takesValue(const std::string& name) {
+  for (const char* known : {"--link", "--format", "--terminator", "--unit", "--interval", "--rate", "--length",
+                            "--decimals", "--start", "--step", "--count", "--linger"}) {
+    if (name == known) return true;
+  }
+  return false;
 }
 
 // Numbers are finite; "inf", "nan" and values out of range are not numbers here.
@@ -101,11 +112,16 @@ int parseOptions(int argc, char** argv, Options& options) {
       options.answer = true;
       continue;
     }
+    if (name == "--version" || name == "-v") {
+      std::printf("kelvor-sim %s\n", KELVOR_VERSION);
+      return 0;
+    }
     if (name == "--once") {
       options.count = 1;
       continue;
     }
-    if (i + 1 >= argc) return usage("option " + name + " needs a value, or is unknown");
+    if (!takesValue(name)) return usage("unknown option " + name);
+    if (i + 1 >= argc) return usage("option " + name + " needs a value");
     const std::string value = argv[++i];
     double number = 0;
     const bool numeric = parseNumber(value.c_str(), number);
@@ -123,7 +139,7 @@ int parseOptions(int argc, char** argv, Options& options) {
     } else if (name == "--unit") {
       options.frame.unit = value;
     } else if (!numeric) {
-      return usage("option " + name + " needs a number, or is unknown");
+      return usage("option " + name + " needs a number, not " + value);
     } else if (name == "--interval" && number >= 0 && number <= kLongestMs) {
       options.intervalMs = static_cast<long>(number);
     } else if (name == "--rate" && number >= 1000 / kLongestMs) {
@@ -141,7 +157,7 @@ int parseOptions(int argc, char** argv, Options& options) {
     } else if (name == "--linger" && number >= 0 && number <= kLongestMs) {
       options.lingerMs = static_cast<long>(number);
     } else {
-      return usage("bad value " + value + " for " + name + ", or unknown option");
+      return usage("value " + value + " out of range for " + name);
     }
   }
   if (options.frame.format == Format::kFixed && !options.terminatorGiven) options.frame.terminator.clear();
