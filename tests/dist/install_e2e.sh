@@ -118,6 +118,10 @@ echo mine >"$work/mine/sound/info.wav"
 [ "$(cat "$work/mine/sound/info.wav")" = mine ] || e2e_fail "the first start replaced a sound of the folder"
 cmp -s "$work/mine/sound/touch.wav" "$share/kelvor/sound/touch.wav" && cmp -s "$work/mine/english.lan" "$share/kelvor/english.lan" ||
   e2e_fail "the first start did not copy the missing shipped files"
+# The launcher's per-user folder: Kelvor in the documents folder, filled the same way.
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "${nodisplay[@]}" "$bin/kelvor" --user-folder >/dev/null 2>&1 || true
+cmp -s "$work/home/Documents/Kelvor/english.lan" "$share/kelvor/english.lan" ||
+  e2e_fail "--user-folder did not start in ~/Documents/Kelvor"
 mkdir -p "$work/broken/bin"
 cp "$bin/kelvor" "$work/broken/bin/"
 "${nodisplay[@]}" "$work/broken/bin/kelvor" --folder "$work/bare" 2>"$work/err.txt" >/dev/null || true
