@@ -69,6 +69,8 @@ OPTIONS
                      how long to wait for each answer (default 10)
     -h, --help       print this text and exit
     -v, --version    print the version and exit
+    --               the words after it belong to the command, even one that begins
+                     with "-" (kelvor-dde poke Value -- -5)
 
 EXIT STATUS
     0   positive answer
@@ -113,11 +115,10 @@ bool validService(const QString& name) {
 }
 
 // Parses the command line; returns an exit code when the program should end at once.
-// Options come before the command: after it, a word starting with "-" is the command's own
-// (an execute command or a poked text may well begin with one).
+// Options may stand anywhere; a word that begins with "-" but belongs to the command (a poked
+// "-5") follows "--".
 std::optional<int> parse(const QStringList& args, Options& options) {
   QCommandLineParser parser;
-  parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
   const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
   const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
   const QCommandLineOption service(QStringLiteral("service"), QString(), QStringLiteral("NAME"));
