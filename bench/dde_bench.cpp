@@ -6,6 +6,9 @@
 // - WaitRsAnswerDelay: the time from a frame's last byte written to the line to the answer
 //   of a request armed with [WAITRS]; median and 99th percentile in milliseconds. /1 runs
 //   it while another client floods the server with bad input, to show the 20 ms tick holds.
+// - RequestWithPending: ManualData round trips while the same client keeps 10 or 20,000
+//   other requests pending (for an item nobody answers); the program prints the ratio of
+//   the two, which stays near 1 when a pending request costs the same however many wait.
 //
 // The server runs in a child process started from this same program with --serve, as the
 // program itself would run it: the protocol layer, the handlers, the D-Bus transport and
@@ -29,6 +32,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -173,6 +179,80 @@ void RequestRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(RequestRoundTrip)->Threads(1)->Threads(4)->Threads(8)->UseRealTime()->MinTime(2.0);
 
+// The resident memory of the server process, in KiB.
+long serverKiB() {
+  std::ifstream status("/proc/" + std::to_string(serverPid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+// The processor time the server process has used, in microseconds.
+double serverCpuUs() {
+  std::ifstream stat("/proc/" + std::to_string(serverPid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The fields after the command name, which ends at the last ")": state is field 3, utime 14.
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) ticks += std::stod(field);
+  }
+  return ticks * 1e6 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+void RequestWithPending(benchmark::State& state) {
+  // No frames: the server's processor time is then nearly all spent on the requests.
+  feeding = false;
+  const auto pending = static_cast<int>(state.range(0));
+  QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bench-pending");
+  const uint conversation = initiate(bus);
+  const long before = serverKiB();
+  std::vector<QDBusPendingCall> parked;
+  for (int i = 0; i < pending; ++i) {
+    QDBusMessage m = QDBusMessage::createMethodCall(kBusName, "/", "dde.Server", "Request");
+    m.setArguments({conversation, QString("Pending"), 1u});
+    parked.push_back(bus.asyncCall(m, 600000));
+  }
+  // Calls are handled in the order sent: once this is answered, every request is pending.
+  call(bus, "Poke", {conversation, QString("AnyItem"), 1u, QByteArray("x")});
+  // The first run shows what the pending requests take; later runs reuse the memory it freed.
+  static std::map<int, double> growth;
+  if (!growth.count(pending)) growth[pending] = static_cast<double>(serverKiB() - before) / pending;
+  state.counters["server_KiB_per_pending"] = growth[pending];
+  const double cpuBefore = serverCpuUs();
+  for (auto _ : state) {
+    const QDBusMessage reply = call(bus, "Request", {conversation, QString("ManualData"), 1u});
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+      state.SkipWithError(reply.errorMessage().toStdString().c_str());
+      break;
+    }
+  }
+  state.counters["server_cpu_us"] = (serverCpuUs() - cpuBefore) / static_cast<double>(state.iterations());
+  call(bus, "Terminate", {conversation});
+  for (auto& p : parked) p.waitForFinished();
+  QDBusConnection::disconnectFromBus("bench-pending");
+}
+BENCHMARK(RequestWithPending)->Arg(10)->Arg(20000)->UseRealTime()->MinTime(2.0)->Unit(benchmark::kMicrosecond);
+
+// Keeps each run's time per iteration, to print the ratio of RequestWithPending's two runs.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& run : runs) {
+      if (run.run_type == Run::RT_Iteration && run.run_name.function_name == "RequestWithPending") {
+        perIteration[run.run_name.args] = run.GetAdjustedRealTime();
+        serverCpu[run.run_name.args] = run.counters.at("server_cpu_us");
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> perIteration;
+  std::map<std::string, double> serverCpu;
+};
+
 // Bad input arriving all the time: megabyte commands and pokes from a client of its own.
 void flooder(std::atomic<bool>& stop) {
   QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "bench-flood");
@@ -266,8 +346,15 @@ int main(int argc, char** argv) {
   }
   std::thread feed(feeder), drain(drainer);
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
+  if (reporter.perIteration["10"] > 0 && reporter.perIteration["20000"] > 0) {
+    std::printf("RequestWithPending, 20,000 pending against 10: the server's processor time per request "
+                "%.2f times, the round trip %.2f times (the bus daemon's share)\n",
+                reporter.serverCpu["20000"] / reporter.serverCpu["10"],
+                reporter.perIteration["20000"] / reporter.perIteration["10"]);
+  }
   stopFeeder = true;
   feed.join();
   drain.join();

@@ -1,6 +1,7 @@
 #include "dde/dde_server.h"
 
 #include <utility>
+#include <vector>
 
 #include "toolkit/text.h"
 
@@ -14,8 +15,6 @@ bool nullOrSame(std::string_view asked, std::string_view ours) {
   return asked.empty() || sameName(asked, ours);
 }
 
-bool isAdvise(DdeServer::EntryKind kind) { return kind != DdeServer::EntryKind::PendingRequest; }
-
 }  // namespace
 
 const char* errorName(DdeError error) {
@@ -24,6 +23,7 @@ const char* errorName(DdeError error) {
     case DdeError::Negative: return "dde.Error.Negative";
     case DdeError::UnknownConversation: return "dde.Error.UnknownConversation";
     case DdeError::Terminated: return "dde.Error.Terminated";
+    case DdeError::Busy: return "dde.Error.Busy";
   }
   return "dde.Error.Negative";
 }
@@ -42,84 +42,88 @@ DdeServer::DdeServer(std::string service, std::string topic, DdeTransport& trans
       events_(events),
       clockMs_(std::move(clockMs)) {}
 
+std::optional<Refusal> DdeServer::refusal(Method method, const std::string& client, ConversationId conversation,
+                                          std::string_view item, std::string_view topic,
+                                          std::uint32_t format) const {
+  if (method == Method::Initiate) {
+    if (item.size() > kMaxNameLength || topic.size() > kMaxNameLength || !nullOrSame(item, service_) ||
+        !nullOrSame(topic, topic_)) {
+      return Refusal{DdeError::NoAnswer, "No DDE server answers to these names"};
+    }
+    return std::nullopt;
+  }
+  auto it = conversations_.find(conversation);
+  // Another client's conversation is as unknown to this caller as one that never existed.
+  if (it == conversations_.end() || it->second.client != client) {
+    return Refusal{DdeError::UnknownConversation,
+                   "No conversation " + std::to_string(conversation) + " is open for this client"};
+  }
+  if (method == Method::Request || method == Method::Advise) {
+    // A request may also name format 0; an advise must name CF_TEXT.
+    if (format != kFormatText && (method == Method::Advise || format != 0)) {
+      return Refusal{DdeError::Negative, "Only CF_TEXT (format 1) is served"};
+    }
+    if (item.size() > kMaxNameLength) {
+      return Refusal{DdeError::Negative, "The item name is longer than 255 characters"};
+    }
+  }
+  return std::nullopt;
+}
+
+bool DdeServer::refuse(ReplyToken token, Method method, const std::string& client, ConversationId conversation,
+                       std::string_view item, std::string_view topic, std::uint32_t format) {
+  auto refused = refusal(method, client, conversation, item, topic, format);
+  if (!refused) return false;
+  transport_.replyError(token, refused->error, refused->message);
+  return true;
+}
+
 void DdeServer::handleInitiate(ReplyToken token, const std::string& client, const std::string& application,
                                const std::string& topic) {
-  if (application.size() > kMaxNameLength || topic.size() > kMaxNameLength ||
-      !nullOrSame(application, service_) || !nullOrSame(topic, topic_)) {
-    transport_.replyError(token, DdeError::NoAnswer, "No DDE server answers to these names");
-    return;
-  }
-  std::size_t clientConversations = 0;
-  for (const auto& [id, c] : conversations_) clientConversations += c.client == client ? 1 : 0;
+  if (refuse(token, Method::Initiate, client, 0, application, topic, 0)) return;
+  auto share = clients_.find(client);
+  const std::size_t clientConversations = share == clients_.end() ? 0 : share->second.conversations.size();
   if (conversations_.size() >= kMaxConversations || clientConversations >= kMaxConversationsPerClient) {
     transport_.replyError(token, DdeError::NoAnswer, "The DDE server holds too many conversations");
     return;
   }
   while (nextId_ == 0 || conversations_.count(nextId_)) ++nextId_;
   const ConversationId id = nextId_++;
-  conversations_.emplace(id, Conversation{id, client, {}});
+  conversations_.emplace(id, Conversation{id, client, {}, {}});
+  clients_[client].conversations.insert(id);
   transport_.replyConversation(token, id);
-}
-
-DdeServer::Conversation* DdeServer::find(ReplyToken token, const std::string& client, ConversationId id) {
-  auto it = conversations_.find(id);
-  // Another client's conversation is as unknown to this caller as one that never existed.
-  if (it == conversations_.end() || it->second.client != client) {
-    transport_.replyError(token, DdeError::UnknownConversation,
-                          "No conversation " + std::to_string(id) + " is open for this client");
-    return nullptr;
-  }
-  return &it->second;
 }
 
 void DdeServer::handleRequest(ReplyToken token, const std::string& client, ConversationId conversation,
                               const std::string& item, std::uint32_t format) {
-  Conversation* c = find(token, client, conversation);
-  if (!c) return;
-  if (format != kFormatText && format != 0) {
-    transport_.replyError(token, DdeError::Negative, "Only CF_TEXT (format 1) is served");
-    return;
-  }
-  if (item.size() > kMaxNameLength) {
-    transport_.replyError(token, DdeError::Negative, "The item name is longer than 255 characters");
-    return;
-  }
+  if (refuse(token, Method::Request, client, conversation, item, {}, format)) return;
   auto link = links_.find(upperAscii(item));
   if (link != links_.end()) {
     transport_.replyData(token, textBlock(link->second.value()));
     return;
   }
-  if (c->entries.size() >= kMaxEntriesPerConversation) {
-    transport_.replyError(token, DdeError::Negative, "Too many requests and advises in this conversation");
+  if (clients_[client].requests >= kMaxPendingRequestsPerClient || requestCount_ >= kMaxPendingRequests) {
+    transport_.replyError(token, DdeError::Busy, "Too many requests are waiting for an answer; try again later");
     return;
   }
-  c->entries.push_back(Entry{item, EntryKind::PendingRequest, token});
+  addEntry(conversations_.at(conversation), item, EntryKind::PendingRequest, token);
   events_.requestPending();
 }
 
 void DdeServer::handleAdvise(ReplyToken token, const std::string& client, ConversationId conversation,
                              const std::string& item, std::uint32_t format, bool deferUpdate) {
-  Conversation* c = find(token, client, conversation);
-  if (!c) return;
-  if (format != kFormatText) {
-    transport_.replyError(token, DdeError::Negative, "Only CF_TEXT (format 1) is served");
+  if (refuse(token, Method::Advise, client, conversation, item, {}, format)) return;
+  if (clients_[client].advises >= kMaxAdvisesPerClient || adviseCount_ >= kMaxAdvises) {
+    transport_.replyError(token, DdeError::Busy, "Too many advise links are open; end some first");
     return;
   }
-  if (item.size() > kMaxNameLength) {
-    transport_.replyError(token, DdeError::Negative, "The item name is longer than 255 characters");
-    return;
-  }
-  if (c->entries.size() >= kMaxEntriesPerConversation) {
-    transport_.replyError(token, DdeError::Negative, "Too many requests and advises in this conversation");
-    return;
-  }
-  c->entries.push_back(Entry{item, deferUpdate ? EntryKind::WarmAdvise : EntryKind::HotAdvise, 0});
-  auto entry = std::prev(c->entries.end());
+  const EntryNumber entry = addEntry(conversations_.at(conversation), item,
+                                     deferUpdate ? EntryKind::WarmAdvise : EntryKind::HotAdvise, 0);
   // The acknowledgement goes first: the advise handler may wait for a person.
   transport_.replyEmpty(token);
   auto link = links_.find(upperAscii(item));
   if (link != links_.end()) {
-    deliver(*c, entry, link->second.value());
+    deliver(entry, link->second.value());
   } else {
     events_.adviseWithoutLink();
   }
@@ -127,15 +131,15 @@ void DdeServer::handleAdvise(ReplyToken token, const std::string& client, Conver
 
 void DdeServer::handleUnadvise(ReplyToken token, const std::string& client, ConversationId conversation,
                                const std::string& item, std::uint32_t format) {
-  Conversation* c = find(token, client, conversation);
-  if (!c) return;
-  std::size_t removed = 0;
+  if (refuse(token, Method::Unadvise, client, conversation, item, {}, format)) return;
+  std::vector<EntryNumber> removed;
   if (format == 0 || format == kFormatText) {
-    removed = c->entries.remove_if([&](const Entry& e) {
-      return isAdvise(e.kind) && (item.empty() || sameName(e.item, item));
-    });
+    for (EntryNumber number : conversations_.at(conversation).advises) {
+      if (item.empty() || sameName(entries_.at(number).item, item)) removed.push_back(number);
+    }
   }
-  if (removed > 0) {
+  for (EntryNumber number : removed) removeEntry(number);
+  if (!removed.empty()) {
     transport_.replyEmpty(token);
   } else {
     transport_.replyError(token, DdeError::Negative, "No advise was removed");
@@ -144,61 +148,112 @@ void DdeServer::handleUnadvise(ReplyToken token, const std::string& client, Conv
 
 void DdeServer::handleExecute(ReplyToken token, const std::string& client, ConversationId conversation,
                               const std::string& command) {
-  if (!find(token, client, conversation)) return;
+  if (refuse(token, Method::Execute, client, conversation, {}, {}, 0)) return;
   // Acknowledged when taken up: a command may wait for a person for minutes.
   transport_.replyEmpty(token);
   events_.execute(command);
 }
 
 void DdeServer::handlePoke(ReplyToken token, const std::string& client, ConversationId conversation) {
-  if (!find(token, client, conversation)) return;
+  if (refuse(token, Method::Poke, client, conversation, {}, {}, 0)) return;
   transport_.replyEmpty(token);
 }
 
 void DdeServer::handleTerminate(ReplyToken token, const std::string& client, ConversationId conversation) {
-  if (!find(token, client, conversation)) return;
-  endConversation(conversations_.find(conversation), "The conversation was terminated");
+  if (refuse(token, Method::Terminate, client, conversation, {}, {}, 0)) return;
+  endConversation(conversation, "The conversation was terminated");
   transport_.replyEmpty(token);
 }
 
 void DdeServer::clientLeft(const std::string& client) {
-  for (auto it = conversations_.begin(); it != conversations_.end();) {
-    auto next = std::next(it);
-    if (it->second.client == client) endConversation(it, "The client left the bus");
-    it = next;
-  }
+  auto share = clients_.find(client);
+  if (share == clients_.end()) return;
+  const std::vector<ConversationId> ids(share->second.conversations.begin(), share->second.conversations.end());
+  for (ConversationId id : ids) endConversation(id, "The client left the bus");
 }
 
-void DdeServer::endConversation(std::map<ConversationId, Conversation>::iterator it, const char* why) {
-  for (const Entry& e : it->second.entries) {
-    if (e.kind == EntryKind::PendingRequest) transport_.replyError(e.token, DdeError::Terminated, why);
+DdeServer::EntryNumber DdeServer::addEntry(Conversation& conversation, const std::string& item, EntryKind kind,
+                                           ReplyToken token) {
+  const EntryNumber number = nextEntry_++;
+  std::string key = upperAscii(item);
+  byItem_[key].emplace(conversation.id, number);
+  ClientShare& share = clients_[conversation.client];
+  if (kind == EntryKind::PendingRequest) {
+    conversation.requests.insert(number);
+    ++share.requests;
+    ++requestCount_;
+  } else {
+    conversation.advises.insert(number);
+    ++share.advises;
+    ++adviseCount_;
   }
+  entries_.emplace(number, Entry{conversation.id, item, std::move(key), kind, token});
+  return number;
+}
+
+void DdeServer::removeEntry(EntryNumber number) {
+  auto it = entries_.find(number);
+  if (it == entries_.end()) return;
+  const Entry& entry = it->second;
+  auto items = byItem_.find(entry.key);
+  items->second.erase({entry.conversation, number});
+  if (items->second.empty()) byItem_.erase(items);
+  Conversation& conversation = conversations_.at(entry.conversation);
+  ClientShare& share = clients_.at(conversation.client);
+  if (entry.kind == EntryKind::PendingRequest) {
+    conversation.requests.erase(number);
+    --share.requests;
+    --requestCount_;
+  } else {
+    conversation.advises.erase(number);
+    --share.advises;
+    --adviseCount_;
+  }
+  entries_.erase(it);
+}
+
+void DdeServer::endConversation(ConversationId id, const char* why) {
+  auto it = conversations_.find(id);
+  if (it == conversations_.end()) return;
+  Conversation& conversation = it->second;
+  std::vector<EntryNumber> numbers(conversation.requests.begin(), conversation.requests.end());
+  for (EntryNumber number : numbers) transport_.replyError(entries_.at(number).token, DdeError::Terminated, why);
+  numbers.insert(numbers.end(), conversation.advises.begin(), conversation.advises.end());
+  for (EntryNumber number : numbers) removeEntry(number);
+  auto share = clients_.find(conversation.client);
+  share->second.conversations.erase(id);
+  if (share->second.conversations.empty()) clients_.erase(share);
   conversations_.erase(it);
 }
 
-void DdeServer::deliver(Conversation& conversation, std::list<Entry>::iterator entry, const std::string& value) {
-  switch (entry->kind) {
+void DdeServer::deliver(EntryNumber number, const std::string& value) {
+  auto it = entries_.find(number);
+  if (it == entries_.end()) return;
+  const Entry& entry = it->second;
+  switch (entry.kind) {
     case EntryKind::PendingRequest:
-      transport_.replyData(entry->token, textBlock(value));
-      conversation.entries.erase(entry);
+      transport_.replyData(entry.token, textBlock(value));
+      removeEntry(number);
       break;
     case EntryKind::HotAdvise:
-      transport_.sendData(conversation.client, conversation.id, entry->item, kFormatText, textBlock(value));
+      transport_.sendData(conversations_.at(entry.conversation).client, entry.conversation, entry.item, kFormatText,
+                          textBlock(value));
       break;
     case EntryKind::WarmAdvise:
-      transport_.sendData(conversation.client, conversation.id, entry->item, kFormatText, std::string());
+      transport_.sendData(conversations_.at(entry.conversation).client, entry.conversation, entry.item, kFormatText,
+                          std::string());
       break;
   }
 }
 
 void DdeServer::sendToAll(const std::string& itemKey, const std::string& value) {
-  for (auto& [id, conversation] : conversations_) {
-    for (auto e = conversation.entries.begin(); e != conversation.entries.end();) {
-      auto next = std::next(e);
-      if (upperAscii(e->item) == itemKey) deliver(conversation, e, value);
-      e = next;
-    }
-  }
+  auto items = byItem_.find(itemKey);
+  if (items == byItem_.end()) return;
+  // Answered requests leave the index while it is walked: walk a copy of the numbers.
+  std::vector<EntryNumber> numbers;
+  numbers.reserve(items->second.size());
+  for (const auto& [conversation, number] : items->second) numbers.push_back(number);
+  for (EntryNumber number : numbers) deliver(number, value);
 }
 
 void DdeServer::write(int mode, const std::string& item, BoundValue value) {
@@ -207,15 +262,8 @@ void DdeServer::write(int mode, const std::string& item, BoundValue value) {
   const std::string current = value();
   if (mode < 0) {
     // Once, to one entry: the newest entry for the item in the newest conversation having one.
-    for (auto c = conversations_.rbegin(); c != conversations_.rend(); ++c) {
-      auto& entries = c->second.entries;
-      for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
-        if (upperAscii(e->item) == key) {
-          deliver(c->second, std::prev(e.base()), current);
-          return;
-        }
-      }
-    }
+    auto items = byItem_.find(key);
+    if (items != byItem_.end() && !items->second.empty()) deliver(items->second.rbegin()->second, current);
     return;
   }
   links_[key] = Link{mode, std::move(value), current, clockMs_()};
@@ -235,22 +283,15 @@ void DdeServer::checkLinks() {
 }
 
 void DdeServer::close() {
-  while (!conversations_.empty()) endConversation(conversations_.begin(), "The DDE server closed");
+  while (!conversations_.empty()) endConversation(conversations_.begin()->first, "The DDE server closed");
   links_.clear();
 }
 
 std::size_t DdeServer::entryCount(ConversationId conversation) const {
   auto it = conversations_.find(conversation);
-  return it == conversations_.end() ? 0 : it->second.entries.size();
+  return it == conversations_.end() ? 0 : it->second.advises.size() + it->second.requests.size();
 }
 
 bool DdeServer::hasLink(const std::string& item) const { return links_.count(upperAscii(item)) > 0; }
-
-bool DdeServer::hasConversationsOf(const std::string& client) const {
-  for (const auto& [id, c] : conversations_) {
-    if (c.client == client) return true;
-  }
-  return false;
-}
 
 }  // namespace kelvor::dde

@@ -20,11 +20,13 @@
 
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <unordered_map>
+#include <utility>
 
 namespace kelvor::dde {
 
@@ -32,11 +34,17 @@ constexpr std::uint32_t kFormatText = 1;  // CF_TEXT, the only format served
 
 // Limits that keep a misbehaving client from growing the server without end. Real clients
 // stay far below them: a conversation holds a handful of entries, and a DDE name (an atom)
-// has at most 255 characters.
+// has at most 255 characters. A request or advise beyond its share is refused with Busy.
 constexpr std::size_t kMaxNameLength = 255;
 constexpr std::size_t kMaxConversations = 1024;
 constexpr std::size_t kMaxConversationsPerClient = 64;  // one client cannot crowd out the others
-constexpr std::size_t kMaxEntriesPerConversation = 256;
+// Each pending request holds its caller's message until it is answered.
+constexpr std::size_t kMaxPendingRequestsPerClient = 25000;
+constexpr std::size_t kMaxPendingRequests = 50000;
+// Every change of a hot link sends one Data message per advise entry for its item, so the
+// entries are bounded over all of a client's conversations, and in all.
+constexpr std::size_t kMaxAdvisesPerClient = 64;
+constexpr std::size_t kMaxAdvises = 1024;
 
 using ReplyToken = std::uint64_t;
 using ConversationId = std::uint32_t;
@@ -46,7 +54,17 @@ enum class DdeError {
   Negative,             // negative acknowledgement
   UnknownConversation,  // no such conversation, or it belongs to another client
   Terminated,           // the conversation ended while a request was pending
+  Busy,                 // the server holds as much as it keeps for this client (or for all)
 };
+
+// What a call's own arguments and the open conversations decide at once: the error it gets.
+struct Refusal {
+  DdeError error;
+  std::string message;
+};
+
+// The calls a client makes, for checks that do not depend on which one it is.
+enum class Method { Initiate, Request, Advise, Unadvise, Execute, Poke, Terminate };
 
 // The wire name of an error ("dde.Error.Negative").
 const char* errorName(DdeError error);
@@ -106,6 +124,14 @@ class DdeServer {
   // The client left the bus: its conversations end as if it had terminated them.
   void clientLeft(const std::string& client);
 
+  // What can be decided about a call when it arrives, before its turn: a name longer than a
+  // DDE name can be, an impossible format, an initiate for other names, a conversation that
+  // is not open for this client. The handler would give the same answer; a transport that
+  // must hold calls back answers these at once instead of holding them. For an initiate,
+  // `item` is the application and `topic` the topic; otherwise `topic` is unused.
+  std::optional<Refusal> refusal(Method method, const std::string& client, ConversationId conversation,
+                                 std::string_view item, std::string_view topic, std::uint32_t format) const;
+
   // --- Program side.
   // Removes the link for `item`, then: mode -1 sends the value once to exactly one entry
   // (the most recently added one of the most recently opened conversation that has an entry
@@ -122,19 +148,36 @@ class DdeServer {
   // --- Inspection, for tests and the transport.
   std::size_t conversationCount() const { return conversations_.size(); }
   std::size_t entryCount(ConversationId conversation) const;
+  std::size_t pendingRequestCount() const { return requestCount_; }
   bool hasLink(const std::string& item) const;
-  bool hasConversationsOf(const std::string& client) const;
+  bool hasConversationsOf(const std::string& client) const { return clients_.count(client) > 0; }
 
  private:
+  // Entries are numbered in the order they are added. Every operation on them (add, answer,
+  // drop, find the newest for an item) costs the same however many there are, give or take
+  // a logarithm, so that thousands of pending requests do not slow down the next one.
+  using EntryNumber = std::uint64_t;
+  // Orders one item's entries: by conversation, then by age; the newest entry of the newest
+  // conversation comes last.
+  using ItemOrder = std::pair<ConversationId, EntryNumber>;
   struct Entry {
+    ConversationId conversation;
     std::string item;  // as the client named it
+    std::string key;   // upper-cased, for the item index
     EntryKind kind;
     ReplyToken token = 0;  // for a pending request
   };
   struct Conversation {
     ConversationId id;
     std::string client;
-    std::list<Entry> entries;  // in the order they were added
+    std::set<EntryNumber> advises;
+    std::set<EntryNumber> requests;
+  };
+  // What one client holds, for its shares and so that its leaving finds its conversations.
+  struct ClientShare {
+    std::set<ConversationId> conversations;
+    std::size_t advises = 0;
+    std::size_t requests = 0;
   };
   struct Link {
     int mode;  // 0 or a positive interval in seconds
@@ -143,10 +186,14 @@ class DdeServer {
     std::int64_t lastLookMs = 0;
   };
 
-  Conversation* find(ReplyToken token, const std::string& client, ConversationId id);
-  void endConversation(std::map<ConversationId, Conversation>::iterator it, const char* why);
+  // Answers the call with its refusal, if it has one; true when it did.
+  bool refuse(ReplyToken token, Method method, const std::string& client, ConversationId conversation,
+              std::string_view item, std::string_view topic, std::uint32_t format);
+  EntryNumber addEntry(Conversation& conversation, const std::string& item, EntryKind kind, ReplyToken token);
+  void removeEntry(EntryNumber number);
+  void endConversation(ConversationId id, const char* why);
   // Delivers `value` to one entry; a pending request is answered and removed.
-  void deliver(Conversation& conversation, std::list<Entry>::iterator entry, const std::string& value);
+  void deliver(EntryNumber number, const std::string& value);
   void sendToAll(const std::string& itemKey, const std::string& value);
 
   std::string service_;
@@ -155,7 +202,13 @@ class DdeServer {
   DdeEvents& events_;
   ConversationId nextId_ = 1;
   std::map<ConversationId, Conversation> conversations_;  // ids grow: last = most recently opened
-  std::map<std::string, Link> links_;                    // by upper-cased item
+  std::unordered_map<std::string, ClientShare> clients_;
+  std::unordered_map<EntryNumber, Entry> entries_;
+  std::unordered_map<std::string, std::set<ItemOrder>> byItem_;  // by upper-cased item
+  EntryNumber nextEntry_ = 1;
+  std::size_t requestCount_ = 0;
+  std::size_t adviseCount_ = 0;
+  std::map<std::string, Link> links_;  // by upper-cased item
   std::function<std::int64_t()> clockMs_;
 };
 

@@ -11,12 +11,15 @@
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QTimer>
+#include <climits>
 #include <functional>
 #include <memory>
 #include <set>
 #include <unordered_map>
 
 #include "toolkit/modal_gate.h"
+
+#include <dbus/dbus.h>
 
 namespace kelvor {
 namespace {
@@ -27,6 +30,36 @@ constexpr auto kInterface = "dde.Server";
 constexpr int kLinkTimerMs = 1050;
 // A command is cut to 127 characters anyway; no more than this is kept from the bus.
 constexpr int kCommandKeep = 254;
+// A name is kept to one character more than a DDE name may have: enough for the server to
+// refuse it as too long, without copying a megabyte that is refused anyway.
+constexpr qsizetype kNameKeep = static_cast<qsizetype>(dde::kMaxNameLength) + 1;
+// libdbus stops reading a connection while the messages it has handed out and not yet seen
+// freed exceed its receive limit (63 MiB by default). It starts again when they are freed;
+// but Kelvor frees them on its main thread, and Qt 6.4 ignores the wake-up that comes from
+// there ("Socket notifiers cannot be enabled or disabled from another thread"), so the
+// connection would stay deaf for good. Kelvor bounds what it holds itself, far below the
+// limit, and lifts the limit out of reach, so that a burst read while the main thread is busy
+// cannot trip it either.
+constexpr long kReceiveLimit = LONG_MAX / 2;
+// What a held message costs beside its arguments.
+constexpr std::size_t kMessageBytes = 512;
+
+std::string name(const QString& s) { return s.left(kNameKeep).toStdString(); }
+
+// The memory a held call takes: the message as it arrived (text at one byte a character,
+// more for characters beyond ASCII) and its decoded arguments (text at two bytes a
+// character, data as it is).
+std::size_t heldBytes(const QDBusMessage& call) {
+  std::size_t bytes = kMessageBytes;
+  for (const QVariant& argument : call.arguments()) {
+    if (argument.metaType().id() == QMetaType::QString) {
+      bytes += 3 * static_cast<std::size_t>(argument.toString().size());
+    } else if (argument.metaType().id() == QMetaType::QByteArray) {
+      bytes += 2 * static_cast<std::size_t>(argument.toByteArray().size());
+    }
+  }
+  return bytes;
+}
 
 QByteArray bytes(const std::string& s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -65,15 +98,24 @@ class DdeBusObject : public QObject, protected QDBusContext {
   void Data(uint conversation, const QString& item, uint format, const QByteArray& data);
 
  private:
-  // Takes the call over: returns its token and the caller's unique name.
-  dde::ReplyToken take(std::string& client);
-  // Queues the message's handling behind the modal gate.
-  void queue(std::function<void(dde::DdeServer&)> handle);
+  struct Call {
+    dde::ReplyToken token = 0;
+    std::string client;  // the caller's unique bus name
+    std::size_t bytes = 0;
+  };
+  // Takes the call over. When it would wait behind the gate, answers at once what can be
+  // decided at once and what exceeds the bounds; returns false then.
+  bool take(Call& call, dde::Method method, uint conversation = 0, std::string_view item = {},
+            std::string_view topic = {}, uint format = 0);
+  // Queues the call's handling behind the modal gate.
+  void queue(const Call& call, std::function<void(dde::DdeServer&)> handle);
 
   DBusDdeTransport::Impl& impl_;
 };
 
 struct DBusDdeTransport::Impl {
+  explicit Impl(DBusDdeTransport& transport) : owner(&transport) {}
+  DBusDdeTransport* owner;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   QDBusConnection connection{QDBusConnection::sessionBus()};
   std::string busName;
@@ -84,6 +126,36 @@ struct DBusDdeTransport::Impl {
   std::set<std::string> watched;
   std::unordered_map<dde::ReplyToken, QDBusMessage> calls;
   dde::ReplyToken nextToken = 1;
+  // What waits behind the gate, per client and in all.
+  struct Waiting {
+    std::size_t calls = 0;
+    std::size_t bytes = 0;
+  };
+  std::unordered_map<std::string, Waiting> waiting;
+  Waiting waitingTotal;
+
+  bool mayWait(const std::string& client, std::size_t bytes) const {
+    auto it = waiting.find(client);
+    const Waiting mine = it == waiting.end() ? Waiting{} : it->second;
+    return mine.calls < kMaxWaitingCallsPerClient && mine.bytes + bytes <= kMaxWaitingBytesPerClient &&
+           waitingTotal.calls < kMaxWaitingCalls && waitingTotal.bytes + bytes <= kMaxWaitingBytes;
+  }
+  void startWaiting(const std::string& client, std::size_t bytes) {
+    Waiting& mine = waiting[client];
+    ++mine.calls;
+    mine.bytes += bytes;
+    ++waitingTotal.calls;
+    waitingTotal.bytes += bytes;
+  }
+  void endWaiting(const std::string& client, std::size_t bytes) {
+    auto it = waiting.find(client);
+    if (it == waiting.end()) return;
+    --it->second.calls;
+    it->second.bytes -= bytes;
+    if (it->second.calls == 0) waiting.erase(it);
+    --waitingTotal.calls;
+    waitingTotal.bytes -= bytes;
+  }
 
   void send(dde::ReplyToken token, const std::function<QDBusMessage(const QDBusMessage&)>& make) {
     auto it = calls.find(token);
@@ -118,84 +190,107 @@ struct DBusDdeTransport::Impl {
   }
 };
 
-dde::ReplyToken DdeBusObject::take(std::string& client) {
+bool DdeBusObject::take(Call& call, dde::Method method, uint conversation, std::string_view item,
+                        std::string_view topic, uint format) {
   setDelayedReply(true);
-  const QDBusMessage call = message();
-  client = call.service().toStdString();
-  const dde::ReplyToken token = impl_.nextToken++;
-  impl_.calls.emplace(token, call);
-  return token;
+  const QDBusMessage message = this->message();
+  call.client = message.service().toStdString();
+  call.token = impl_.nextToken++;
+  call.bytes = heldBytes(message);
+  impl_.calls.emplace(call.token, message);
+  const bool waits = !modalGate().isOpen() || modalGate().queuedCount() > 0;
+  if (!waits || !impl_.server) return true;
+  DBusDdeTransport& transport = *impl_.owner;
+  if (auto refused = impl_.server->refusal(method, call.client, conversation, item, topic, format)) {
+    transport.replyError(call.token, refused->error, refused->message);
+    return false;
+  }
+  if (!impl_.mayWait(call.client, call.bytes)) {
+    transport.replyError(call.token, dde::DdeError::Busy,
+                         "Kelvor is busy (a window or command holds its DDE messages back) and holds as many "
+                         "of yours as it keeps; try again later");
+    return false;
+  }
+  return true;
 }
 
-void DdeBusObject::queue(std::function<void(dde::DdeServer&)> handle) {
+void DdeBusObject::queue(const Call& call, std::function<void(dde::DdeServer&)> handle) {
+  impl_.startWaiting(call.client, call.bytes);
   // An event still queued when the transport has gone finds its guard expired.
   std::weak_ptr<bool> alive = impl_.alive;
   DBusDdeTransport::Impl* impl = &impl_;
-  postEvent([alive, impl, handle = std::move(handle)] {
-    if (alive.expired() || !impl->server) return;
-    handle(*impl->server);
+  postEvent([alive, impl, client = call.client, bytes = call.bytes, handle = std::move(handle)] {
+    if (alive.expired()) return;
+    impl->endWaiting(client, bytes);
+    if (impl->server) handle(*impl->server);
   });
 }
 
 uint DdeBusObject::Initiate(const QString& application, const QString& topic) {
-  std::string client;
-  const auto token = take(client);
-  queue([this, token, client, a = application.toStdString(), t = topic.toStdString()](dde::DdeServer& server) {
-    impl_.watch(client);
-    server.handleInitiate(token, client, a, t);
+  Call call;
+  const std::string a = name(application), t = name(topic);
+  if (!take(call, dde::Method::Initiate, 0, a, t)) return 0;
+  queue(call, [this, call, a, t](dde::DdeServer& server) {
+    impl_.watch(call.client);
+    server.handleInitiate(call.token, call.client, a, t);
   });
   return 0;
 }
 
 QByteArray DdeBusObject::Request(uint conversation, const QString& item, uint format) {
-  std::string client;
-  const auto token = take(client);
-  queue([token, client, conversation, i = item.toStdString(), format](dde::DdeServer& server) {
-    server.handleRequest(token, client, conversation, i, format);
+  Call call;
+  std::string i = name(item);
+  if (!take(call, dde::Method::Request, conversation, i, {}, format)) return {};
+  queue(call, [call, conversation, i = std::move(i), format](dde::DdeServer& server) {
+    server.handleRequest(call.token, call.client, conversation, i, format);
   });
   return {};
 }
 
 void DdeBusObject::Advise(uint conversation, const QString& item, uint format, bool deferUpdate, bool) {
-  std::string client;
-  const auto token = take(client);
-  queue([token, client, conversation, i = item.toStdString(), format, deferUpdate](dde::DdeServer& server) {
-    server.handleAdvise(token, client, conversation, i, format, deferUpdate);
+  Call call;
+  std::string i = name(item);
+  if (!take(call, dde::Method::Advise, conversation, i, {}, format)) return;
+  queue(call, [call, conversation, i = std::move(i), format, deferUpdate](dde::DdeServer& server) {
+    server.handleAdvise(call.token, call.client, conversation, i, format, deferUpdate);
   });
 }
 
 void DdeBusObject::Unadvise(uint conversation, const QString& item, uint format) {
-  std::string client;
-  const auto token = take(client);
-  queue([token, client, conversation, i = item.toStdString(), format](dde::DdeServer& server) {
-    server.handleUnadvise(token, client, conversation, i, format);
+  Call call;
+  std::string i = name(item);
+  if (!take(call, dde::Method::Unadvise, conversation, i, {}, format)) return;
+  queue(call, [call, conversation, i = std::move(i), format](dde::DdeServer& server) {
+    server.handleUnadvise(call.token, call.client, conversation, i, format);
   });
 }
 
 void DdeBusObject::Execute(uint conversation, const QString& command) {
-  std::string client;
-  const auto token = take(client);
-  queue([token, client, conversation, c = command.left(kCommandKeep).toStdString()](dde::DdeServer& server) {
-    server.handleExecute(token, client, conversation, c);
+  Call call;
+  if (!take(call, dde::Method::Execute, conversation)) return;
+  queue(call, [call, conversation, c = command.left(kCommandKeep).toStdString()](dde::DdeServer& server) {
+    server.handleExecute(call.token, call.client, conversation, c);
   });
 }
 
 void DdeBusObject::Poke(uint conversation, const QString&, uint, const QByteArray&) {
   // The data is not used: only the acknowledgement is queued, not the block.
-  std::string client;
-  const auto token = take(client);
-  queue([token, client, conversation](dde::DdeServer& server) { server.handlePoke(token, client, conversation); });
-}
-
-void DdeBusObject::Terminate(uint conversation) {
-  std::string client;
-  const auto token = take(client);
-  queue([token, client, conversation](dde::DdeServer& server) {
-    server.handleTerminate(token, client, conversation);
+  Call call;
+  if (!take(call, dde::Method::Poke, conversation)) return;
+  queue(call, [call, conversation](dde::DdeServer& server) {
+    server.handlePoke(call.token, call.client, conversation);
   });
 }
 
-DBusDdeTransport::DBusDdeTransport() : impl_(std::make_unique<Impl>()) {}
+void DdeBusObject::Terminate(uint conversation) {
+  Call call;
+  if (!take(call, dde::Method::Terminate, conversation)) return;
+  queue(call, [call, conversation](dde::DdeServer& server) {
+    server.handleTerminate(call.token, call.client, conversation);
+  });
+}
+
+DBusDdeTransport::DBusDdeTransport() : impl_(std::make_unique<Impl>(*this)) {}
 
 DBusDdeTransport::~DBusDdeTransport() { close(); }
 
@@ -223,6 +318,8 @@ bool DBusDdeTransport::start(const std::string& service, dde::DdeServer& server,
     return false;
   }
   d.server = &server;
+  dbus_connection_set_max_received_size(static_cast<DBusConnection*>(d.connection.internalPointer()),
+                                        kReceiveLimit);
   d.watcher = std::make_unique<QDBusServiceWatcher>();
   d.watcher->setConnection(d.connection);
   d.watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
@@ -253,6 +350,8 @@ void DBusDdeTransport::close() {
                                             QStringLiteral("The DDE server closed")));
   }
   d.calls.clear();
+  d.waiting.clear();
+  d.waitingTotal = {};
   // The object may still be named by queued gate events; it lives until the transport ends.
 }
 

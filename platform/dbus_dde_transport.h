@@ -8,13 +8,26 @@
 // in arrival order and are handled when the main window's own handling resumes. A client
 // that leaves the bus ends its conversations. The periodic data links are looked at by a
 // timer a little over one second apart.
+//
+// The server never goes deaf. A call that waits behind the gate is first checked for what
+// its arguments decide at once (DdeServer::refusal) and answered then; what waits is
+// bounded per client and in all, by count and by bytes, and a call beyond the bounds is
+// answered dde.Error.Busy at once. The bytes are counted as the memory a waiting call
+// holds: the message as it arrived and its decoded arguments (3 bytes a character of text,
+// 2 a byte of data, 512 for the message itself).
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "dde/dde_server.h"
 
 namespace kelvor {
+
+constexpr std::size_t kMaxWaitingCallsPerClient = 1024;
+constexpr std::size_t kMaxWaitingCalls = 8192;
+constexpr std::size_t kMaxWaitingBytesPerClient = 4u << 20;
+constexpr std::size_t kMaxWaitingBytes = 16u << 20;
 
 class DBusDdeTransport : public dde::DdeTransport {
  public:

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # build
   cmake g++ make ccache pkg-config python3
-  qt6-base-dev qt6-multimedia-dev libgl-dev libxtst-dev libx11-dev
+  qt6-base-dev qt6-multimedia-dev libgl-dev libxtst-dev libx11-dev libdbus-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # running and testing headless: X server, window manager, typing, bus, screenshots, sound
   xvfb xauth openbox xdotool wmctrl xterm x11-xkb-utils x11-utils dbus libglib2.0-bin imagemagick

@@ -241,6 +241,57 @@ TEST_F(DBusTransportTest, DataSignalsReachOnlyTheAdvisingClient) {
   EXPECT_TRUE(theirs.received.empty());
 }
 
+// A modal window holds the gate while one client floods: what the arguments decide is
+// answered at once, what would wait beyond the client's bound gets Busy at once, and once
+// the gate opens the server answers new calls within a second (a backlog past libdbus's
+// 63 MiB receive limit used to leave the connection deaf for good).
+TEST_F(DBusTransportTest, ABacklogBehindTheGateNeverLeavesTheServerDeaf) {
+  Client x("x"), y("y"), late("late");
+  const uint cx = x.initiate(), cy = y.initiate();
+  auto hold = std::make_unique<ModalGate::Hold>(modalGate());
+
+  const QString megabyte(1 << 20, u'B');
+  std::vector<QDBusPendingCall> atOnce;
+  for (int i = 0; i < 66; ++i) atOnce.push_back(y.call("Request", {cx, megabyte, 1u}));
+  atOnce.push_back(y.call("Request", {cy, megabyte, 1u}));
+  atOnce.push_back(y.call("Request", {cy, QString("ManualData"), 7u}));
+  atOnce.push_back(x.call("Poke", {cx, QString("Item"), 1u, QByteArray(3 << 20, 'p')}));
+  atOnce.push_back(x.call("Initiate", {QString("Excel"), QString("System")}));
+  std::vector<QDBusPendingCall> flood;
+  const QString item(255, u'i');
+  for (std::size_t i = 0; i < kMaxWaitingCallsPerClient + 50; ++i) flood.push_back(y.call("Request", {cy, item, 1u}));
+  for (auto& c : atOnce) ASSERT_TRUE(finish(c));
+  for (int i = 0; i < 66; ++i) EXPECT_EQ(atOnce[i].error().name(), "dde.Error.UnknownConversation");
+  EXPECT_EQ(atOnce[66].error().name(), "dde.Error.Negative");  // a name longer than a DDE name
+  EXPECT_EQ(atOnce[67].error().name(), "dde.Error.Negative");  // no such format
+  EXPECT_EQ(atOnce[68].error().name(), "dde.Error.Busy");      // more bytes than a client may park
+  EXPECT_EQ(atOnce[69].error().name(), "dde.Error.NoAnswer");
+  for (std::size_t i = kMaxWaitingCallsPerClient; i < flood.size(); ++i) {
+    ASSERT_TRUE(finish(flood[i])) << i;
+    EXPECT_EQ(flood[i].error().name(), "dde.Error.Busy");
+  }
+  pump(100);
+  EXPECT_FALSE(flood[kMaxWaitingCallsPerClient - 1].isFinished());
+  EXPECT_EQ(modalGate().queuedCount(), kMaxWaitingCallsPerClient);
+
+  QDBusPendingCall initiate = late.call("Initiate", {QString("Kelvor"), QString("System")});
+  pump(50);
+  hold.reset();
+  QElapsedTimer sinceOpen;
+  sinceOpen.start();
+  ASSERT_TRUE(finish(initiate, 1000));
+  QDBusPendingCall request = late.call("Request", {initiate.reply().arguments().value(0).toUInt(),
+                                                   QString("ManualData"), 1u});
+  QDBusPendingCall ping = late.bus().asyncCall(
+      QDBusMessage::createMethodCall(kBusName, "/", "org.freedesktop.DBus.Peer", "Ping"), 1000);
+  ASSERT_TRUE(finish(request, 1000));
+  ASSERT_TRUE(finish(ping, 1000));
+  EXPECT_LT(sinceOpen.elapsed(), 1000);
+  EXPECT_EQ(request.reply().arguments().value(0).toByteArray(), QByteArray("12.5\0", 5));
+  EXPECT_EQ(ping.reply().type(), QDBusMessage::ReplyMessage);
+  EXPECT_EQ(server.pendingRequestCount(), kMaxWaitingCallsPerClient);  // the flood, parked
+}
+
 }  // namespace
 }  // namespace kelvor
 

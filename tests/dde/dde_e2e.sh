@@ -3,13 +3,14 @@
 # tests/headless.sh, the simulated instrument on a pseudo-terminal, kelvor-dde and gdbus as
 # clients. Requests before and after frames, the [WAITRS] hand-shake, a hot link on
 # AutoData, the commands that drive the line and the window, and [APPCLOSE].
-# Usage: dde_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim
+# Usage: dde_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim PATH/TO/dde_flood
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e_lib.sh"
 kelvor=$(readlink -f "$1")
 kdde=$(readlink -f "$2")
 ksim=$(readlink -f "$3")
+flood=$(readlink -f "$4")
 
 work=$(mktemp -d)
 pid="" sim="" recorder="" advise=""
@@ -179,6 +180,24 @@ start=$(now)
 "$kdde" request >/dev/null
 took=$(ms_since "$start")
 [ "$took" -ge 1900 ] || e2e_fail "a request was answered $took ms into a [WAIT(2)]: DDE messages must wait"
+
+# A client floods the server while its own [WAIT( holds it. Requests with a 1 MiB item on a
+# conversation not its own are refused at once; of its requests on its own conversation,
+# those beyond what one client may have waiting get Busy at once. Kelvor's memory stays
+# within 48 MiB of what it was, and once a key ends the wait it answers within a second
+# (66 MiB held back used to leave it deaf for good).
+mib() { awk -v key="$2:" '$1 == key { print int($2 / 1024) }' "/proc/$1/status"; }
+before=$(mib "$pid" VmRSS)
+"$flood" 66 1048576 1100 >flood.out || e2e_fail "the flooding client failed"
+grep -qx 'dde.Error.UnknownConversation 66' flood.out && grep -qx 'dde.Error.Busy 76' flood.out &&
+  grep -qx 'waiting 1024' flood.out || e2e_fail "the flood was answered: $(cat flood.out)"
+grew=$(($(mib "$pid" VmHWM) - before))
+[ "$grew" -le 48 ] || e2e_fail "Kelvor grew by $grew MiB during the flood"
+echo "memory during the flood: at most $grew MiB above the $before MiB before"
+xdotool windowactivate --sync "$main" key space
+"$kdde" --timeout 1 request >/dev/null || e2e_fail "no answer within a second of the end of the backlog"
+gdbus call --session --timeout 1 -d dde.Kelvor -o / -m org.freedesktop.DBus.Peer.Ping >/dev/null ||
+  e2e_fail "no Ping answer after the backlog"
 
 # kelvor-dde's exit codes: a request nobody answers times out (3), usage errors give 2.
 rc=0

@@ -369,11 +369,37 @@ TEST_F(DdeServerTest, RequestHandlerAnswerWithinTheCallReachesTheRequester) {
 }
 
 TEST_F(DdeServerTest, GrowthIsBoundedForMisbehavingClients) {
+  // Pending requests and advise entries: a share per client over all its conversations, and
+  // a bound in all; beyond them the call is refused with Busy.
+  struct Case {
+    std::size_t perClient;
+    std::size_t inAll;
+    std::function<ReplyToken(const std::string&, ConversationId, std::size_t)> add;
+  };
+  const Case cases[] = {
+      {kMaxPendingRequestsPerClient, kMaxPendingRequests,
+       [&](const std::string& client, ConversationId c, std::size_t) { return request(client, c, "Nothing"); }},
+      {kMaxAdvisesPerClient, kMaxAdvises,
+       [&](const std::string& client, ConversationId c, std::size_t i) {
+         return advise(client, c, "Item" + std::to_string(i));
+       }},
+  };
+  int client = 100;
+  for (const auto& c : cases) {
+    std::size_t added = 0;
+    while (added < c.inAll) {
+      const std::string name = ":1." + std::to_string(client++);
+      const ConversationId first = open(name), second = open(name);
+      for (std::size_t i = 0; i < c.perClient; ++i, ++added) c.add(name, i % 2 ? first : second, i);
+      EXPECT_TRUE(failedWith(c.add(name, first, 0), DdeError::Busy)) << name;
+    }
+    const std::string late = ":1." + std::to_string(client++);
+    EXPECT_TRUE(failedWith(c.add(late, open(late), 0), DdeError::Busy));
+  }
+  EXPECT_TRUE(failedWith(request(":1.100", 1, std::string(256, 'x')), DdeError::Negative));
+
+  server.close();
   const ConversationId a = open(":1.5");
-  for (std::size_t i = 0; i < kMaxEntriesPerConversation; ++i) request(":1.5", a, "Nothing");
-  EXPECT_TRUE(failedWith(request(":1.5", a, "Nothing"), DdeError::Negative));
-  EXPECT_TRUE(failedWith(advise(":1.5", a, "AutoData"), DdeError::Negative));
-  EXPECT_TRUE(failedWith(request(":1.5", a, std::string(256, 'x')), DdeError::Negative));
   for (std::size_t i = 1; i < kMaxConversationsPerClient; ++i) open(":1.5");
   server.handleInitiate(next(), ":1.5", "", "");
   EXPECT_TRUE(failedWith(token, DdeError::NoAnswer));  // this client has its share
@@ -384,6 +410,7 @@ TEST_F(DdeServerTest, GrowthIsBoundedForMisbehavingClients) {
   }
   server.handleInitiate(next(), ":1.99", "", "");
   EXPECT_TRUE(failedWith(token, DdeError::NoAnswer));
+  EXPECT_EQ(server.entryCount(a), 0u);
 }
 
 TEST_F(DdeServerTest, CloseAnswersEveryPendingRequestAndDropsLinks) {
