@@ -52,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"result record", Format::kRecord, "\r", 1, "001  +PART 4701     =\r"},
                       FormatCase{"the second result is a reject", Format::kRecord, "", 5, "005  +PART 4705     -"},
                       FormatCase{"comment record", Format::kRecord, "\r", 2, "002 CMT batch 1 checked\r"},
-                      FormatCase{"skipped record", Format::kRecord, "\r", 3, "003*\r"}));
+                      FormatCase{"skipped record", Format::kRecord, "\r", 3, "003*\r"},
+                      FormatCase{"counter: the reading's number", Format::kCounter, "\r", 123, "0000123 g\r"}));
 
 TEST(SimFormat, TerminatorNamesAndEscapes) {
   std::string t;

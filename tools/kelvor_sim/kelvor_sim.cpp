@@ -10,158 +10,28 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kelvor_build.h"
 #include "tools/kelvor_sim/sim_frames.h"
+#include "tools/kelvor_sim/sim_options.h"
 
 namespace {
 
-using kelvor::sim::Format;
-using kelvor::sim::FrameOptions;
+using kelvor::sim::ParseOutcome;
+using kelvor::sim::SimOptions;
 
 volatile std::sig_atomic_t stopRequested = 0;
 
 void requestStop(int) { stopRequested = 1; }
 
-const char kHelp[] =
-    "Usage: kelvor-sim [OPTIONS]\n"
-    "A simulated measuring instrument on a pseudo-terminal. Prints the device path on the\n"
-    "first line of its output; put it in KELVOR.INI, section [PORTS] (COM1=/dev/pts/N), or\n"
-    "use --link for a path that stays the same across restarts.\n"
-    "\n"
-    "  --link PATH        also make PATH a symbolic link to the device (removed at exit)\n"
-    "  --interval MS      a reading every MS milliseconds (default 1000; 0: as fast as the\n"
-    "                     line takes them)\n"
-    "  --rate N           N readings per second (instead of --interval)\n"
-    "  --answer           send one reading in answer to each line received (a line ends at\n"
-    "                     CR or LF) instead of sending at a rate\n"
-    "  --format F         plain    12.50\n"
-    "                     unit     +012.50 g (default)\n"
-    "                     fixed    the unit form blank-padded or cut to --length characters\n"
-    "                     record   the structured records of keystroke output, in turn:\n"
-    "                              measurement, result, comment, skipped\n"
-    "  --terminator T     cr (default), lf, crlf, none, or a text with \\r \\n \\t escapes;\n"
-    "                     the fixed format defaults to none\n"
-    "  --unit U           unit text of the unit and fixed formats (default g)\n"
-    "  --length N         characters per fixed record (default 12)\n"
-    "  --decimals N       decimals of the value (default 2)\n"
-    "  --start X          the first reading (default 12.5)\n"
-    "  --step X           each reading climbs by X, twenty times, then starts again (0.05)\n"
-    "  --count N          send N readings, then exit\n"
-    "  --once             the same as --count 1\n"
-    "  --linger MS        with --count: keep the device open MS milliseconds after the last\n"
-    "                     reading (default 1000), so the reader gets it before the hang-up\n"
-    "  -h, --help         this text\n"
-    "  -v, --version      the version\n"
-    "\n"
-    "Stops on SIGINT or SIGTERM. Exit status: 0 done, 1 no pseudo-terminal or link, 2 usage.\n";
-
-struct Options {
-  FrameOptions frame;
-  bool terminatorGiven = false;
-  std::string link;
-  long intervalMs = 1000;
-  bool answer = false;
-  long count = -1;  // -1: until stopped
-  long lingerMs = 1000;
-};
-
 int usage(const std::string& problem) {
   std::fprintf(stderr, "kelvor-sim: %s (usage: kelvor-sim [OPTIONS]; see kelvor-sim --help)\n", problem.c_str());
   return 2;
-}
-
-// The options that take a value; any other word is a usage error.
-bool takesValue(const std::string& name) {
-  for (const char* known : {"--link", "--format", "--terminator", "--unit", "--interval", "--rate", "--length",
-                            "--decimals", "--start", "--step", "--count", "--linger"}) {
-    if (name == known) return true;
-  }
-  return false;
-}
-
-// Numbers are finite; "inf", "nan" and values out of range are not numbers here.
-bool parseNumber(const char* text, double& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && errno != ERANGE && std::isfinite(value);
-}
-
-// The longest interval, linger and count the simulator takes: a day, and a count that any
-// run ends before. Larger values would overflow the clock and the integer fields.
-constexpr double kLongestMs = 24.0 * 3600 * 1000;
-constexpr double kMostReadings = 1e15;
-constexpr double kLongestRecord = 65536;
-
-// Returns -1 when the options are good, else the exit status.
-int parseOptions(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (name == "--help" || name == "-h") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    }
-    if (name == "--answer") {
-      options.answer = true;
-      continue;
-    }
-    if (name == "--version" || name == "-v") {
-      std::printf("kelvor-sim %s\n", KELVOR_VERSION);
-      return 0;
-    }
-    if (name == "--once") {
-      options.count = 1;
-      continue;
-    }
-    if (!takesValue(name)) return usage("unknown option " + name);
-    if (i + 1 >= argc) return usage("option " + name + " needs a value");
-    const std::string value = argv[++i];
-    double number = 0;
-    const bool numeric = parseNumber(value.c_str(), number);
-    if (name == "--link") {
-      options.link = value;
-    } else if (name == "--format") {
-      if (value == "plain") options.frame.format = Format::kPlain;
-      else if (value == "unit") options.frame.format = Format::kUnit;
-      else if (value == "fixed") options.frame.format = Format::kFixed;
-      else if (value == "record") options.frame.format = Format::kRecord;
-      else return usage("unknown format " + value);
-    } else if (name == "--terminator") {
-      if (!kelvor::sim::parseTerminator(value, options.frame.terminator)) return usage("empty terminator");
-      options.terminatorGiven = true;
-    } else if (name == "--unit") {
-      options.frame.unit = value;
-    } else if (!numeric) {
-      return usage("option " + name + " needs a number, not " + value);
-    } else if (name == "--interval" && number >= 0 && number <= kLongestMs) {
-      options.intervalMs = static_cast<long>(number);
-    } else if (name == "--rate" && number >= 1000 / kLongestMs) {
-      options.intervalMs = static_cast<long>(1000 / number);
-    } else if (name == "--length" && number >= 1 && number <= kLongestRecord) {
-      options.frame.length = static_cast<int>(number);
-    } else if (name == "--decimals" && number >= 0 && number <= 9) {
-      options.frame.decimals = static_cast<int>(number);
-    } else if (name == "--start") {
-      options.frame.start = number;
-    } else if (name == "--step") {
-      options.frame.step = number;
-    } else if (name == "--count" && number >= 0 && number <= kMostReadings) {
-      options.count = static_cast<long>(number);
-    } else if (name == "--linger" && number >= 0 && number <= kLongestMs) {
-      options.lingerMs = static_cast<long>(number);
-    } else {
-      return usage("value " + value + " out of range for " + name);
-    }
-  }
-  if (options.frame.format == Format::kFixed && !options.terminatorGiven) options.frame.terminator.clear();
-  return -1;
 }
 
 // The pseudo-terminal: the simulator writes to the master side; the slave is the device
@@ -229,7 +99,7 @@ void removeLink(const std::string& link, const std::string& target) {
   if (n > 0 && std::string(pointsTo, static_cast<std::size_t>(n)) == target) ::unlink(link.c_str());
 }
 
-long run(const Options& options, const Terminal& terminal) {
+long run(const SimOptions& options, const Terminal& terminal) {
   using Clock = std::chrono::steady_clock;
   const auto interval = std::chrono::milliseconds(options.intervalMs);
   auto due = Clock::now();
@@ -270,8 +140,20 @@ long run(const Options& options, const Terminal& terminal) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  if (const int status = parseOptions(argc, argv, options); status >= 0) return status;
+  SimOptions options;
+  const ParseOutcome outcome = kelvor::sim::parseOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+  switch (outcome.kind) {
+    case ParseOutcome::kHelp:
+      std::fputs(kelvor::sim::kHelp, stdout);
+      return 0;
+    case ParseOutcome::kVersion:
+      std::printf("kelvor-sim %s\n", KELVOR_VERSION);
+      return 0;
+    case ParseOutcome::kUsage:
+      return usage(outcome.problem);
+    case ParseOutcome::kRun:
+      break;
+  }
 
   Terminal terminal;
   if (!terminal.open()) {

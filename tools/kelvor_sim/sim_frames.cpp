@@ -66,6 +66,9 @@ std::string frameBytes(const FrameOptions& options, long index) {
     case Format::kRecord:
       text = record(options, index);
       break;
+    case Format::kCounter:
+      text = formatted("%07ld", index) + (options.unit.empty() ? "" : " " + options.unit);
+      break;
   }
   return text + options.terminator;
 }

@@ -12,6 +12,7 @@ enum class Format {
   kUnit,    // "+012.50 g": sign, zero-padded value, unit (a balance)
   kFixed,   // the unit form cut or blank-padded to a fixed length (byte-count framing)
   kRecord,  // the structured records of keystroke output: measurement, result, comment, skip
+  kCounter, // "0000123 g": the reading's number and the unit, so a lost or doubled one shows
 };
 
 struct FrameOptions {
