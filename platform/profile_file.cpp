@@ -167,6 +167,22 @@ std::string resolveLinks(const std::string& path) {
   return path;
 }
 
+// The value as the file holds it. A line break inside would end the line and inject
+// whatever follows as keys, so it becomes a blank. A value that a read would change (blanks
+// in front, which a read removes, or enclosing quotes, which a read takes off) is written
+// inside a pair of quotes, so it reads back as it was: a leading blank of an end string
+// is part of the framing.
+std::string storedValue(std::string_view value) {
+  std::string stored(value);
+  for (char& c : stored) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  const std::string_view trimmed = trimBlanks(stored);
+  const bool quoted = trimmed.size() >= 2 && trimmed.front() == '"' && trimmed.back() == '"';
+  if (quoted || (!trimmed.empty() && trimmed.data() != stored.data())) stored = '"' + stored + '"';
+  return stored;
+}
+
 }  // namespace
 
 std::string readProfileString(const std::string& path, std::string_view section, std::string_view key) {
@@ -193,12 +209,7 @@ bool writeProfileString(const std::string& path, std::string_view section, std::
   if (exists && !readWholeFile(target, content)) return false;
   auto lines = splitLines(content);
   const std::string ending = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-  // A line break inside a value would end the line and inject whatever follows as keys.
-  std::string safeValue(value);
-  for (char& c : safeValue) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  const std::string keyLine = std::string(trimBlanks(key)) + "=" + safeValue;
+  const std::string keyLine = std::string(trimBlanks(key)) + "=" + storedValue(value);
 
   const Place place = findKey(lines, section, key);
   if (place.keyLine >= 0) {

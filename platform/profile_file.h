@@ -5,7 +5,9 @@
 // quotes removed; the first matching section and key win. Writing changes only the one
 // key's line (or appends it at the end of its section, or a new section at the end of the
 // file) and keeps every other byte; the new content replaces the file by rename, so a
-// crash never leaves it truncated. Failures are silent, as the program's callers expect.
+// crash never leaves it truncated. A written value reads back as written, up to its trailing
+// blanks (a value with leading blanks or enclosing quotes is stored inside quotes). Failures
+// are silent, as the program's callers expect.
 
 #include <string>
 #include <string_view>

@@ -100,6 +100,27 @@ TEST_F(ProfileFile, ALineBreakInAValueCannotInjectKeys) {
   EXPECT_EQ(readProfileString(path_, "A", "k"), "v [B] x=1");
 }
 
+// What a read would strip (blanks in front, enclosing quotes) is protected by quotes; trailing
+// blanks alone carry no meaning and are written as they are.
+TEST_F(ProfileFile, AWrittenValueReadsBackAsItWas) {
+  struct Case {
+    std::string value, stored, read;
+  };
+  const Case cases[] = {
+      {"  END", "\"  END\"", "  END"},
+      {"\"kg\"   ", "\"\"kg\"   \"", "\"kg\"   "},
+      {"\t1", "\"\t1\"", "\t1"},
+      {"DEMO    ", "DEMO    ", "DEMO"},
+      {"a \"b\"", "a \"b\"", "a \"b\""},
+      {"   ", "   ", ""},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(writeProfileString(path_, "A", "k", c.value));
+    EXPECT_EQ(content(), "[A]\nk=" + c.stored + "\n") << c.value;
+    EXPECT_EQ(readProfileString(path_, "A", "k"), c.read) << c.value;
+  }
+}
+
 TEST_F(ProfileFile, WritesThroughASymbolicLinkToTheRealFile) {
   write("[A]\nk=1\n");
   const std::string link = (dir_ / "link.ini").string();
