@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kelvor and runs every test headless: the logic tests,
 # then the window and end-to-end tests on a private X display, D-Bus session and sound
-# server (tests/headless.sh). Set KELVOR_SANITIZE=1 for an address/undefined sanitizer build.
+# server (tests/headless.sh), and the fuzz targets' regression run (tools/fuzz.sh). Set
+# KELVOR_SANITIZE=1 for an address/undefined sanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -28,6 +29,9 @@ cmake --build "$build" -j"$(nproc)"
 
 export QT_QPA_PLATFORM=xcb
 status=0
+# The fuzz targets over their committed inputs and a few seconds beyond (a build of their
+# own with clang in build-fuzz/), so an input that once broke a unit never returns.
+env -u ASAN_OPTIONS -u UBSAN_OPTIONS tools/fuzz.sh || status=$?
 # The logic and offscreen tests first, two at a time; then the tests that drive the real
 # program on the private desktop, one at a time, so that their timing never competes with a
 # busy neighbour.

@@ -8,6 +8,8 @@ packages=(
   cmake g++ make ccache pkg-config python3
   qt6-base-dev qt6-multimedia-dev libgl-dev libxtst-dev libx11-dev libdbus-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the fuzz targets (tools/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
   # running and testing headless: X server, window manager, typing, bus, screenshots, sound
   xvfb xauth openbox xdotool wmctrl xterm x11-xkb-utils x11-utils dbus libglib2.0-bin imagemagick
   pulseaudio pulseaudio-utils fonts-dejavu-core qt6-qpa-plugins libqt6multimedia6
