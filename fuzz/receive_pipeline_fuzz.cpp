@@ -126,6 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   hooks.typeFrame = [&](const kelvor::Text<2550>& currentFrame) {
     cut = true;
     FUZZ_CHECK(currentFrame.padded().size() == 2550, "a frame of %zu characters", currentFrame.padded().size());
+    const std::size_t rawLength = reception.rawFrame.trimmed().size();
+    FUZZ_CHECK(rawLength <= 2549, "a reading of %zu characters", rawLength);
+    FUZZ_CHECK(config.SELECTENDOF != 2 || rawLength <= static_cast<std::size_t>(config.NUMBEROFBYTE),
+               "a reading of %zu characters in records of %d", rawLength, config.NUMBEROFBYTE);
     if (!checkFrames) return;
     const std::string& raw = reception.rawFrame.padded();
     while (nextFrame < expected.size() && kelvor::padRight(expected[nextFrame], 2550) != raw) ++nextFrame;
