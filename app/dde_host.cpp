@@ -10,7 +10,6 @@
 #include "dde/dde_server.h"
 #include "dde/dde_service.h"
 #include "platform/dbus_dde_transport.h"
-#include "serial/port_control.h"
 #include "toolkit/message_window.h"
 #include "toolkit/sound.h"
 
@@ -102,18 +101,20 @@ class MainWindowHost : public dde::CommandHost {
 }  // namespace
 
 struct DdeRuntime::Parts {
-  Parts(KelvorState& state, MainWindow& window)
-      : state(state), host(state, window), service(state, host, serialLibrary(), dde::steadyClock()) {}
+  Parts(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices)
+      : state(state), notices(notices), host(state, window),
+        service(state.serviceRecords(), host, library, dde::steadyClock()) {}
 
   KelvorState& state;
+  Notices& notices;
   MainWindowHost host;
   dde::DdeService service;
   DBusDdeTransport transport;
   std::unique_ptr<dde::DdeServer> server;
 };
 
-DdeRuntime::DdeRuntime(KelvorState& state, MainWindow& window)
-    : parts_(std::make_unique<Parts>(state, window)) {}
+DdeRuntime::DdeRuntime(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices)
+    : parts_(std::make_unique<Parts>(state, window, library, notices)) {}
 
 DdeRuntime::~DdeRuntime() { close(); }
 
@@ -125,6 +126,8 @@ void DdeRuntime::start() {
   if (!p.transport.start("Kelvor", *p.server, error)) {
     p.server.reset();
     p.state.ddeChannel = 0;
+    // Kelvor's own message window says it, as it always has; the journal gets the line.
+    p.notices.note({NoticeKind::Warning, "DDE server", error});
     p.host.showMessage(wrapForMessage(error));
     return;
   }

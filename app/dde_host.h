@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "app/kelvor_state.h"
+#include "serial/serial_library.h"
+#include "toolkit/notices.h"
 
 namespace kelvor {
 
@@ -16,7 +18,7 @@ class MainWindow;
 
 class DdeRuntime {
  public:
-  DdeRuntime(KelvorState& state, MainWindow& window);
+  DdeRuntime(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices);
   ~DdeRuntime();
   DdeRuntime(const DdeRuntime&) = delete;
   DdeRuntime& operator=(const DdeRuntime&) = delete;

@@ -59,7 +59,7 @@ QString qt(std::string_view bytes) { return QString::fromStdString(displayText(b
 
 }  // namespace
 
-MainWindow::MainWindow(KelvorState& state) : state_(state) {
+MainWindow::MainWindow(KelvorState& state, Notices& notices) : state_(state), notices_(notices) {
   setWindowTitle(QStringLiteral("NORDAL - Kelvor"));
   setWindowIcon(QIcon(builtInPicture("~kelvor.png")));
   setFixedSize(u(kWidthUnits), u(kFullHeightUnits));
@@ -140,7 +140,7 @@ void MainWindow::tick() {
   if (hooks.poll) hooks.poll();
   if (hooks.afterPoll) hooks.afterPoll();
   waitStateLabel_->setText(QString::number(state_.reception.waitState));
-  elapsedLabel_->setText(QString::number(state_.elapsed));
+  elapsedLabel_->setText(QString::number(state_.wait.elapsed));
 }
 
 void MainWindow::startTimer20ms() { timer_->start(20); }
@@ -294,7 +294,7 @@ void MainWindow::performMenuItem(int item) {
       break;
     case 4: run(hooks.openView); break;
     case 5: run(hooks.openTest); break;
-    case 6: saveConfigurationAs(state_.config, state_.configFilePath, state_.language); break;
+    case 6: saveConfigurationAs(state_.config, state_.configFilePath, state_.language, notices_); break;
     case 7:
       openConfiguration(state_.config, state_.configFilePath, state_.language);
       showTexts();

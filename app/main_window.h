@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "app/kelvor_state.h"
+#include "toolkit/notices.h"
 
 class QLabel;
 class QProgressBar;
@@ -48,7 +49,8 @@ class MainWindow : public QWidget {
     std::function<void()> openTest;
   };
 
-  explicit MainWindow(KelvorState& state);
+  // `notices`: where the menu's file commands tell what went wrong.
+  MainWindow(KelvorState& state, Notices& notices);
   ~MainWindow() override;
 
   Hooks hooks;
@@ -104,6 +106,7 @@ class MainWindow : public QWidget {
   void menuItemsFrom(const std::string& menuText);
 
   KelvorState& state_;
+  Notices& notices_;
   std::string menuText_;
   int lastAppliedZOrderMode_ = 0;
 

@@ -5,14 +5,17 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QWindow>
+#include <iostream>
 
 #include "app/dde_host.h"
 #include "app/kelvor_state.h"
 #include "app/main_window.h"
+#include "app/qt_notices.h"
 #include "app/subsystem_wiring.h"
 #include "config/file_commands.h"
 #include "i18n/language_file_dialog.h"
 #include "platform/profile_file.h"
+#include "platform/termios_serial.h"
 #include "toolkit/about_window.h"
 #include "toolkit/sound.h"
 
@@ -34,9 +37,12 @@ void waitUntilFramed(QWidget& window) {
 
 int runMainWindowProcedure(QApplication& app) {
   KelvorState state;
+  // Every unit tells the user through this one seam; errors also reach standard error.
+  QtNotices notices(std::cerr);
 
   // 1. The main window, bound to the values it shows, not yet shown.
-  MainWindow window(state);
+  MainWindow window(state, notices);
+  notices.setOwner(&window);
   // 2, 3.
   state.splashSeconds = 10;
   state.touchSoundPath = "sound\\touch.wav";
@@ -50,8 +56,10 @@ int runMainWindowProcedure(QApplication& app) {
   loadStartupConfiguration(state.config, state.configFilePath, state.iniFilePath);
 
   // The serial port with its poll and keystroke output, and the menu's windows.
-  ReceptionWiring reception(state, window);
-  connectMenuWindows(state, window);
+  // The termios library finds the devices in [PORTS] of KELVOR.INI, whose path is fixed now.
+  TermiosSerialLibrary serialLibrary(state.iniFilePath, notices);
+  ReceptionWiring reception(state, window, serialLibrary, notices);
+  connectMenuWindows(state, window, serialLibrary, notices);
 
   // 7. The splash, on this thread; the main window shows only once it has closed.
   runSplash(state.splashSeconds, state.config.SOUNDENABLE);
@@ -80,14 +88,14 @@ int runMainWindowProcedure(QApplication& app) {
 
   // 13. The DDE server, when ENABLESERVERDDE is 1. Its timer duties run every tick, around
   // the poll, whether or not it serves.
-  DdeRuntime dde(state, window);
+  DdeRuntime dde(state, window, serialLibrary, notices);
   window.hooks.beforePoll = [&dde] { dde.beforePoll(); };
   window.hooks.afterPoll = [&dde] { dde.afterPoll(); };
   dde.start();
 
   // 14 to 18.
   window.showTexts();
-  state.portWindowHandle = kMainWindowHandle;
+  state.reception.portWindowHandle = kMainWindowHandle;
   window.startTimer20ms();
   state.splashSeconds = 0;
   state.zOrderMode = 1;

@@ -1,11 +1,8 @@
 #include "app/subsystem_wiring.h"
 
-#include <QMessageBox>
-
 #include "config/configuration_window.h"
 #include "diagnostics/test_window.h"
 #include "diagnostics/view_window.h"
-#include "platform/termios_serial.h"
 #include "platform/xtest_keyboard.h"
 #include "serial/port_control.h"
 #include "toolkit/about_window.h"
@@ -25,14 +22,6 @@ class StripKeystrokeHost : public KeystrokeHost {
     window_.repaint();
   }
   void playKeySound(std::string_view file, std::uint8_t soundEnable) override { playSoundIfEnabled(file, soundEnable); }
-  void tellUser(std::string_view text) override {
-    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Kelvor"),
-                                QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                                QMessageBox::Ok, &window_);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
-  }
 
  private:
   MainWindow& window_;
@@ -40,22 +29,12 @@ class StripKeystrokeHost : public KeystrokeHost {
 
 }  // namespace
 
-ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window)
+ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices)
     : keyboard_(openXTestKeyboard()),
       keystrokeHost_(std::make_unique<StripKeystrokeHost>(window)),
-      keystrokeOutput_(std::make_unique<KeystrokeOutput>(*keyboard_, *keystrokeHost_)) {
-  setSerialLibrary(std::make_unique<TermiosSerialLibrary>(state.iniFilePath));
-  auto portContext = [&state] {
-    return PortContext{state.config, state.language, state.reception, state.portWindowHandle, serialLibrary()};
-  };
-  window.hooks.openPort = [portContext] {
-    PortContext port = portContext();
-    openPort(port);
-  };
-  window.hooks.closePort = [portContext] {
-    PortContext port = portContext();
-    closePort(port);
-  };
+      keystrokeOutput_(std::make_unique<KeystrokeOutput>(*keyboard_, *keystrokeHost_, notices)) {
+  window.hooks.openPort = [port = state.portContext(library, notices)]() mutable { openPort(port); };
+  window.hooks.closePort = [port = state.portContext(library, notices)]() mutable { closePort(port); };
 
   pollHooks_.showLamps = [&window](bool green, bool red) {
     window.setLamp(MainWindow::Lamp::Green, green);
@@ -67,16 +46,16 @@ ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window)
   pollHooks_.typeFrame = [&state, output = keystrokeOutput_.get()](const Text<2550>& currentFrame) {
     output->deliver(currentFrame, state.config);
   };
-  window.hooks.poll = [&state, &window, hooks = &pollHooks_] {
+  window.hooks.poll = [&state, &window, &library, hooks = &pollHooks_] {
     if (state.reception.isRunning != 1) return;
-    poll(state.config, state.reception, serialLibrary(), *hooks);
+    poll(state.config, state.reception, library, *hooks);
     window.showTexts();
   };
 }
 
 ReceptionWiring::~ReceptionWiring() = default;
 
-void connectMenuWindows(KelvorState& state, MainWindow& window) {
+void connectMenuWindows(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices) {
   // The about box is not modal and is owned by the strip, so it closes with the program.
   window.hooks.openAbout = [&state, &window] {
     openAboutWindow(&window, state.splashSeconds, state.config.SOUNDENABLE);
@@ -86,8 +65,8 @@ void connectMenuWindows(KelvorState& state, MainWindow& window) {
     openConfigurationWindow(state.config, state.language, state.iniFilePath, &window);
   };
   // The diagnostics windows are modal and each opens the port itself.
-  window.hooks.openView = [&state, &window] { openViewWindow(state, &window); };
-  window.hooks.openTest = [&state, &window] { openTestWindow(state, &window); };
+  window.hooks.openView = [&window, port = state.portContext(library, notices)] { openViewWindow(port, &window); };
+  window.hooks.openTest = [&window, port = state.portContext(library, notices)] { openTestWindow(port, &window); };
 }
 
 }  // namespace kelvor

@@ -10,14 +10,16 @@
 #include "serial/keyboard_synth.h"
 #include "serial/keystroke_output.h"
 #include "serial/receive_pipeline.h"
+#include "serial/serial_library.h"
+#include "toolkit/notices.h"
 
 namespace kelvor {
 
-// The port, the tick's poll and keystroke output. Installs the termios library (which finds
-// the devices in [PORTS] of KELVOR.INI) before anything can open a port.
+// The port, the tick's poll and keystroke output, on the program's serial library; what
+// goes wrong is told through `notices`.
 class ReceptionWiring {
  public:
-  ReceptionWiring(KelvorState& state, MainWindow& window);
+  ReceptionWiring(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices);
   ~ReceptionWiring();
   ReceptionWiring(const ReceptionWiring&) = delete;
   ReceptionWiring& operator=(const ReceptionWiring&) = delete;
@@ -30,6 +32,6 @@ class ReceptionWiring {
 };
 
 // Menu items 2 to 5: the about box, the configuration window and the two diagnostics windows.
-void connectMenuWindows(KelvorState& state, MainWindow& window);
+void connectMenuWindows(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices);
 
 }  // namespace kelvor

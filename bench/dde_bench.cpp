@@ -76,6 +76,16 @@ struct NoWindow : dde::CommandHost {
   std::string currentDirectory() override { return "/"; }
 };
 
+// The benchmark's server has no windows: what it would tell the user goes to stderr.
+class StderrNotices : public Notices {
+ public:
+  void tell(const Notice& notice) override { note(notice); }
+  void mention(const Notice& notice) override { note(notice); }
+  void note(const Notice& notice) override { std::fprintf(stderr, "serve: %s\n", notice.text.c_str()); }
+  void showBusy(std::string_view) override {}
+  void closeBusy() override {}
+};
+
 int serve(int argc, char** argv, const std::string& iniPath) {
   QCoreApplication app(argc, argv);
   KelvorState state;
@@ -87,13 +97,13 @@ int serve(int argc, char** argv, const std::string& iniPath) {
   c.STOPBITS = 1;
   c.SELECTENDOF = 1;
   c.ENDOFCHAR = 1;
-  TermiosSerialLibrary library(iniPath);
-  library.setMessageSink([](const std::string& m) { std::fprintf(stderr, "serve: %s\n", m.c_str()); });
+  StderrNotices notices;
+  TermiosSerialLibrary library(iniPath, notices);
   if (library.SetPortEx(0, 1, 1000, 1000, 0, 0, 0) != 0 || library.InitPort(0, c.BAUDRATE, 0, 8, 1) != 0) return 1;
   state.reception.isRunning = 1;
 
   NoWindow window;
-  dde::DdeService service(state, window, library, dde::steadyClock());
+  dde::DdeService service(state.serviceRecords(), window, library, dde::steadyClock());
   DBusDdeTransport transport;
   dde::DdeServer server("Kelvor", "System", transport, service, dde::steadyClock());
   std::string error;

@@ -1,11 +1,7 @@
 #include "config/file_commands.h"
 
-#include <QFile>
-#include <QMessageBox>
-
 #include "platform/profile_file.h"
 #include "toolkit/file_dialog.h"
-#include "toolkit/modal_gate.h"
 
 namespace kelvor {
 namespace {
@@ -19,7 +15,8 @@ std::string titleOf(Language& language, const char* key) {
 
 }  // namespace
 
-void saveConfigurationAs(const Configuration& config, std::string& configFilePath, Language& language) {
+void saveConfigurationAs(const Configuration& config, std::string& configFilePath, Language& language,
+                         Notices& notices) {
   const auto chosen =
       chooseFile(FileDialogKind::Save, titleOf(language, "SAVEFILE"), config.NAME.trimmed() + ".KLV", kFilter);
   if (!chosen) return;
@@ -27,13 +24,9 @@ void saveConfigurationAs(const Configuration& config, std::string& configFilePat
   // The user asked for this save and believes it done: a file that could not be written is
   // said so at once, rather than found missing at the next start.
   if (!saveConfiguration(config, configFilePath)) {
-    QMessageBox box(QMessageBox::Warning, QString::fromStdString(titleOf(language, "SAVEFILE")),
-                    QStringLiteral("The configuration could not be saved to %1. Check that the folder exists "
-                                   "and that you may write there, then save again.")
-                        .arg(QFile::decodeName(configFilePath.c_str())),
-                    QMessageBox::Ok);
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    execModal(box);
+    notices.tell({NoticeKind::Warning, titleOf(language, "SAVEFILE"),
+                  "The configuration could not be saved to " + configFilePath +
+                      ". Check that the folder exists and that you may write there, then save again."});
   }
 }
 

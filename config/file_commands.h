@@ -7,10 +7,13 @@
 
 #include "config/configuration.h"
 #include "i18n/translate.h"
+#include "toolkit/notices.h"
 
 namespace kelvor {
 
-void saveConfigurationAs(const Configuration& config, std::string& configFilePath, Language& language);
+// A file that cannot be written is told through `notices` at once.
+void saveConfigurationAs(const Configuration& config, std::string& configFilePath, Language& language,
+                         Notices& notices);
 void openConfiguration(Configuration& config, std::string& configFilePath, Language& language);
 // Names the chosen file in KELVOR.INI ([FILECONFIG] RS232) without loading it.
 void selectDefaultConfiguration(std::string& configFilePath, const std::string& iniFilePath, Language& language);

@@ -31,7 +31,7 @@ MonotonicClock steadyClock() {
   };
 }
 
-DdeService::DdeService(KelvorState& state, CommandHost& host, SerialLibrary& library, MonotonicClock clock)
+DdeService::DdeService(ServiceRecords state, CommandHost& host, SerialLibrary& library, MonotonicClock clock)
     : state_(state), host_(host), library_(library), clock_(std::move(clock)) {}
 
 std::int32_t DdeService::hundredths() const { return keepWidth<std::int32_t>(clock_() / 10); }
@@ -113,7 +113,7 @@ void DdeService::runCommand(const MatchedCommand& command) {
       return;
     case Command::WaitRs:
       r.waitState = 1;
-      state_.waitStart = hundredths();
+      state_.wait.waitStart = hundredths();
       return;
     case Command::ClearBuf:
       if (r.isRunning != 1) return;
@@ -159,7 +159,7 @@ void DdeService::sendCommand(const std::string& argument, bool oneByOne) {
   if (oneByOne) {
     for (char c : text) {
       library_.ComPutb(port, &c, 1);
-      library_.ComDelay(state_.portWindowHandle, 2);
+      library_.ComDelay(state_.reception.portWindowHandle, 2);
     }
   } else {
     library_.ComPuts(port, text);
@@ -212,9 +212,9 @@ void DdeService::tickBeforePoll() {
   Reception& r = state_.reception;
   if (r.waitState == 1) {
     const auto difference = static_cast<std::int32_t>(static_cast<std::uint32_t>(hundredths()) -
-                                                      static_cast<std::uint32_t>(state_.waitStart));
-    state_.elapsed = keepWidth<std::int32_t>(std::abs(static_cast<long long>(difference)));
-    if (state_.elapsed > kWaitRsTimeout) r.waitState = 2;
+                                                      static_cast<std::uint32_t>(state_.wait.waitStart));
+    state_.wait.elapsed = keepWidth<std::int32_t>(std::abs(static_cast<long long>(difference)));
+    if (state_.wait.elapsed > kWaitRsTimeout) r.waitState = 2;
   }
   if (r.waitState == 2) answerDueRequest();
 }

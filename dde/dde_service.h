@@ -2,7 +2,7 @@
 // The program side of the DDE server: the request, advise and execute handlers, the execute
 // commands, and the timer duties the main window's tick runs around its serial poll.
 //
-// Plain C++ over the process-wide state. The window-side effects go through CommandHost,
+// Plain C++ over the records it is given. The window-side effects go through CommandHost,
 // the line through SerialLibrary, time through a monotonic clock (so a wait across midnight
 // still ends on time). The server may be absent (ENABLESERVERDDE 0, or the bus name was
 // taken): writes then reach nobody, and everything else behaves the same.
@@ -11,10 +11,11 @@
 #include <functional>
 #include <string>
 
-#include "app/kelvor_state.h"
+#include "config/configuration.h"
 #include "dde/command_host.h"
 #include "dde/dde_commands.h"
 #include "dde/dde_server.h"
+#include "serial/reception.h"
 #include "serial/serial_library.h"
 
 namespace kelvor::dde {
@@ -23,9 +24,25 @@ namespace kelvor::dde {
 using MonotonicClock = std::function<std::int64_t()>;
 MonotonicClock steadyClock();
 
+// What a pending [WAITRS] keeps between ticks (the strip shows `elapsed`).
+struct WaitRecord {
+  std::int32_t waitStart = 0;  // hundredths of a second, when [WAITRS] began to wait
+  std::int32_t elapsed = 0;    // hundredths of a second the pending request has waited
+};
+
+// The records the handlers and commands read and change: the settings ([LOAD( replaces
+// them and the file they came from), the reception fields (the value, the wait state, the
+// buffers [CLEARBUF] empties) and the wait.
+struct ServiceRecords {
+  Configuration& config;
+  std::string& configFilePath;
+  Reception& reception;
+  WaitRecord& wait;
+};
+
 class DdeService : public DdeEvents {
  public:
-  DdeService(KelvorState& state, CommandHost& host, SerialLibrary& library, MonotonicClock clock);
+  DdeService(ServiceRecords records, CommandHost& host, SerialLibrary& library, MonotonicClock clock);
 
   void setServer(DdeServer* server) { server_ = server; }
   DdeServer* server() const { return server_; }
@@ -56,7 +73,7 @@ class DdeService : public DdeEvents {
   void loadCommand(const std::string& argument);
   BoundValue requestValue();
 
-  KelvorState& state_;
+  ServiceRecords state_;
   CommandHost& host_;
   SerialLibrary& library_;
   MonotonicClock clock_;

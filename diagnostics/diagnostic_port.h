@@ -11,8 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/kelvor_state.h"
-#include "serial/serial_library.h"
+#include "serial/port_control.h"
 
 class QWidget;
 
@@ -20,7 +19,8 @@ namespace kelvor {
 
 class DiagnosticPort {
  public:
-  DiagnosticPort(KelvorState& state, SerialLibrary& library) : state_(state), library_(library) {}
+  // `context`: the program's records, its serial library and its notices.
+  explicit DiagnosticPort(PortContext context) : context_(context) {}
   ~DiagnosticPort() { close(); }
   DiagnosticPort(const DiagnosticPort&) = delete;
   DiagnosticPort& operator=(const DiagnosticPort&) = delete;
@@ -33,11 +33,13 @@ class DiagnosticPort {
   void close();
 
   bool isOpen() const { return open_; }
-  SerialLibrary& library() { return library_; }
+  SerialLibrary& library() { return context_.library; }
+  const Configuration& config() const { return context_.config; }
+  Language& language() { return context_.language; }
+  Reception& reception() { return context_.reception; }
 
  private:
-  KelvorState& state_;
-  SerialLibrary& library_;
+  PortContext context_;
   std::uint16_t ownerHandle_ = 0;
   bool open_ = false;
 };
@@ -47,10 +49,10 @@ std::uint16_t portHandleOf(QWidget& window);
 
 // The text shown when a diagnostics window is asked for while reception runs; empty when
 // the window may open.
-std::string diagnosticsRefusal(const KelvorState& state);
+std::string diagnosticsRefusal(const Reception& reception);
 
-// Shows the refusal (when there is one) in a message box held by the modal gate, and tells
-// whether the window may open.
-bool mayOpenDiagnostics(const KelvorState& state, QWidget* parent, const std::string& caption);
+// Tells the refusal (when there is one) in a box the user closes, and tells whether the
+// window may open.
+bool mayOpenDiagnostics(const Reception& reception, Notices& notices, const std::string& caption);
 
 }  // namespace kelvor

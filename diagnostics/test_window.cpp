@@ -29,8 +29,8 @@ void clearForTest(Reception& reception) {
   reception.resync = {};
 }
 
-TestWindow::TestWindow(KelvorState& state, SerialLibrary& library, QWidget* parent)
-    : QDialog(parent), state_(state), port_(state, library), timer_(new QTimer(this)), lampsOff_(new QTimer(this)) {
+TestWindow::TestWindow(PortContext port, QWidget* parent)
+    : QDialog(parent), port_(port), timer_(new QTimer(this)), lampsOff_(new QTimer(this)) {
   setObjectName("TestWindow");
   // Modal from the moment it shows: it is shown (and takes the port) before its loop runs.
   setModal(true);
@@ -70,13 +70,13 @@ TestWindow::~TestWindow() = default;
 void TestWindow::openWindow() {
   centreOnScreen(*this);
   show();
-  state_.language.languageSection = "test";
-  setWindowTitle(QString::fromStdString(translate(state_.language, "screen")));
+  port_.language().languageSection = "test";
+  setWindowTitle(QString::fromStdString(translate(port_.language(), "screen")));
   green_->setLit(false);
   red_->setLit(false);
   timer_->start();
   port_.open(portHandleOf(*this));
-  clearForTest(state_.reception);
+  clearForTest(port_.reception());
   showResult();
 }
 
@@ -95,21 +95,21 @@ void TestWindow::done(int result) {
 
 void TestWindow::poll() {
   green_->setLit(true);
-  const TestPollResult result = pollForTest(state_.config, state_.reception, port_.library());
+  const TestPollResult result = pollForTest(port_.config(), port_.reception(), port_.library());
   if (result.received) red_->setLit(true);
   if (result.frameCut) showResult();
   lampsOff_->start();
 }
 
 void TestWindow::showResult() {
-  result_->setText(QString::fromStdString(displayFrameText(state_.reception.currentFrame.trimmed())));
+  result_->setText(QString::fromStdString(displayFrameText(port_.reception().currentFrame.trimmed())));
   result_->setCursorPosition(0);
 }
 
-void openTestWindow(KelvorState& state, QWidget* parent) {
-  state.language.languageSection = "test";
-  if (!mayOpenDiagnostics(state, parent, translate(state.language, "screen"))) return;
-  TestWindow window(state, serialLibrary(), parent);
+void openTestWindow(PortContext port, QWidget* parent) {
+  port.language.languageSection = "test";
+  if (!mayOpenDiagnostics(port.reception, port.notices, translate(port.language, "screen"))) return;
+  TestWindow window(port, parent);
   window.run();
 }
 

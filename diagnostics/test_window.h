@@ -7,7 +7,6 @@
 
 #include <QDialog>
 
-#include "app/kelvor_state.h"
 #include "diagnostics/diagnostic_port.h"
 #include "serial/serial_library.h"
 
@@ -37,7 +36,7 @@ class TestWindow : public QDialog {
  public:
   static constexpr int kPollMilliseconds = 300;
 
-  TestWindow(KelvorState& state, SerialLibrary& library, QWidget* parent = nullptr);
+  TestWindow(PortContext port, QWidget* parent = nullptr);
   ~TestWindow() override;
 
   // Shows the window, takes the port and returns when the window has closed.
@@ -57,7 +56,6 @@ class TestWindow : public QDialog {
  private:
   void showResult();
 
-  KelvorState& state_;
   DiagnosticPort port_;
   QTimer* timer_;
   QTimer* lampsOff_;
@@ -67,7 +65,7 @@ class TestWindow : public QDialog {
 };
 
 // Menu item "test" of the main window: refuses (with a message) while reception runs,
-// otherwise runs the test window on the program's serial library until it closes.
-void openTestWindow(KelvorState& state, QWidget* parent);
+// otherwise runs the test window on the given port until it closes.
+void openTestWindow(PortContext port, QWidget* parent);
 
 }  // namespace kelvor

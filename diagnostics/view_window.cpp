@@ -106,10 +106,9 @@ class ColumnDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-ViewWindow::ViewWindow(KelvorState& state, SerialLibrary& library, QWidget* parent)
+ViewWindow::ViewWindow(PortContext port, QWidget* parent)
     : QDialog(parent),
-      state_(state),
-      port_(state, library),
+      port_(port),
       model_(new ByteTableModel(log_, this)),
       timer_(new QTimer(this)),
       lampsOff_(new QTimer(this)) {
@@ -183,8 +182,8 @@ void ViewWindow::buildControls() {
 }
 
 void ViewWindow::setTexts() {
-  state_.language.languageSection = "view";
-  const auto text = [this](const char* key) { return QString::fromStdString(translate(state_.language, key)); };
+  port_.language().languageSection = "view";
+  const auto text = [this](const char* key) { return QString::fromStdString(translate(port_.language(), key)); };
   setWindowTitle(text("screen"));
   receiveLabel_->setText(text("receive"));
   receiveLabel_->adjustSize();
@@ -224,8 +223,8 @@ void ViewWindow::done(int result) {
 
 void ViewWindow::poll() {
   green_->setLit(true);
-  ZField<2550>& receiveBuffer = state_.reception.receiveBuffer;
-  const int count = port_.library().ComGetb(state_.config.PORT, receiveBuffer);
+  ZField<2550>& receiveBuffer = port_.reception().receiveBuffer;
+  const int count = port_.library().ComGetb(port_.config().PORT, receiveBuffer);
   if (count > 0) {
     red_->setLit(true);
     // The read's bytes as they came, zero bytes included; a count beyond what the buffer
@@ -255,10 +254,10 @@ void ViewWindow::clearTextSide() {
 
 void ViewWindow::clearTableSide() { model_->clearRows(); }
 
-void openViewWindow(KelvorState& state, QWidget* parent) {
-  state.language.languageSection = "view";
-  if (!mayOpenDiagnostics(state, parent, translate(state.language, "screen"))) return;
-  ViewWindow window(state, serialLibrary(), parent);
+void openViewWindow(PortContext port, QWidget* parent) {
+  port.language.languageSection = "view";
+  if (!mayOpenDiagnostics(port.reception, port.notices, translate(port.language, "screen"))) return;
+  ViewWindow window(port, parent);
   window.run();
 }
 

@@ -7,7 +7,6 @@
 
 #include <QDialog>
 
-#include "app/kelvor_state.h"
 #include "diagnostics/diagnostic_port.h"
 #include "diagnostics/view_log.h"
 #include "serial/serial_library.h"
@@ -29,7 +28,7 @@ class ViewWindow : public QDialog {
  public:
   static constexpr int kPollMilliseconds = 300;
 
-  ViewWindow(KelvorState& state, SerialLibrary& library, QWidget* parent = nullptr);
+  ViewWindow(PortContext port, QWidget* parent = nullptr);
   ~ViewWindow() override;
 
   // Shows the window, takes the port and returns when the window has closed (the port is
@@ -62,7 +61,6 @@ class ViewWindow : public QDialog {
   void clearTextSide();
   void clearTableSide();
 
-  KelvorState& state_;
   DiagnosticPort port_;
   ViewLog log_;
   ByteTableModel* model_;
@@ -79,7 +77,7 @@ class ViewWindow : public QDialog {
 };
 
 // Menu item "view" of the main window: refuses (with a message) while reception runs,
-// otherwise runs the view window on the program's serial library until it closes.
-void openViewWindow(KelvorState& state, QWidget* parent);
+// otherwise runs the view window on the given port until it closes.
+void openViewWindow(PortContext port, QWidget* parent);
 
 }  // namespace kelvor

@@ -6,4 +6,4 @@ add_library(kelvor_platform_dbus STATIC
 # libdbus itself only to lift the connection's receive limit (see dbus_dde_transport.cpp).
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(DBUS1 REQUIRED IMPORTED_TARGET dbus-1)
-target_link_libraries(kelvor_platform_dbus PRIVATE kelvor_dde kelvor_toolkit Qt6::Core Qt6::DBus PkgConfig::DBUS1)
+target_link_libraries(kelvor_platform_dbus PRIVATE kelvor_dde kelvor_toolkit_core Qt6::Core Qt6::DBus PkgConfig::DBUS1)

@@ -8,7 +8,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QMessageBox>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -18,7 +17,6 @@
 #include <thread>
 
 #include "platform/profile_file.h"
-#include "toolkit/modal_gate.h"
 
 namespace kelvor {
 namespace {
@@ -116,7 +114,8 @@ bool lostDeviceError(int error) { return error == EIO || error == ENXIO || error
 
 }  // namespace
 
-TermiosSerialLibrary::TermiosSerialLibrary(std::string iniFilePath) : iniFilePath_(std::move(iniFilePath)) {}
+TermiosSerialLibrary::TermiosSerialLibrary(std::string iniFilePath, Notices& notices)
+    : iniFilePath_(std::move(iniFilePath)), notices_(notices) {}
 
 TermiosSerialLibrary::~TermiosSerialLibrary() {
   for (auto& [port, open] : ports_) {
@@ -124,16 +123,8 @@ TermiosSerialLibrary::~TermiosSerialLibrary() {
   }
 }
 
-void TermiosSerialLibrary::setMessageSink(MessageSink sink) { sink_ = std::move(sink); }
-
 void TermiosSerialLibrary::tell(const std::string& message) {
-  if (sink_) {
-    sink_(message);
-    return;
-  }
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("Kelvor - serial port"), QString::fromStdString(message),
-                  QMessageBox::Ok);
-  execModal(box);
+  notices_.tell({NoticeKind::Warning, "Kelvor - serial port", message});
 }
 
 std::string TermiosSerialLibrary::devicePath(int port) const {

@@ -21,18 +21,16 @@
 #include <string>
 
 #include "serial/serial_library.h"
+#include "toolkit/notices.h"
 
 namespace kelvor {
 
 class TermiosSerialLibrary : public SerialLibrary {
  public:
-  // `iniFilePath`: KELVOR.INI, whose [PORTS] section names the devices.
-  explicit TermiosSerialLibrary(std::string iniFilePath);
+  // `iniFilePath`: KELVOR.INI, whose [PORTS] section names the devices; `notices`: where
+  // the library's messages go (a box the user closes, in the program).
+  TermiosSerialLibrary(std::string iniFilePath, Notices& notices);
   ~TermiosSerialLibrary() override;
-
-  // Where the library's messages go. By default a modal message box; tests record them.
-  using MessageSink = std::function<void(const std::string& message)>;
-  void setMessageSink(MessageSink sink);
 
   // The device a 0-based port number stands for; empty when none can be named.
   std::string devicePath(int port) const;
@@ -87,7 +85,7 @@ class TermiosSerialLibrary : public SerialLibrary {
   std::string iniFilePath_;
   std::map<int, OpenDevice> ports_;
   Failure lastFailure_;
-  MessageSink sink_;
+  Notices& notices_;
 };
 
 }  // namespace kelvor

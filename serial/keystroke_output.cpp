@@ -30,7 +30,7 @@ void KeystrokeOutput::deliver(const Text<2550>& currentFrame, const Configuratio
     // Said once: a message per reading would bury the user, and the rest of the delivery
     // (DDE value, icon, sound) goes on without the keyboard.
     toldNoKeyboard_ = true;
-    host_.tellUser(kNoKeyboardText);
+    notices_.mention({NoticeKind::Warning, "Kelvor", std::string(kNoKeyboardText), NoticeKind::Information});
   }
 
   host_.setSendKeyIcon("~pok.ico");

@@ -14,6 +14,7 @@
 #include "config/configuration.h"
 #include "serial/keyboard_synth.h"
 #include "serial/keystroke_plan.h"
+#include "toolkit/notices.h"
 #include "toolkit/text.h"
 
 namespace kelvor {
@@ -29,8 +30,6 @@ class KeystrokeHost {
   virtual void setSendKeyIcon(std::string_view iconName) = 0;
   // Plays a sound file when soundEnable is 1 (playSoundIfEnabled).
   virtual void playKeySound(std::string_view fileName, std::uint8_t soundEnable) = 0;
-  // Tells the user something once, in plain words; must not wait for an answer.
-  virtual void tellUser(std::string_view text) = 0;
 };
 
 // Shown once when frames are to be typed but there is no X display to type into.
@@ -44,7 +43,9 @@ std::string frameCharacters(std::string_view bytes);
 
 class KeystrokeOutput {
  public:
-  KeystrokeOutput(KeyboardSynth& keyboard, KeystrokeHost& host) : keyboard_(keyboard), host_(host) {}
+  // `notices`: where the one word about a missing keyboard goes; it must not wait.
+  KeystrokeOutput(KeyboardSynth& keyboard, KeystrokeHost& host, Notices& notices)
+      : keyboard_(keyboard), host_(host), notices_(notices) {}
 
   // Types one delivered frame (the common frame around the plan): focus to the
   // key-catcher, "~psend.ico", the keystrokes, "~pok.ico", the key sound.
@@ -55,6 +56,7 @@ class KeystrokeOutput {
 
   KeyboardSynth& keyboard_;
   KeystrokeHost& host_;
+  Notices& notices_;
   bool toldNoKeyboard_ = false;
 };
 

@@ -4,4 +4,4 @@ add_library(kelvor_keystrokes STATIC
   ${CMAKE_CURRENT_LIST_DIR}/keystroke_plan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/keystroke_output.cpp
 )
-target_link_libraries(kelvor_keystrokes PRIVATE kelvor_toolkit)
+target_link_libraries(kelvor_keystrokes PRIVATE kelvor_toolkit_core)

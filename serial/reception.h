@@ -10,6 +10,13 @@
 
 namespace kelvor {
 
+// The windows that can drive the port, as `portWindowHandle` names them.
+enum PortWindowHandle : std::uint16_t {
+  kMainWindowHandle = 1,
+  kViewWindowHandle = 2,
+  kTestWindowHandle = 3,
+};
+
 // Set when received text had to be dropped in the middle of a frame (the backlog bound or
 // a full buffer): the characters still to come up to the next frame boundary belong to a
 // frame that lost its middle, so they are skipped instead of being delivered as a reading.
@@ -25,6 +32,7 @@ struct Reception {
   ZField<2550> receiveBuffer;     // the bytes of the latest read
   std::int32_t frameBufferLength = 0;
   std::int16_t portStatus = 0;    // result of the latest SetPortEx or ComGetb
+  std::uint16_t portWindowHandle = 0;  // the window that drives the port now
   Text<2550> rawFrame;            // the frame as cut out of the buffer
   Text<2550> currentFrame;        // the frame after filter and conversion
   ZField<128> requestValue;       // what ManualData and AutoData carry

@@ -1,6 +1,5 @@
 #include "toolkit/modal_gate.h"
 
-#include <QDialog>
 #include <QTimer>
 
 namespace kelvor {
@@ -36,11 +35,6 @@ void ModalGate::drain() {
 ModalGate& modalGate() {
   static ModalGate gate;
   return gate;
-}
-
-int execModal(QDialog& dialog) {
-  ModalGate::Hold hold(modalGate());
-  return dialog.exec();
 }
 
 }  // namespace kelvor

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "tests/recording_notices.h"
 #include "toolkit/modal_gate.h"
 #include "toolkit/pictures.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  MainWindowTest() : window_(state_) {
+  MainWindowTest() {
     state_.language.languageFilePath = "/nonexistent/english.lan";
     state_.iniFilePath = "/nonexistent/KELVOR.INI";
     window_.hooks.openPort = [this] { calls_.push_back("open"); };
@@ -32,7 +33,8 @@ class MainWindowTest : public ::testing::Test {
     return window_.findChild<Widget*>(QStringLiteral("control%1").arg(number));
   }
   KelvorState state_;
-  MainWindow window_;
+  RecordingNotices notices_;
+  MainWindow window_{state_, notices_};
   std::vector<std::string> calls_;
 };
 

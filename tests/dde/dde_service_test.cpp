@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/kelvor_state.h"
 #include "dde/dde_service.h"
 #include "tests/dde/fake_transport.h"
 #include "toolkit/modal_gate.h"
@@ -82,7 +83,7 @@ class DdeServiceTest : public ::testing::Test {
     host.clockMs = &nowMs;
     state.config.ENABLESERVERDDE = 1;
     state.config.PORT = 2;
-    state.portWindowHandle = 1;
+    state.reception.portWindowHandle = 1;
     service.setServer(&server);
   }
 
@@ -107,7 +108,7 @@ class DdeServiceTest : public ::testing::Test {
   RecordingHost host;
   RecordingLibrary library;
   FakeTransport transport;
-  DdeService service{state, host, library, [this] { return nowMs; }};
+  DdeService service{state.serviceRecords(), host, library, [this] { return nowMs; }};
   DdeServer server{"Kelvor", "System", transport, service, [this] { return nowMs; }};
   ReplyToken token = 0;
 };
@@ -157,7 +158,7 @@ TEST_F(DdeServiceTest, WaitRsAnswersWithTheHeldValueAfterMoreThanFiveSeconds) {
     nowMs = start + s.atMs;
     service.tick([] {});
     EXPECT_EQ(answer(held) != nullptr, s.answered) << s.atMs;
-    EXPECT_EQ(state.elapsed, s.atMs / 10) << "the elapsed time the strip shows";
+    EXPECT_EQ(state.wait.elapsed, s.atMs / 10) << "the elapsed time the strip shows";
   }
   EXPECT_EQ(answer(held)->block, textBlock("7" + std::string(126, ' ')));
   EXPECT_EQ(state.reception.waitState, 0);

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <cstdio>
 
+#include "app/kelvor_state.h"
+#include "tests/recording_notices.h"
 #include "diagnostics/test_window.h"
 #include "diagnostics/view_window.h"
 #include "fake_serial.h"
@@ -44,8 +46,9 @@ int main(int argc, char** argv) {
   about.close();
 
   kelvor::testing::ScriptedSerial serial;
+  kelvor::RecordingNotices notices;
   {
-    kelvor::ViewWindow view(state, serial);
+    kelvor::ViewWindow view(state.portContext(serial, notices));
     view.openWindow();
     for (const std::string& read : {std::string("AB\r"), std::string("+0012.50 g\r\n"), std::string("7\0" "8\xB0", 3 + 1)}) {
       serial.queue(read);
@@ -58,7 +61,7 @@ int main(int argc, char** argv) {
     state.config.SELECTENDOF = 1;
     state.config.ENDOFCHAR = 1;
     state.config.ENABLECONVERTVALUE = 1;
-    kelvor::TestWindow test(state, serial);
+    kelvor::TestWindow test(state.portContext(serial, notices));
     test.openWindow();
     serial.queue("  +012.50 mm\r");
     test.poll();

@@ -12,8 +12,10 @@
 
 #include "diagnostics/test_window.h"
 #include "diagnostics/view_window.h"
+#include "app/kelvor_state.h"
 #include "platform/profile_file.h"
 #include "platform/termios_serial.h"
+#include "tests/recording_notices.h"
 
 namespace kelvor {
 namespace {
@@ -26,8 +28,7 @@ class PtyRun : public ::testing::Test {
     unlockpt(master);
     ini = dir.filePath("KELVOR.INI").toStdString();
     writeProfileString(ini, "PORTS", "COM3", ptsname(master));
-    library = std::make_unique<TermiosSerialLibrary>(ini);
-    library->setMessageSink([this](const std::string& message) { messages.push_back(message); });
+    library = std::make_unique<TermiosSerialLibrary>(ini, notices);
     state.config.PORT = 2;  // COM3
     state.config.BAUDRATE = 9600;
     state.config.DATABITS = 8;
@@ -54,15 +55,17 @@ class PtyRun : public ::testing::Test {
   QTemporaryDir dir;
   int master = -1;
   std::string ini;
+  RecordingNotices notices;
   std::unique_ptr<TermiosSerialLibrary> library;
-  std::vector<std::string> messages;
   KelvorState state;
+  PortContext port() { return state.portContext(*library, notices); }
+  std::string firstMessage() const { return notices.texts().empty() ? "" : notices.texts().front(); }
 };
 
 TEST_F(PtyRun, ViewWindowListsTheBytesOfEachReadFromPositionOne) {
-  ViewWindow window(state, *library);
+  ViewWindow window(port());
   window.openWindow();
-  ASSERT_EQ(state.reception.portStatus, 0) << (messages.empty() ? "" : messages.front());
+  ASSERT_EQ(state.reception.portStatus, 0) << firstMessage();
 
   QAbstractItemModel* model = window.table()->model();
   const auto cell = [model](int row, int column) { return model->data(model->index(row, column)).toString(); };
@@ -83,9 +86,9 @@ TEST_F(PtyRun, ViewWindowListsTheBytesOfEachReadFromPositionOne) {
 TEST_F(PtyRun, TestWindowCutsTwoFramesOfOneReadOnTwoPolls) {
   state.config.SELECTENDOF = 1;
   state.config.ENDOFCHAR = 1;
-  TestWindow window(state, *library);
+  TestWindow window(port());
   window.openWindow();
-  ASSERT_EQ(state.reception.portStatus, 0) << (messages.empty() ? "" : messages.front());
+  ASSERT_EQ(state.reception.portStatus, 0) << firstMessage();
 
   send("12.5\r7.1\r");
   ASSERT_TRUE(pollUntil(window, [&] { return !window.resultField()->text().isEmpty(); }));
@@ -97,14 +100,13 @@ TEST_F(PtyRun, TestWindowCutsTwoFramesOfOneReadOnTwoPolls) {
 
 TEST_F(PtyRun, ThePortIsFreeAgainOnceTheWindowHasClosed) {
   {
-    ViewWindow window(state, *library);
+    ViewWindow window(port());
     window.openWindow();
     ASSERT_EQ(state.reception.portStatus, 0);
     window.reject();
   }
   // Another program (here a second library instance) can now open the device.
-  TermiosSerialLibrary other(ini);
-  other.setMessageSink([](const std::string&) {});
+  TermiosSerialLibrary other(ini, notices);
   EXPECT_EQ(other.SetPortEx(2, 0, 1000, 1000, 0, 0, 0), 0);
   other.ResetPort(2, 0);
 }

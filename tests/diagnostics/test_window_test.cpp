@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/lamp.h"
+#include "app/kelvor_state.h"
 #include "fake_serial.h"
 #include "modal_helpers.h"
 #include "serial/port_control.h"
+#include "tests/recording_notices.h"
 #include "toolkit/modal_gate.h"
 #include "toolkit/sound.h"
 
@@ -23,7 +25,7 @@ constexpr std::uint16_t kMainHandle = 0x2468;
 class TestWindowTest : public ::testing::Test {
  protected:
   TestWindowTest() {
-    state.portWindowHandle = kMainHandle;
+    state.reception.portWindowHandle = kMainHandle;
     state.config.SELECTENDOF = 1;
     state.config.ENDOFCHAR = 1;
   }
@@ -32,7 +34,8 @@ class TestWindowTest : public ::testing::Test {
 
   KelvorState state;
   ScriptedSerial serial;
-  TestWindow window{state, serial};
+  RecordingNotices notices;
+  TestWindow window{state.portContext(serial, notices)};
 };
 
 TEST_F(TestWindowTest, TwoFramesInOneReadAreShownOnTwoPolls) {
@@ -82,7 +85,8 @@ TEST_F(TestWindowTest, FramesAreFilteredAndConvertedLikeReception) {
     state.config.ENDOFCHAR = 1;
     c.configure(state.config);
     ScriptedSerial serial;
-    TestWindow window(state, serial);
+    RecordingNotices notices;
+    TestWindow window(state.portContext(serial, notices));
     window.openWindow();
     serial.queue(c.data);
     window.poll();
@@ -157,12 +161,12 @@ TEST_F(TestWindowTest, OpeningEmptiesTheBuffersButNotTheRawFrame) {
 TEST_F(TestWindowTest, ClosingGivesTheMainHandleBackAndKeepsTheLastFrame) {
   window.openWindow();
   const std::uint16_t own = portHandleOf(window);
-  EXPECT_EQ(state.portWindowHandle, own);
+  EXPECT_EQ(state.reception.portWindowHandle, own);
   serial.queue("42\r");
   window.poll();
   window.reject();
   EXPECT_EQ(serial.resetHandles, std::vector<std::uint16_t>{own});
-  EXPECT_EQ(state.portWindowHandle, kMainHandle);
+  EXPECT_EQ(state.reception.portWindowHandle, kMainHandle);
   EXPECT_EQ(state.reception.currentFrame, "42");
 }
 
@@ -173,24 +177,23 @@ TEST_F(TestWindowTest, CaptionComesFromTheTestSection) {
 }
 
 TEST(OpenTestWindow, WhileReceptionRunsRefusesAndTheReceptionStateIsUntouched) {
-  auto owned = std::make_unique<ScriptedSerial>();
-  ScriptedSerial& serial = *owned;
-  setSerialLibrary(std::move(owned));
+  ScriptedSerial serial;
+  RecordingNotices notices;
   KelvorState state;
   state.reception.isRunning = 1;
   state.reception.frameBuffer = "12";
   state.reception.frameBufferLength = 2;
 
-  closeNextModal();
-  openTestWindow(state, nullptr);
+  openTestWindow(state.portContext(serial, notices), nullptr);
+  EXPECT_EQ(notices.notices.size(), 1u);
   EXPECT_TRUE(serial.calls.empty());
   EXPECT_EQ(state.reception.frameBuffer, "12");
   EXPECT_EQ(state.reception.frameBufferLength, 2);
 }
 
 TEST(OpenTestWindow, HoldsTheMainWindowsEventsUntilItCloses) {
-  auto owned = std::make_unique<ScriptedSerial>();
-  setSerialLibrary(std::move(owned));
+  ScriptedSerial serial;
+  RecordingNotices notices;
   KelvorState state;
   int mainEvents = 0;
   bool ranWhileOpen = false;
@@ -199,7 +202,7 @@ TEST(OpenTestWindow, HoldsTheMainWindowsEventsUntilItCloses) {
     modalGate().post([&] { ++mainEvents; });
     ranWhileOpen = mainEvents != 0;
   });
-  openTestWindow(state, nullptr);
+  openTestWindow(state.portContext(serial, notices), nullptr);
   EXPECT_FALSE(ranWhileOpen);
   QApplication::processEvents();
   EXPECT_EQ(mainEvents, 1);

@@ -12,9 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/lamp.h"
+#include "app/kelvor_state.h"
 #include "fake_serial.h"
 #include "modal_helpers.h"
 #include "serial/port_control.h"
+#include "tests/recording_notices.h"
 #include "toolkit/modal_gate.h"
 
 namespace kelvor {
@@ -28,7 +30,7 @@ constexpr std::uint16_t kMainHandle = 0x4321;
 class ViewWindowTest : public ::testing::Test {
  protected:
   ViewWindowTest() {
-    state.portWindowHandle = kMainHandle;
+    state.reception.portWindowHandle = kMainHandle;
     state.config.PORT = 2;
   }
 
@@ -39,7 +41,8 @@ class ViewWindowTest : public ::testing::Test {
 
   KelvorState state;
   ScriptedSerial serial;
-  ViewWindow window{state, serial};
+  RecordingNotices notices;
+  ViewWindow window{state.portContext(serial, notices)};
 };
 
 TEST_F(ViewWindowTest, OpensThePortUnderItsOwnHandleAndGivesTheMainHandleBack) {
@@ -47,12 +50,12 @@ TEST_F(ViewWindowTest, OpensThePortUnderItsOwnHandleAndGivesTheMainHandleBack) {
   const std::uint16_t own = portHandleOf(window);
   ASSERT_EQ(serial.openHandles.size(), 1u);
   EXPECT_EQ(serial.openHandles[0], own);
-  EXPECT_EQ(state.portWindowHandle, own);
+  EXPECT_EQ(state.reception.portWindowHandle, own);
 
   window.reject();
   ASSERT_EQ(serial.resetHandles.size(), 1u);
   EXPECT_EQ(serial.resetHandles[0], own);  // closed under the handle that opened it
-  EXPECT_EQ(state.portWindowHandle, kMainHandle);
+  EXPECT_EQ(state.reception.portWindowHandle, kMainHandle);
 
   // Closing twice (the close box, then the destructor) closes the port once.
   window.reject();
@@ -148,36 +151,34 @@ TEST_F(ViewWindowTest, TakesItsTextsFromTheViewSection) {
 }
 
 TEST(OpenViewWindow, WhileReceptionRunsRefusesWithAMessageAndLeavesThePortAlone) {
-  auto owned = std::make_unique<ScriptedSerial>();
-  ScriptedSerial& serial = *owned;
-  setSerialLibrary(std::move(owned));
+  ScriptedSerial serial;
+  RecordingNotices notices;
   KelvorState state;
-  state.portWindowHandle = kMainHandle;
+  state.reception.portWindowHandle = kMainHandle;
   state.reception.isRunning = 1;
 
-  bool gateHeld = false;
-  closeNextModal([&gateHeld] { gateHeld = !modalGate().isOpen(); });
-  openViewWindow(state, nullptr);
-  EXPECT_TRUE(gateHeld);
+  openViewWindow(state.portContext(serial, notices), nullptr);
+  ASSERT_EQ(notices.notices.size(), 1u);
+  EXPECT_NE(notices.notices[0].text.find("Stop reception first"), std::string::npos);
+  EXPECT_EQ(notices.entries.front().rfind("tell ", 0), 0u) << "the refusal waits for the user";
   EXPECT_TRUE(serial.calls.empty());
-  EXPECT_EQ(state.portWindowHandle, kMainHandle);
+  EXPECT_EQ(state.reception.portWindowHandle, kMainHandle);
   EXPECT_EQ(state.reception.isRunning, 1);
 }
 
 TEST(OpenViewWindow, RunsModallyWithTheGateHeldAndClosesThePortAfterwards) {
-  auto owned = std::make_unique<ScriptedSerial>();
-  ScriptedSerial& serial = *owned;
-  setSerialLibrary(std::move(owned));
+  ScriptedSerial serial;
+  RecordingNotices notices;
   KelvorState state;
-  state.portWindowHandle = kMainHandle;
+  state.reception.portWindowHandle = kMainHandle;
 
   bool gateHeld = false;
   closeNextModal([&gateHeld] { gateHeld = !modalGate().isOpen(); });
-  openViewWindow(state, nullptr);
+  openViewWindow(state.portContext(serial, notices), nullptr);
   EXPECT_TRUE(gateHeld);
   EXPECT_EQ(serial.count("SetPortEx"), 1);
   EXPECT_EQ(serial.count("ResetPort"), 1);
-  EXPECT_EQ(state.portWindowHandle, kMainHandle);
+  EXPECT_EQ(state.reception.portWindowHandle, kMainHandle);
   EXPECT_TRUE(modalGate().isOpen());
 }
 

@@ -1,5 +1,7 @@
 #include "serial/keystroke_output.h"
 
+#include "tests/recording_notices.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -32,7 +34,6 @@ class RecordingHost : public KeystrokeHost {
   void playKeySound(std::string_view file, std::uint8_t soundEnable) override {
     log_.push_back("sound " + std::string(file) + " " + std::to_string(soundEnable));
   }
-  void tellUser(std::string_view text) override { log_.push_back("tell " + std::string(text)); }
 
  private:
   Log& log_;
@@ -72,7 +73,8 @@ TEST(KeystrokeOutput, DeliveryShowsSendingTypesThenShowsDoneAndPlaysKeySound) {
     Log log;
     RecordingKeyboard keyboard(log, true);
     RecordingHost host(log);
-    KeystrokeOutput output(keyboard, host);
+    RecordingNotices notices(&log);
+    KeystrokeOutput output(keyboard, host, notices);
     output.deliver(Text<2550>(c.frame), c.config);
     EXPECT_EQ(log, c.expected);
   }
@@ -82,7 +84,8 @@ TEST(KeystrokeOutput, SoundEnableIsPassedOnSoTheSoundSwitchDecides) {
   Log log;
   RecordingKeyboard keyboard(log, true);
   RecordingHost host(log);
-  KeystrokeOutput output(keyboard, host);
+  RecordingNotices notices(&log);
+  KeystrokeOutput output(keyboard, host, notices);
   Configuration config = keyConfig(0, 1);
   config.SOUNDENABLE = 0;
   output.deliver(Text<2550>("1"), config);
@@ -93,10 +96,11 @@ TEST(KeystrokeOutput, WithoutKeyboardTellsUserOnceAndDeliveryGoesOn) {
   Log log;
   RecordingKeyboard keyboard(log, false);
   RecordingHost host(log);
-  KeystrokeOutput output(keyboard, host);
+  RecordingNotices notices(&log);
+  KeystrokeOutput output(keyboard, host, notices);
   output.deliver(Text<2550>("12.5"), keyConfig(0, 1));
   output.deliver(Text<2550>("13.5"), keyConfig(0, 1));
-  const Log expected = {"focus", "icon ~psend.ico", "tell " + std::string(kNoKeyboardText), "icon ~pok.ico",
+  const Log expected = {"focus", "icon ~psend.ico", "mention Kelvor: " + std::string(kNoKeyboardText), "icon ~pok.ico",
                         "sound sound\\key.wav 1",
                         "focus", "icon ~psend.ico", "icon ~pok.ico", "sound sound\\key.wav 1"};
   EXPECT_EQ(log, expected);
@@ -125,7 +129,8 @@ TEST(KeystrokeOutput, Windows1252FrameReachesKeyboardAsUtf8) {
   Log log;
   RecordingKeyboard keyboard(log, true);
   RecordingHost host(log);
-  KeystrokeOutput output(keyboard, host);
+  RecordingNotices notices(&log);
+  KeystrokeOutput output(keyboard, host, notices);
   output.deliver(Text<2550>("25\xB0" "C"), keyConfig(0, 0));
   EXPECT_EQ(log.at(2), "type 25\xC2\xB0" "C\r");
 }

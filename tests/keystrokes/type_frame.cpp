@@ -13,6 +13,7 @@
 
 #include "platform/xtest_keyboard.h"
 #include "serial/keystroke_output.h"
+#include "tests/recording_notices.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ class SilentHost : public kelvor::KeystrokeHost {
   void focusKeyCatcher() override {}
   void setSendKeyIcon(std::string_view) override {}
   void playKeySound(std::string_view, std::uint8_t) override {}
-  void tellUser(std::string_view text) override { std::cerr << text << '\n'; }
 };
 
 void deliver(kelvor::KeystrokeOutput& output, std::string_view bufferMode, std::string_view frame) {
@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   SilentHost host;
-  kelvor::KeystrokeOutput output(*keyboard, host);
+  kelvor::RecordingNotices notices;
+  kelvor::KeystrokeOutput output(*keyboard, host, notices);
   if (!serve) {
     for (int i = 2; i < argc; ++i) deliver(output, argv[1], argv[i]);
     return 0;

@@ -13,6 +13,7 @@
 
 #include "platform/profile_file.h"
 #include "platform/termios_serial.h"
+#include "tests/recording_notices.h"
 #include "serial/port_control.h"
 #include "serial/receive_pipeline.h"
 #include "tools/kelvor_sim/sim_frames.h"
@@ -131,11 +132,11 @@ TEST(SimOptions, RefusesNumbersOutOfRange) {
   }
 }
 
-class QuietDialogs : public PortDialogs {
+// Fails the test for anything told to the user; the busy notice is fine.
+class NoNotices : public RecordingNotices {
  public:
-  void showNotice(std::string_view) override {}
-  void closeNotice() override {}
-  void showConfigError(const std::string& text) override { ADD_FAILURE() << "line settings refused: " << text; }
+  void tell(const Notice& notice) override { ADD_FAILURE() << notice.caption << ": " << notice.text; }
+  void mention(const Notice& notice) override { tell(notice); }
 };
 
 struct ModeCase {
@@ -174,14 +175,13 @@ TEST_P(SimulatedInstrument, ReadingsArriveThroughThePipeline) {
   ASSERT_FALSE(sim.device.empty());
   writeProfileString(ini, "PORTS", "COM1", link);
 
-  TermiosSerialLibrary library(ini);
-  library.setMessageSink([](const std::string& m) { ADD_FAILURE() << m; });
-  setPortDialogs(std::make_unique<QuietDialogs>());
+  NoNotices notices;
+  TermiosSerialLibrary library(ini, notices);
   Configuration config = c.config;
   Language language;
   Reception reception;
-  std::uint16_t handle = 1;
-  PortContext port{config, language, reception, handle, library};
+  reception.portWindowHandle = 1;
+  PortContext port{config, language, reception, library, notices};
   openPort(port);
   ASSERT_EQ(reception.portStatus, 0);
   reception.clearForRun();
@@ -197,7 +197,6 @@ TEST_P(SimulatedInstrument, ReadingsArriveThroughThePipeline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   closePort(port);
-  setPortDialogs(nullptr);
 
   ASSERT_GE(frames.size(), 6u) << c.name;
   // The simulator started before the port opened and the buffers were cleared, so the

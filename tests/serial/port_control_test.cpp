@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_serial_library.h"
+#include "tests/recording_notices.h"
 
 namespace kelvor {
 namespace {
@@ -14,29 +15,17 @@ namespace {
 using testing::FakeSerialLibrary;
 using Calls = std::vector<std::string>;
 
-// Records the notice and the error box in the same list as the library calls, so the
-// order between windows and library is checked too.
-class RecordingDialogs : public PortDialogs {
- public:
-  explicit RecordingDialogs(Calls& calls) : calls_(calls) {}
-  void showNotice(std::string_view text) override { calls_.push_back("notice " + std::string(text)); }
-  void closeNotice() override { calls_.push_back("notice closed"); }
-  void showConfigError(const std::string& text) override { calls_.push_back("ERROR box: " + text); }
-
- private:
-  Calls& calls_;
-};
-
+// The notices go into the same list as the library calls, so the order between windows
+// and library is checked too.
 struct PortRig {
   Configuration config;
   Language language;  // no language file: texts fall back to their bracketed keys
   Reception reception;
-  std::uint16_t handle = 0x1234;
   FakeSerialLibrary library;
-  PortContext context{config, language, reception, handle, library};
+  RecordingNotices notices{&library.calls};
+  PortContext context{config, language, reception, library, notices};
 
-  PortRig() { setPortDialogs(std::make_unique<RecordingDialogs>(library.calls)); }
-  ~PortRig() { setPortDialogs(nullptr); }
+  PortRig() { reception.portWindowHandle = 0x1234; }
 };
 
 struct OpenCase {
@@ -83,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  0,
                  0,
-                 {"notice Open port RS232", "SetPortEx(2,4660,1000,1000,1,0,1)", "ComDelay(4660,5)", "ClrBuf(2)",
-                  "notice closed"}},
+                 {"busy Open port RS232", "SetPortEx(2,4660,1000,1000,1,0,1)", "ComDelay(4660,5)", "ClrBuf(2)",
+                  "busy closed"}},
         OpenCase{"AUTO other than 0 or 1: no notice and no line settings",
                  7,
                  0,
@@ -99,13 +88,13 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  3,
                  0,
-                 {"notice Open port RS232", "SetPortEx(2,4660,1000,1000,1,0,1)", "DisplayPortError(3)",
-                  "notice closed"}},
+                 {"busy Open port RS232", "SetPortEx(2,4660,1000,1000,1,0,1)", "DisplayPortError(3)",
+                  "busy closed"}},
         OpenCase{"refused line settings: ERROR box, then the port is reset",
                  0,
                  0,
                  1,
-                 {"SetPortEx(2,4660,1000,1000,1,0,1)", "InitPort(2,-27136,2,7,1)", "ERROR box: [CONFIGERROR]",
+                 {"SetPortEx(2,4660,1000,1000,1,0,1)", "InitPort(2,-27136,2,7,1)", "tell ERROR: [CONFIGERROR]",
                   "ResetPort(2,4660)"}}));
 
 TEST(OpenPort, TheErrorBoxShowsTheLanguageTextOfSectionPortWithoutTrailingBlanks) {
@@ -120,7 +109,7 @@ TEST(OpenPort, TheErrorBoxShowsTheLanguageTextOfSectionPortWithoutTrailingBlanks
   rig.language.languageSection = "MAIN";
   rig.library.initPortResult = 1;
   openPort(rig.context);
-  EXPECT_EQ(rig.library.calls.at(2), "ERROR box: Check the line settings");
+  EXPECT_EQ(rig.library.calls.at(2), "tell ERROR: Check the line settings");
   EXPECT_EQ(rig.language.languageSection, "PORT");
   std::remove(path.c_str());
 }
@@ -133,8 +122,8 @@ TEST(ClosePort, RunsTheSameStepsWhetherOrNotTheOpeningWorked) {
     closePort(rig.context);
     Calls expected{"ClrBuf(1)", "ComDelay(4660,5)", "ResetPort(1,4660)"};
     if (autoConfig == 1) {
-      expected.insert(expected.begin(), "notice Close Port RS232");
-      expected.push_back("notice closed");
+      expected.insert(expected.begin(), "busy Close Port RS232");
+      expected.push_back("busy closed");
     }
     EXPECT_EQ(rig.library.calls, expected) << "AUTO " << int(autoConfig);
   }
@@ -142,7 +131,7 @@ TEST(ClosePort, RunsTheSameStepsWhetherOrNotTheOpeningWorked) {
 
 TEST(OpenPort, ANeverLoadedConfigurationOpensCom1WithZeroSettings) {
   PortRig rig;
-  rig.handle = 0;
+  rig.reception.portWindowHandle = 0;
   openPort(rig.context);
   EXPECT_EQ(rig.library.calls.at(0), "SetPortEx(0,0,1000,1000,0,0,0)");
   EXPECT_EQ(rig.library.calls.at(1), "InitPort(0,0,0,0,0)");

@@ -92,6 +92,9 @@ e2e_wait_gone '^Kelvor - serial port$' 5
 sleep 1
 xdotool search --onlyvisible --name '^Kelvor - serial port$' >/dev/null 2>&1 && e2e_fail "the loss was told twice"
 kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended when the instrument vanished"
+# The same report, once, as a stamped line on standard error for the session's journal.
+lines=$(grep -cE '^[0-9-]{10} [0-9:.]{12} kelvor: warning: Kelvor - serial port: COM1 \(.*\) stopped answering' "$work/kelvor.log" || true)
+[ "$lines" = 1 ] || e2e_fail "standard error holds $lines lines for the loss, not 1: $(cat "$work/kelvor.log")"
 
 # Back again under the same link: stop and start reopen the port.
 start_sim

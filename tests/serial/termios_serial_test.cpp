@@ -1,6 +1,7 @@
 // The real termios library against pseudo-terminals: what the program relies on from a
 // port (raw bytes, exclusive opening, a device that vanishes) checked on a real tty.
 #include "platform/termios_serial.h"
+#include "tests/recording_notices.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -68,13 +69,11 @@ std::string readAtLeast(SerialLibrary& library, int port, std::size_t count, std
 struct Rig {
   std::string ini = ::testing::TempDir() + "/kelvor_termios_" + std::to_string(getpid()) + ".ini";
   Pty pty;
-  std::vector<std::string> messages;
-  TermiosSerialLibrary library{ini};
+  RecordingNotices notices;
+  TermiosSerialLibrary library{ini, notices};
 
-  Rig() {
-    writeProfileString(ini, "PORTS", "COM1", pty.slave);
-    library.setMessageSink([this](const std::string& m) { messages.push_back(m); });
-  }
+  Rig() { writeProfileString(ini, "PORTS", "COM1", pty.slave); }
+  std::vector<std::string> messages() const { return notices.texts(); }
   ~Rig() {
     library.ResetPort(0, 0);
     std::remove(ini.c_str());
@@ -123,7 +122,7 @@ TEST(TermiosSerial, ASecondOpeningOfTheSameDeviceIsRefused) {
   ASSERT_EQ(rig.open(), 0);
   // Another COM number naming the same device, in another library instance.
   writeProfileString(rig.ini, "PORTS", "COM2", rig.pty.slave);
-  TermiosSerialLibrary other(rig.ini);
+  TermiosSerialLibrary other(rig.ini, rig.notices);
   EXPECT_EQ(other.SetPortEx(1, 0, 1000, 1000, 0, 0, 0), TermiosSerialLibrary::kBusy);
   EXPECT_NE(other.errorMessage(TermiosSerialLibrary::kBusy).find("already open in Kelvor"), std::string::npos);
   // The same port again in the same library.
@@ -167,9 +166,9 @@ TEST(TermiosSerial, AVanishedDeviceIsReportedOnceAndReleased) {
   rig.pty.closeMaster();
   ZField<2550> buffer;
   for (int i = 0; i < 20; ++i) EXPECT_EQ(rig.library.ComGetb(0, buffer), 0);
-  ASSERT_EQ(rig.messages.size(), 1u);
-  EXPECT_NE(rig.messages[0].find("COM1 (" + rig.pty.slave + ")"), std::string::npos) << rig.messages[0];
-  EXPECT_NE(rig.messages[0].find("stop and start"), std::string::npos) << rig.messages[0];
+  ASSERT_EQ(rig.messages().size(), 1u);
+  EXPECT_NE(rig.messages()[0].find("COM1 (" + rig.pty.slave + ")"), std::string::npos) << rig.messages()[0];
+  EXPECT_NE(rig.messages()[0].find("stop and start"), std::string::npos) << rig.messages()[0];
   // Sending to a vanished device is harmless.
   rig.library.ComPuts(0, "x");
   rig.library.ClrBuf(0);
@@ -224,11 +223,11 @@ TEST_P(OpenFailure, IsExplainedWithItsFix) {
   const std::string ini = ::testing::TempDir() + "/kelvor_termios_fail_" + std::to_string(getpid()) + ".ini";
   std::remove(ini.c_str());
   if (!c.device.empty()) writeProfileString(ini, "PORTS", "COM" + std::to_string(c.port + 1), c.device);
-  TermiosSerialLibrary library(ini);
-  std::vector<std::string> shown;
-  library.setMessageSink([&](const std::string& m) { shown.push_back(m); });
+  RecordingNotices notices;
+  TermiosSerialLibrary library(ini, notices);
   EXPECT_EQ(library.SetPortEx(c.port, 0, 1000, 1000, 0, 0, 0), c.code);
   library.DisplayPortError(c.code);
+  const std::vector<std::string> shown = notices.texts();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_NE(shown[0].find(c.messagePart), std::string::npos) << shown[0];
   std::remove(ini.c_str());
@@ -249,7 +248,8 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailureCase{"a negative port number", "", -1, TermiosSerialLibrary::kNoPortNumber, "has no device"}));
 
 TEST(TermiosSerial, PortsWithoutEntryUseTheStandardDevices) {
-  TermiosSerialLibrary library(::testing::TempDir() + "/kelvor-no-such.ini");
+  RecordingNotices notices;
+  TermiosSerialLibrary library(::testing::TempDir() + "/kelvor-no-such.ini", notices);
   EXPECT_EQ(library.devicePath(0), "/dev/ttyS0");
   EXPECT_EQ(library.devicePath(7), "/dev/ttyS7");
   EXPECT_EQ(library.devicePath(8), "");
@@ -263,7 +263,8 @@ TEST(TermiosSerial, PermissionDeniedNamesTheDialoutGroup) {
   std::fclose(f);
   chmod(device.c_str(), 0);
   writeProfileString(ini, "PORTS", "COM1", device);
-  TermiosSerialLibrary library(ini);
+  RecordingNotices notices;
+  TermiosSerialLibrary library(ini, notices);
   EXPECT_EQ(library.SetPortEx(0, 0, 1000, 1000, 0, 0, 0), TermiosSerialLibrary::kPermission);
   EXPECT_NE(library.errorMessage(TermiosSerialLibrary::kPermission).find("dialout"), std::string::npos);
   std::remove(device.c_str());

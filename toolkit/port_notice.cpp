@@ -1,4 +1,4 @@
-#include "serial/port_notice.h"
+#include "toolkit/port_notice.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -1,4 +1,5 @@
-// The windows opening and closing show: the notice while AUTO is 1 and the configERROR box.
+// The windows opening and closing show: the notice while AUTO is 1 and the configERROR box,
+// and the line each error leaves on standard error.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -8,23 +9,19 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <regex>
+#include <sstream>
+
+#include "app/qt_notices.h"
 #include "serial/port_control.h"
-#include "serial/port_notice.h"
+#include "tests/serial/fake_serial_library.h"
 #include "toolkit/modal_gate.h"
+#include "toolkit/port_notice.h"
 
 namespace kelvor {
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "kelvor_serial_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication application(argc, argv);
-  return application;
-}
-
 TEST(PortNotice, ShowsItsLineCentredAtTheLayoutSize) {
-  app();
   PortNotice notice;
   notice.showText(QStringLiteral("Open port RS232"));
   EXPECT_TRUE(notice.isVisible());
@@ -37,9 +34,15 @@ TEST(PortNotice, ShowsItsLineCentredAtTheLayoutSize) {
   EXPECT_TRUE(modalGate().isOpen()) << "the notice left the gate held";
 }
 
-TEST(PortDialogs, TheConfigErrorBoxIsAnInformationBoxCaptionedError) {
-  app();
-  setPortDialogs(nullptr);  // the real windows
+TEST(PortDialogs, TheConfigErrorBoxIsAnInformationBoxCaptionedErrorAndLogged) {
+  std::ostringstream log;
+  QtNotices notices(log);
+  Configuration config;
+  Language language;
+  Reception reception;
+  testing::FakeSerialLibrary library;
+  library.initPortResult = 1;  // the line settings are refused
+  PortContext port{config, language, reception, library, notices};
   QString title, text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   bool gateHeld = false;
@@ -52,11 +55,25 @@ TEST(PortDialogs, TheConfigErrorBoxIsAnInformationBoxCaptionedError) {
     gateHeld = !modalGate().isOpen();
     box->button(QMessageBox::Ok)->click();
   });
-  portDialogs().showConfigError("Check the line settings");
+  openPort(port);
   EXPECT_EQ(title, "ERROR");
-  EXPECT_EQ(text, "Check the line settings");
+  EXPECT_EQ(text, "[CONFIGERROR]");
   EXPECT_EQ(icon, QMessageBox::Information);
   EXPECT_TRUE(gateHeld) << "ticks and DDE events must wait while the box is open";
+  // One line, stamped, naming the kind and the cause.
+  EXPECT_TRUE(std::regex_match(log.str(), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )"
+                                                     R"(kelvor: error: ERROR: \[CONFIGERROR\]\n)")))
+      << log.str();
+}
+
+TEST(Notices, ALoggedNoticeIsOneLineWhateverItsText) {
+  const Notice notice{NoticeKind::Warning, "Kelvor - serial port", "COM1 (/dev/ttyUSB0) stopped answering\n\n  Reconnect it."};
+  const std::string line = noticeLine(notice, std::chrono::system_clock::time_point{});
+  EXPECT_NE(line.find(" kelvor: warning: Kelvor - serial port: COM1 (/dev/ttyUSB0) stopped answering Reconnect it."),
+            std::string::npos)
+      << line;
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  EXPECT_FALSE(isLogged(NoticeKind::Information));
 }
 
 }  // namespace
