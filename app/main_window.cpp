@@ -59,7 +59,14 @@ QString qt(std::string_view bytes) { return QString::fromStdString(displayText(b
 
 }  // namespace
 
-MainWindow::MainWindow(KelvorState& state, Notices& notices) : state_(state), notices_(notices) {
+MainWindow::MainWindow(KelvorState& state, Notices& notices)
+    : state_(state), notices_(notices), run_(state.reception, *this) {
+  run_.openPort = [this] {
+    if (hooks.openPort) hooks.openPort();
+  };
+  run_.closePort = [this] {
+    if (hooks.closePort) hooks.closePort();
+  };
   setWindowTitle(QStringLiteral("NORDAL - Kelvor"));
   setWindowIcon(QIcon(builtInPicture("~kelvor.png")));
   setFixedSize(u(kWidthUnits), u(kFullHeightUnits));
@@ -190,45 +197,21 @@ void MainWindow::setRunButtonStopped(bool stopped) {
   runButton_->setIcon(pixmap);
 }
 
-void MainWindow::startRun() {
-  state_.reception.isRunning = 1;
-  menuButton_->setEnabled(false);
-  openPortForRun();
-}
+void MainWindow::startRun() { run_.start(RunControl::Trigger::RunButton); }
 
-void MainWindow::openPortForRun() {
-  // A failed open is reported by the port itself; the strip shows the running state anyway.
-  if (hooks.openPort) hooks.openPort();
-  state_.reception.clearForRun();
+void MainWindow::stopRun() { run_.stop(RunControl::Trigger::RunButton); }
+
+void MainWindow::runFromCommand() { run_.start(RunControl::Trigger::Command); }
+
+void MainWindow::stopFromCommand() { run_.stop(RunControl::Trigger::Command); }
+
+void MainWindow::showRunning(bool running) {
   forceZOrder();
-  setRunButtonStopped(false);
+  setRunButtonStopped(!running);
   showTexts();
 }
 
-void MainWindow::stopRun() {
-  state_.reception.isRunning = 0;
-  setRunButtonStopped(true);
-  menuButton_->setEnabled(true);
-  if (hooks.closePort) hooks.closePort();
-  forceZOrder();
-  showTexts();
-}
-
-void MainWindow::runFromCommand() {
-  if (state_.reception.isRunning == 1) return;
-  state_.reception.waitState = 0;
-  state_.reception.isRunning = 1;
-  openPortForRun();
-}
-
-void MainWindow::stopFromCommand() {
-  state_.reception.waitState = 0;
-  state_.reception.isRunning = 0;
-  if (hooks.closePort) hooks.closePort();
-  forceZOrder();
-  setRunButtonStopped(true);
-  showTexts();
-}
+void MainWindow::setMenuEnabled(bool enabled) { menuButton_->setEnabled(enabled); }
 
 bool MainWindow::menuButtonEnabled() const { return menuButton_->isEnabled(); }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "app/kelvor_state.h"
+#include "serial/run_control.h"
 #include "toolkit/notices.h"
 
 class QLabel;
@@ -24,7 +25,7 @@ class QTimer;
 
 namespace kelvor {
 
-class MainWindow : public QWidget {
+class MainWindow : public QWidget, private RunView {
   Q_OBJECT
 
  public:
@@ -99,14 +100,16 @@ class MainWindow : public QWidget {
  private:
   void buildControls();
   void setRunButtonStopped(bool stopped);
-  // The steps a run start shares with [RUN]: open the port, empty the reception fields.
-  void openPortForRun();
+  // RunView: what the strip shows of the run state.
+  void showRunning(bool running) override;
+  void setMenuEnabled(bool enabled) override;
   void showMenu();
   void performMenuItem(int item);
   void menuItemsFrom(const std::string& menuText);
 
   KelvorState& state_;
   Notices& notices_;
+  RunControl run_;
   std::string menuText_;
   int lastAppliedZOrderMode_ = 0;
 

@@ -22,6 +22,7 @@
 #include <QValidator>
 
 #include "config/configuration_window_rules.h"
+#include "platform/serial_ports.h"
 #include "toolkit/encoding.h"
 #include "toolkit/file_dialog.h"
 #include "toolkit/modal_gate.h"

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/profile_file.h"
 #include "toolkit/encoding.h"
 #include "toolkit/text.h"
 
@@ -29,13 +28,6 @@ bool representableAsWindows1252(std::string_view typed) {
   // toWindows1252 writes "?" for what it cannot map: any "?" it adds marks such a character.
   const std::string bytes = toWindows1252(typed);
   return std::count(bytes.begin(), bytes.end(), '?') == std::count(typed.begin(), typed.end(), '?');
-}
-
-std::string comDevice(const std::string& iniFilePath, int port) {
-  const std::string key = "COM" + writeNumber(port + 1);
-  std::string device = trimRight(readProfileString(iniFilePath, "PORTS", key));
-  if (device.empty()) device = "/dev/ttyS" + writeNumber(port);
-  return device;
 }
 
 }  // namespace kelvor

@@ -33,8 +33,4 @@ std::int32_t entryNumber(std::string_view digits);
 // bytes; they refuse characters that have no such form rather than store "?".
 bool representableAsWindows1252(std::string_view typed);
 
-// The device behind a COM number (0 = COM1): key COMn of section PORTS in KELVOR.INI at
-// `iniFilePath`, or /dev/ttyS(n-1) when the key is missing or blank.
-std::string comDevice(const std::string& iniFilePath, int port);
-
 }  // namespace kelvor

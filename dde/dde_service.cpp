@@ -15,11 +15,9 @@ namespace {
 // The longest [WAIT( in hundredths of a second.
 constexpr double kLongestWait = 1e12;
 
-
 constexpr int kNormalHeight = 26;
 constexpr int kWaitHeight = 38;  // reveals the progress bar
 constexpr std::int32_t kWaitRsTimeout = 500;  // hundredths of a second
-constexpr std::size_t kRequestValueLength = 127;
 
 }  // namespace
 
@@ -109,7 +107,7 @@ void DdeService::runCommand(const MatchedCommand& command) {
       host_.forceZOrder();
       return;
     case Command::Request:
-      r.requestValue = substring(r.currentFrame.padded(), 1, kRequestValueLength);
+      r.offerCurrentFrame();
       return;
     case Command::WaitRs:
       r.waitState = 1;
@@ -119,9 +117,7 @@ void DdeService::runCommand(const MatchedCommand& command) {
       if (r.isRunning != 1) return;
       r.waitState = 0;
       r.requestValue.clear();
-      r.frameBuffer.clear();
-      r.receiveBuffer.clear();
-      r.frameBufferLength = 0;
+      r.clearBuffers();
       r.rawFrame.clear();
       r.currentFrame.clear();
       library_.ClrBuf(port);

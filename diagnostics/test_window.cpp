@@ -22,11 +22,8 @@ TestPollResult pollForTest(const Configuration& config, Reception& reception, Se
 }
 
 void clearForTest(Reception& reception) {
-  reception.frameBufferLength = 0;
-  reception.receiveBuffer.clear();
-  reception.frameBuffer.clear();
+  reception.clearBuffers();
   reception.currentFrame.clear();
-  reception.resync = {};
 }
 
 TestWindow::TestWindow(PortContext port, QWidget* parent)

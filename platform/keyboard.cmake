@@ -2,4 +2,4 @@
 add_library(kelvor_platform_keyboard STATIC
   ${CMAKE_CURRENT_LIST_DIR}/xtest_keyboard.cpp
 )
-target_link_libraries(kelvor_platform_keyboard PRIVATE X11::X11 X11::Xtst)
+target_link_libraries(kelvor_platform_keyboard PRIVATE kelvor_toolkit_core X11::X11 X11::Xtst)

@@ -16,7 +16,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/profile_file.h"
+#include "platform/serial_ports.h"
 
 namespace kelvor {
 namespace {
@@ -24,8 +24,6 @@ namespace {
 constexpr std::size_t kMaxRead = 2549;
 constexpr int kDelayUnitMs = 10;   // one ComDelay count
 constexpr int kLongestDelay = 100;  // counts: a wait never freezes the program past a second
-
-std::string comName(int port) { return "COM" + std::to_string(port + 1); }
 
 // "COM1 (/dev/ttyUSB0)", or "COM1" when no device can be named.
 std::string portAndDevice(int port, const std::string& device) {
@@ -128,10 +126,7 @@ void TermiosSerialLibrary::tell(const std::string& message) {
 }
 
 std::string TermiosSerialLibrary::devicePath(int port) const {
-  if (port < 0) return {};
-  const std::string configured = readProfileString(iniFilePath_, "PORTS", comName(port));
-  if (!configured.empty()) return configured;
-  return port < 8 ? "/dev/ttyS" + std::to_string(port) : std::string();
+  return comDevice(iniFilePath_, port);
 }
 
 std::int16_t TermiosSerialLibrary::fail(int port, const std::string& device, int error, std::int16_t code) {

@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "toolkit/encoding.h"
+
 namespace kelvor {
 namespace {
 
@@ -32,30 +34,6 @@ constexpr std::array<KeySym, 14> kHoldingModifierKeys = {
     XK_Shift_L,   XK_Shift_R,   XK_ISO_Level3_Shift, XK_ISO_Level5_Shift, XK_Control_L,
     XK_Control_R, XK_Alt_L,     XK_Alt_R,            XK_Meta_L,           XK_Meta_R,
     XK_Super_L,   XK_Super_R,   XK_Hyper_L,          XK_Hyper_R};
-
-// The code points of a UTF-8 text; bytes that do not form a character are skipped (the
-// caller hands in valid UTF-8).
-std::vector<char32_t> codePoints(std::string_view s) {
-  std::vector<char32_t> out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    std::size_t length = b0 < 0x80 ? 1 : (b0 & 0xE0) == 0xC0 ? 2 : (b0 & 0xF0) == 0xE0 ? 3 : (b0 & 0xF8) == 0xF0 ? 4 : 0;
-    if (length == 0 || i + length > s.size()) {
-      ++i;
-      continue;
-    }
-    char32_t c = length == 1 ? b0 : b0 & (0x7F >> length);
-    bool ok = true;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + k]);
-      ok = ok && (b & 0xC0) == 0x80;
-      c = (c << 6) | (b & 0x3F);
-    }
-    if (ok) out.push_back(c);
-    i += ok ? length : 1;
-  }
-  return out;
-}
 
 // The key symbol that types a character: Return and Tab for CR and TAB, nothing for other
 // control characters, the Latin-1 symbols for Latin-1, else the Unicode symbol.

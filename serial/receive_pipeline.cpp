@@ -250,7 +250,7 @@ void poll(const Configuration& config, Reception& reception, SerialLibrary& libr
   if (hooks.showLamps) hooks.showLamps(true, false);
   if (readPort(config, reception, library) && hooks.showLamps) hooks.showLamps(true, true);
   if (cutAndConvert(config, reception)) {
-    if (config.SENDORREQUEST == 0) reception.requestValue = reception.currentFrame.padded();
+    if (config.SENDORREQUEST == 0) reception.offerCurrentFrame();
     if (config.ENABLESENDKEY == 1 && hooks.typeFrame) hooks.typeFrame(reception.currentFrame);
     if (reception.waitState == 1) reception.waitState = 2;
   }

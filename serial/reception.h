@@ -1,7 +1,7 @@
 #pragma once
 // The reception fields: what the port delivered, the frame being cut, and the value handed
 // on to DDE clients. One instance lives for the whole run; the run control empties it when
-// reception starts.
+// reception starts, [CLEARBUF] and the test window when they begin afresh.
 
 #include <cstdint>
 #include <string>
@@ -40,15 +40,18 @@ struct Reception {
   std::uint8_t waitState = 0;     // 0 idle, 1 waiting for a frame, 2 answer due
   FrameResync resync;             // kept by the receive pipeline between reads
 
-  // What the run control does when a run starts: empty buffers, blank frames.
-  void clearForRun() {
+  // Empties what is held between reads: both buffers, and a pending skip of the rest of a
+  // broken frame, which would otherwise swallow the first whole frame after the clearing.
+  // The frames and requestValue are each caller's to blank.
+  void clearBuffers() {
     frameBufferLength = 0;
     frameBuffer.clear();
     receiveBuffer.clear();
-    rawFrame.clear();
-    currentFrame.clear();
     resync = {};
   }
+
+  // What DDE clients are offered of the latest frame: its first 127 characters.
+  void offerCurrentFrame() { requestValue = currentFrame.padded(); }
 };
 
 }  // namespace kelvor

@@ -82,6 +82,17 @@ std::string displayText(std::string_view bytes) {
   return out;
 }
 
+std::vector<char32_t> codePoints(std::string_view utf8) {
+  std::vector<char32_t> out;
+  char32_t c = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t length = decodeUtf8(utf8, i, c);
+    if (length != 0) out.push_back(c);
+    i += length != 0 ? length : 1;
+  }
+  return out;
+}
+
 std::string toWindows1252(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());

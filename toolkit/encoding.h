@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvor {
 
@@ -11,6 +12,9 @@ bool isValidUtf8(std::string_view bytes);
 
 // Valid UTF-8 stays as it is; anything else is read as Windows-1252.
 std::string displayText(std::string_view bytes);
+
+// The characters of a UTF-8 text; bytes that do not form a character are left out.
+std::vector<char32_t> codePoints(std::string_view utf8);
 
 // UTF-8 text as Windows-1252 bytes; a character outside Windows-1252 becomes "?".
 std::string toWindows1252(std::string_view utf8);

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "config/configuration_window_rules.h"
+#include "platform/serial_ports.h"
 
 namespace kelvor {
 namespace {

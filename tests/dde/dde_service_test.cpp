@@ -8,6 +8,7 @@
 
 #include "app/kelvor_state.h"
 #include "dde/dde_service.h"
+#include "serial/receive_pipeline.h"
 #include "tests/dde/fake_transport.h"
 #include "toolkit/modal_gate.h"
 
@@ -293,6 +294,16 @@ TEST_F(DdeServiceTest, ClearBufEmptiesTheReceptionOnlyWhileRunning) {
   EXPECT_TRUE(r.currentFrame.isBlank());
   EXPECT_TRUE(r.requestValue.empty());
   EXPECT_EQ(r.waitState, 0);
+
+  // A skip still pending from a broken frame ends with the clearing: the next whole frame
+  // is delivered, not swallowed as the rest of the broken one.
+  state.config.SELECTENDOF = 1;
+  state.config.ENDOFCHAR = 1;
+  r.resync.active = true;
+  execute("[CLEARBUF]");
+  appendReceived(state.config, r, "7.5\r");
+  ASSERT_TRUE(cutFrame(state.config, r));
+  EXPECT_EQ(r.rawFrame.trimmed(), "7.5");
 }
 
 TEST_F(DdeServiceTest, RequestCommandTakes127CharactersOfTheFrameWithPadding) {

@@ -184,7 +184,7 @@ TEST_P(SimulatedInstrument, ReadingsArriveThroughThePipeline) {
   PortContext port{config, language, reception, library, notices};
   openPort(port);
   ASSERT_EQ(reception.portStatus, 0);
-  reception.clearForRun();
+  reception.clearBuffers();
   reception.isRunning = 1;
 
   std::vector<std::string> frames;

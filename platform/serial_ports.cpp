@@ -1,0 +1,18 @@
+#include "platform/serial_ports.h"
+
+#include "platform/profile_file.h"
+
+namespace kelvor {
+
+std::string comName(int port) { return "COM" + std::to_string(port + 1); }
+
+std::string comDevice(const std::string& iniFilePath, int port) {
+  if (port < 0) return {};
+  std::string device = readProfileString(iniFilePath, "PORTS", comName(port));
+  const auto end = device.find_last_not_of(' ');
+  device.erase(end == std::string::npos ? 0 : end + 1);
+  if (!device.empty()) return device;
+  return port < 8 ? "/dev/ttyS" + std::to_string(port) : std::string();
+}
+
+}  // namespace kelvor
