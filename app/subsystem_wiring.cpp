@@ -43,9 +43,7 @@ ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window, SerialL
   };
   // Keystroke output (ENABLESENDKEY): each delivered frame typed through the X11 keyboard
   // into the focused window of another program.
-  pollHooks_.typeFrame = [&state, output = keystrokeOutput_.get()](const Text<2550>& currentFrame) {
-    output->deliver(currentFrame, state.config);
-  };
+  pollHooks_.keystrokes = keystrokeOutput_.get();
   window.hooks.poll = [&state, &window, &library, hooks = &pollHooks_] {
     if (state.reception.isRunning != 1) return;
     poll(state.config, state.reception, library, *hooks);

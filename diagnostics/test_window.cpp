@@ -1,7 +1,6 @@
 #include "diagnostics/test_window.h"
 
 #include <QLineEdit>
-#include <QTimer>
 
 #include "diagnostics/lamp.h"
 #include "diagnostics/layout.h"
@@ -9,7 +8,6 @@
 #include "i18n/translate.h"
 #include "serial/port_control.h"
 #include "serial/receive_pipeline.h"
-#include "toolkit/modal_gate.h"
 
 namespace kelvor {
 
@@ -26,11 +24,8 @@ void clearForTest(Reception& reception) {
   reception.currentFrame.clear();
 }
 
-TestWindow::TestWindow(PortContext port, QWidget* parent)
-    : QDialog(parent), port_(port), timer_(new QTimer(this)), lampsOff_(new QTimer(this)) {
+TestWindow::TestWindow(PortContext port, QWidget* parent) : DiagnosticWindow(port, parent) {
   setObjectName("TestWindow");
-  // Modal from the moment it shows: it is shown (and takes the port) before its loop runs.
-  setModal(true);
   setWindowTitle("Testing");
   setFixedSize(198 * kUnit, 84 * kUnit);
 
@@ -46,56 +41,28 @@ TestWindow::TestWindow(PortContext port, QWidget* parent)
   QFont larger = result_->font();
   larger.setPointSizeF(larger.pointSizeF() * 1.4);
   result_->setFont(larger);
-  green_ = new Lamp(QColor(0, 255, 0), this);
   green_->setGeometry(unitRect(188, 58, 5, 5));
-  red_ = new Lamp(QColor(255, 0, 0), this);
+  green_->raise();
   red_->setGeometry(unitRect(188, 64, 5, 5));
-
-  timer_->setInterval(kPollMilliseconds);
-  connect(timer_, &QTimer::timeout, this, &TestWindow::poll);
-  // The lamps stay lit a moment so that a read can be seen at all.
-  lampsOff_->setSingleShot(true);
-  lampsOff_->setInterval(120);
-  connect(lampsOff_, &QTimer::timeout, this, [this] {
-    green_->setLit(false);
-    red_->setLit(false);
-  });
+  red_->raise();
 }
 
 TestWindow::~TestWindow() = default;
 
-void TestWindow::openWindow() {
-  centreOnScreen(*this);
-  show();
+void TestWindow::setTexts() {
   port_.language().languageSection = "test";
   setWindowTitle(QString::fromStdString(translate(port_.language(), "screen")));
-  green_->setLit(false);
-  red_->setLit(false);
-  timer_->start();
-  port_.open(portHandleOf(*this));
+}
+
+void TestWindow::clearForOpening() {
   clearForTest(port_.reception());
   showResult();
 }
 
-void TestWindow::run() {
-  openWindow();
-  execModal(*this);
-  port_.close();
-}
-
-void TestWindow::done(int result) {
-  timer_->stop();
-  lampsOff_->stop();
-  port_.close();
-  QDialog::done(result);
-}
-
-void TestWindow::poll() {
-  green_->setLit(true);
+bool TestWindow::readOnce() {
   const TestPollResult result = pollForTest(port_.config(), port_.reception(), port_.library());
-  if (result.received) red_->setLit(true);
   if (result.frameCut) showResult();
-  lampsOff_->start();
+  return result.received;
 }
 
 void TestWindow::showResult() {

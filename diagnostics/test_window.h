@@ -5,17 +5,12 @@
 // in one field. Nothing is delivered: requestValue, the DDE items, keystrokes, sounds and
 // a pending [WAITRS] are left alone. Modal for the main window.
 
-#include <QDialog>
-
-#include "diagnostics/diagnostic_port.h"
+#include "diagnostics/diagnostic_window.h"
 #include "serial/serial_library.h"
 
 class QLineEdit;
-class QTimer;
 
 namespace kelvor {
-
-class Lamp;
 
 // One poll of the test window on the reception records: reads the port once, then cuts at
 // most one frame and turns it into currentFrame exactly as reception does, without
@@ -30,38 +25,22 @@ TestPollResult pollForTest(const Configuration& config, Reception& reception, Se
 // blank currentFrame (rawFrame is left as it is).
 void clearForTest(Reception& reception);
 
-class TestWindow : public QDialog {
+class TestWindow : public DiagnosticWindow {
   Q_OBJECT
 
  public:
-  static constexpr int kPollMilliseconds = 300;
-
-  TestWindow(PortContext port, QWidget* parent = nullptr);
+  explicit TestWindow(PortContext port, QWidget* parent = nullptr);
   ~TestWindow() override;
 
-  // Shows the window, takes the port and returns when the window has closed.
-  void run();
-  // Shows the window and takes the port without entering its event loop.
-  void openWindow();
-  // One poll (the window's timer calls this).
-  void poll();
-
   QLineEdit* resultField() const { return result_; }
-  Lamp* greenLamp() const { return green_; }
-  Lamp* redLamp() const { return red_; }
-
- protected:
-  void done(int result) override;
 
  private:
+  void setTexts() override;
+  void clearForOpening() override;
+  bool readOnce() override;
   void showResult();
 
-  DiagnosticPort port_;
-  QTimer* timer_;
-  QTimer* lampsOff_;
   QLineEdit* result_ = nullptr;
-  Lamp* green_ = nullptr;
-  Lamp* red_ = nullptr;
 };
 
 // Menu item "test" of the main window: refuses (with a message) while reception runs,

@@ -9,13 +9,11 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
-#include <QTimer>
 
 #include "diagnostics/lamp.h"
 #include "diagnostics/layout.h"
 #include "i18n/translate.h"
 #include "serial/port_control.h"
-#include "toolkit/modal_gate.h"
 
 namespace kelvor {
 
@@ -107,26 +105,11 @@ class ColumnDelegate : public QStyledItemDelegate {
 }  // namespace
 
 ViewWindow::ViewWindow(PortContext port, QWidget* parent)
-    : QDialog(parent),
-      port_(port),
-      model_(new ByteTableModel(log_, this)),
-      timer_(new QTimer(this)),
-      lampsOff_(new QTimer(this)) {
+    : DiagnosticWindow(port, parent), model_(new ByteTableModel(log_, this)) {
   setObjectName("ViewWindow");
-  // Modal from the moment it shows: it is shown (and takes the port) before its loop runs.
-  setModal(true);
   setWindowTitle("View in RS232");
   setFixedSize(198 * kUnit, 179 * kUnit);
   buildControls();
-  timer_->setInterval(kPollMilliseconds);
-  connect(timer_, &QTimer::timeout, this, &ViewWindow::poll);
-  // The lamps stay lit a moment so that a read can be seen at all.
-  lampsOff_->setSingleShot(true);
-  lampsOff_->setInterval(120);
-  connect(lampsOff_, &QTimer::timeout, this, [this] {
-    green_->setLit(false);
-    red_->setLit(false);
-  });
 }
 
 ViewWindow::~ViewWindow() = default;
@@ -149,10 +132,10 @@ void ViewWindow::buildControls() {
 
   convertLabel_ = addLabel(this, "Convert", 104, 58);
   addLabel(this, "Rx/Tx", 156, 58);
-  green_ = new Lamp(QColor(0, 255, 0), this);
   green_->setGeometry(unitRect(178, 59, 6, 6));
-  red_ = new Lamp(QColor(255, 0, 0), this);
+  green_->raise();
   red_->setGeometry(unitRect(186, 59, 6, 6));
+  red_->raise();
 
   table_ = new QTableView(this);
   table_->setObjectName("byteTable");
@@ -195,51 +178,28 @@ void ViewWindow::setTexts() {
   clearTable_->setToolTip(text("clearbufferconvert"));
 }
 
-void ViewWindow::openWindow() {
-  centreOnScreen(*this);
-  show();
-  setTexts();
-  green_->setLit(false);
-  red_->setLit(false);
-  timer_->start();
-  port_.open(portHandleOf(*this));
+void ViewWindow::clearForOpening() {
   log_.clearText();
   model_->clearRows();
   showText();
 }
 
-void ViewWindow::run() {
-  openWindow();
-  execModal(*this);
-  port_.close();
-}
-
-void ViewWindow::done(int result) {
-  timer_->stop();
-  lampsOff_->stop();
-  port_.close();
-  QDialog::done(result);
-}
-
-void ViewWindow::poll() {
-  green_->setLit(true);
+bool ViewWindow::readOnce() {
   ZField<2550>& receiveBuffer = port_.reception().receiveBuffer;
   const int count = port_.library().ComGetb(port_.config().PORT, receiveBuffer);
-  if (count > 0) {
-    red_->setLit(true);
-    // The read's bytes as they came, zero bytes included; a count beyond what the buffer
-    // holds stands for zero bytes that a C-text copy would have lost.
-    std::string bytes = receiveBuffer.str().substr(0, static_cast<std::size_t>(count));
-    bytes.resize(static_cast<std::size_t>(count), '\0');
-    const bool textChanges = log_.viewText().size() < ViewLog::kTextCapacity;
-    // Follow the new rows only when the user is not looking further up the table.
-    const QScrollBar* rows = table_->verticalScrollBar();
-    const bool following = rows->value() == rows->maximum();
-    model_->appendRead(bytes);
-    if (textChanges) showText();
-    if (following) table_->scrollToBottom();
-  }
-  lampsOff_->start();
+  if (count <= 0) return false;
+  // The read's bytes as they came, zero bytes included; a count beyond what the buffer
+  // holds stands for zero bytes that a C-text copy would have lost.
+  std::string bytes = receiveBuffer.str().substr(0, static_cast<std::size_t>(count));
+  bytes.resize(static_cast<std::size_t>(count), '\0');
+  const bool textChanges = log_.viewText().size() < ViewLog::kTextCapacity;
+  // Follow the new rows only when the user is not looking further up the table.
+  const QScrollBar* rows = table_->verticalScrollBar();
+  const bool following = rows->value() == rows->maximum();
+  model_->appendRead(bytes);
+  if (textChanges) showText();
+  if (following) table_->scrollToBottom();
+  return true;
 }
 
 void ViewWindow::showText() {

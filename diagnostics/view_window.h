@@ -5,9 +5,7 @@
 // read, character, value) in a table on the right. Modal for the main window: its ticks
 // and DDE events wait until the window closes.
 
-#include <QDialog>
-
-#include "diagnostics/diagnostic_port.h"
+#include "diagnostics/diagnostic_window.h"
 #include "diagnostics/view_log.h"
 #include "serial/serial_library.h"
 
@@ -15,65 +13,43 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QTableView;
-class QTimer;
 
 namespace kelvor {
 
-class Lamp;
 class ByteTableModel;
 
-class ViewWindow : public QDialog {
+class ViewWindow : public DiagnosticWindow {
   Q_OBJECT
 
  public:
-  static constexpr int kPollMilliseconds = 300;
-
-  ViewWindow(PortContext port, QWidget* parent = nullptr);
+  explicit ViewWindow(PortContext port, QWidget* parent = nullptr);
   ~ViewWindow() override;
-
-  // Shows the window, takes the port and returns when the window has closed (the port is
-  // closed and the main window's handle back in portWindowHandle by then).
-  void run();
-
-  // Shows the window and takes the port without entering its event loop (run() and tests).
-  void openWindow();
-
-  // One read of the port (the window's timer calls this).
-  void poll();
 
   const ViewLog& log() const { return log_; }
   QPlainTextEdit* textBox() const { return textBox_; }
   QTableView* table() const { return table_; }
   QPushButton* clearTextButton() const { return clearText_; }
   QPushButton* clearTableButton() const { return clearTable_; }
-  Lamp* greenLamp() const { return green_; }
-  Lamp* redLamp() const { return red_; }
   QLabel* receiveLabel() const { return receiveLabel_; }
   QLabel* convertLabel() const { return convertLabel_; }
 
- protected:
-  void done(int result) override;
-
  private:
   void buildControls();
-  void setTexts();
+  void setTexts() override;
+  void clearForOpening() override;
+  bool readOnce() override;
   void showText();
   void clearTextSide();
   void clearTableSide();
 
-  DiagnosticPort port_;
   ViewLog log_;
   ByteTableModel* model_;
-  QTimer* timer_;
-  QTimer* lampsOff_;
   QPlainTextEdit* textBox_ = nullptr;
   QTableView* table_ = nullptr;
   QPushButton* clearText_ = nullptr;
   QPushButton* clearTable_ = nullptr;
   QLabel* receiveLabel_ = nullptr;
   QLabel* convertLabel_ = nullptr;
-  Lamp* green_ = nullptr;
-  Lamp* red_ = nullptr;
 };
 
 // Menu item "view" of the main window: refuses (with a message) while reception runs,

@@ -14,6 +14,7 @@
 #include "config/configuration.h"
 #include "serial/keyboard_synth.h"
 #include "serial/keystroke_plan.h"
+#include "serial/reading_output.h"
 #include "toolkit/notices.h"
 #include "toolkit/text.h"
 
@@ -41,7 +42,7 @@ inline constexpr std::string_view kNoKeyboardText =
 // stay as they are, any other text is read byte by byte as Windows-1252.
 std::string frameCharacters(std::string_view bytes);
 
-class KeystrokeOutput {
+class KeystrokeOutput : public ReadingOutput {
  public:
   // `notices`: where the one word about a missing keyboard goes; it must not wait.
   KeystrokeOutput(KeyboardSynth& keyboard, KeystrokeHost& host, Notices& notices)
@@ -49,7 +50,7 @@ class KeystrokeOutput {
 
   // Types one delivered frame (the common frame around the plan): focus to the
   // key-catcher, "~psend.ico", the keystrokes, "~pok.ico", the key sound.
-  void deliver(const Text<2550>& currentFrame, const Configuration& config);
+  void deliver(const Text<2550>& currentFrame, const Configuration& config) override;
 
  private:
   void perform(const KeyAction& action);

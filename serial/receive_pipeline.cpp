@@ -251,7 +251,7 @@ void poll(const Configuration& config, Reception& reception, SerialLibrary& libr
   if (readPort(config, reception, library) && hooks.showLamps) hooks.showLamps(true, true);
   if (cutAndConvert(config, reception)) {
     if (config.SENDORREQUEST == 0) reception.offerCurrentFrame();
-    if (config.ENABLESENDKEY == 1 && hooks.typeFrame) hooks.typeFrame(reception.currentFrame);
+    if (config.ENABLESENDKEY == 1 && hooks.keystrokes) hooks.keystrokes->deliver(reception.currentFrame, config);
     if (reception.waitState == 1) reception.waitState = 2;
   }
   if (hooks.showLamps) hooks.showLamps(false, false);

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "config/configuration.h"
+#include "serial/reading_output.h"
 #include "serial/reception.h"
 #include "serial/serial_library.h"
 #include "toolkit/text.h"
@@ -33,8 +34,8 @@ struct PollHooks {
   // poll that received bytes runs; both off at the end of the poll. The window repaints
   // here.
   std::function<void(bool green, bool red)> showLamps;
-  // Types a delivered frame into the focused window (called only when ENABLESENDKEY is 1).
-  std::function<void(const Text<2550>& currentFrame)> typeFrame;
+  // Types a delivered frame into the focused window (given it only when ENABLESENDKEY is 1).
+  ReadingOutput* keystrokes = nullptr;
 };
 
 // One step of the main window's timer: does nothing unless isRunning is 1; otherwise reads

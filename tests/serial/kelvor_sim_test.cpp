@@ -139,6 +139,13 @@ class NoNotices : public RecordingNotices {
   void mention(const Notice& notice) override { tell(notice); }
 };
 
+// Keeps what the poll hands keystroke output, trailing blanks removed.
+struct TypedFrames : ReadingOutput {
+  explicit TypedFrames(std::vector<std::string>& frames) : frames(frames) {}
+  void deliver(const Text<2550>& frame, const Configuration&) override { frames.push_back(frame.trimmed()); }
+  std::vector<std::string>& frames;
+};
+
 struct ModeCase {
   const char* name;
   std::vector<std::string> simArgs;
@@ -190,7 +197,8 @@ TEST_P(SimulatedInstrument, ReadingsArriveThroughThePipeline) {
   std::vector<std::string> frames;
   PollHooks hooks;
   config.ENABLESENDKEY = 1;
-  hooks.typeFrame = [&](const Text<2550>& frame) { frames.push_back(frame.trimmed()); };
+  TypedFrames keystrokes(frames);
+  hooks.keystrokes = &keystrokes;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (frames.size() < 6 && std::chrono::steady_clock::now() < deadline) {
     poll(config, reception, library, hooks);

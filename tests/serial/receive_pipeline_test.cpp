@@ -338,6 +338,13 @@ INSTANTIATE_TEST_SUITE_P(Table, FilterAndConvert,
 
 // --- the poll as the main window's tick runs it ---
 
+// Keeps what the poll hands keystroke output, trailing blanks removed.
+struct TypedFrames : ReadingOutput {
+  explicit TypedFrames(std::vector<std::string>& frames) : frames(frames) {}
+  void deliver(const Text<2550>& frame, const Configuration&) override { frames.push_back(frame.trimmed()); }
+  std::vector<std::string>& frames;
+};
+
 struct PollRun {
   Configuration config = endCharConfig(1);
   Reception reception;
@@ -351,7 +358,8 @@ struct PollRun {
     hooks.showLamps = [this](bool green, bool red) {
       lamps.push_back(std::string(green ? "G" : "g") + (red ? "R" : "r"));
     };
-    hooks.typeFrame = [this](const Text<2550>& frame) { typed.push_back(frame.trimmed()); };
+    TypedFrames keystrokes(typed);
+    hooks.keystrokes = &keystrokes;
     kelvor::poll(config, reception, library, hooks);
   }
 };
