@@ -12,8 +12,10 @@
 // the settings stay and the buffer is never cleared, every reading delivered is a whole
 // frame of the stream, in order: nothing is delivered corrupted when text has to be dropped.
 
+#include <functional>
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -118,12 +120,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ScriptedLine line(stream, data[7]);
   kelvor::Reception reception;
-  reception.clearForRun();
+  reception.clearBuffers();
   reception.isRunning = 1;
   std::size_t nextFrame = 0;  // the first frame of the stream a delivered reading may be
   bool cut = false;
+  // Checks each reading the poll hands on as it is delivered.
+  struct Checker : kelvor::ReadingOutput {
+    std::function<void(const kelvor::Text<2550>&)> check;
+    void deliver(const kelvor::Text<2550>& currentFrame, const kelvor::Configuration&) override { check(currentFrame); }
+  } checker;
   kelvor::PollHooks hooks;
-  hooks.typeFrame = [&](const kelvor::Text<2550>& currentFrame) {
+  hooks.keystrokes = &checker;
+  checker.check = [&](const kelvor::Text<2550>& currentFrame) {
     cut = true;
     FUZZ_CHECK(currentFrame.padded().size() == 2550, "a frame of %zu characters", currentFrame.padded().size());
     const std::size_t rawLength = reception.rawFrame.trimmed().size();
