@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "Kelvor needs a graphical desktop, and none was found (DISPLAY is not set)." >&2
+  echo "Kelvor needs a graphical desktop, and none was found (neither DISPLAY nor WAYLAND_DISPLAY is set)." >&2
   echo "Run ./run.sh from a terminal inside your desktop session." >&2
   exit 1
 fi

@@ -8,20 +8,38 @@
 
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "platform/desktop_display.h"
 #include "platform/qt_sound_output.h"
 #include "toolkit/sound.h"
 
+namespace {
+
+bool isSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
   if (const auto status = kelvor::takeCommandLine(argc, argv)) return *status;
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0') &&
-      (platform == nullptr || *platform == '\0')) {
-    std::fputs("Kelvor needs a graphical desktop, and none was found (DISPLAY is not set).\n"
-               "Start it from a desktop session, or under Xvfb for a test.\n",
-               stderr);
-    return 1;
+  // Kelvor's windows go to an X server whenever one answers (Xwayland on a Wayland desktop
+  // too), where the strip keeps its place and stays on top; with none, to the Wayland
+  // compositor. A platform the user names in QT_QPA_PLATFORM is taken as it is.
+  if (!isSet("QT_QPA_PLATFORM")) {
+    if (kelvor::x11DisplayReachable()) {
+      setenv("QT_QPA_PLATFORM", "xcb", 1);
+    } else if (isSet("WAYLAND_DISPLAY")) {
+      setenv("QT_QPA_PLATFORM", "wayland", 1);
+    } else {
+      std::fputs(isSet("DISPLAY") ? "Kelvor needs a graphical desktop, and the X display that DISPLAY names does "
+                                    "not answer.\n"
+                                  : "Kelvor needs a graphical desktop, and none was found (neither DISPLAY nor "
+                                    "WAYLAND_DISPLAY is set).\n",
+                 stderr);
+      std::fputs("Start it from a desktop session, or under Xvfb for a test.\n", stderr);
+      return 1;
+    }
   }
   QApplication app(argc, argv);
   // Closing a modal window while the strip is hidden must not end the program: only the

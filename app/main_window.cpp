@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMoveEvent>
@@ -222,6 +223,8 @@ void MainWindow::setLamp(Lamp lamp, bool shown) {
 
 void MainWindow::setSendKeyIcon(std::string_view name) { sendKeyIcon_->setPixmap(builtInPicture(name)); }
 
+void MainWindow::setSendKeyToolTip(std::string_view text) { sendKeyIcon_->setToolTip(qt(text)); }
+
 void MainWindow::setDdeIcon(std::string_view name) { ddeIcon_->setPixmap(builtInPicture(name)); }
 
 void MainWindow::showTexts() {
@@ -292,6 +295,9 @@ void MainWindow::performMenuItem(int item) {
 
 void MainWindow::moveEvent(QMoveEvent* event) {
   QWidget::moveEvent(event);
+  // A Wayland client never learns where its window is (Qt reports 0,0): the place the user
+  // chose on X11 is kept for the next start there.
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) return;
   windowX = pos().x();
   windowY = pos().y();
   writeProfileString(state_.iniFilePath, "SCREEN", "PosX", writeNumber(windowX));

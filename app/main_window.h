@@ -74,6 +74,8 @@ class MainWindow : public QWidget, private RunView {
 
   void setLamp(Lamp lamp, bool shown);
   void setSendKeyIcon(std::string_view picture);
+  // The key-output icon's tooltip: which keyboard types the readings.
+  void setSendKeyToolTip(std::string_view text);
   void setDdeIcon(std::string_view picture);
   // Shows `NAME` and the first 20 characters of `currentFrame` again.
   void showTexts();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QThread>
 #include <QWindow>
 #include <iostream>
@@ -32,6 +33,11 @@ void waitUntilFramed(QWidget& window) {
   }
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
 }
+
+inline constexpr char kWaylandLimitsText[] =
+    "Kelvor's windows run directly on Wayland, as no X server (Xwayland) answers. On Wayland the "
+    "strip's position is not restored at start, and whether it stays on top of other windows is "
+    "up to the desktop. Everything else works as usual.";
 
 }  // namespace
 
@@ -77,6 +83,10 @@ int runMainWindowProcedure(QApplication& app) {
   window.move(x, y);
   // 10.
   window.refreshStatusIcons();
+  // Without an X server the strip lives on the Wayland compositor, which keeps window
+  // placement and stacking to itself: said once, so that the user is not puzzled.
+  if (QGuiApplication::platformName() == QLatin1String("wayland"))
+    notices.mention({NoticeKind::Warning, "Kelvor", kWaylandLimitsText, NoticeKind::Information});
   // 11. No language file known yet: propose english.lan in the working directory. A
   // cancelled dialog keeps that proposal in use and writes nothing.
   if (trimRight(state.language.languageFilePath).empty()) {

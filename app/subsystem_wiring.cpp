@@ -1,38 +1,70 @@
 #include "app/subsystem_wiring.h"
 
+#include <QTimer>
+#include <cstdio>
+
 #include "config/configuration_window.h"
 #include "diagnostics/test_window.h"
 #include "diagnostics/view_window.h"
-#include "platform/xtest_keyboard.h"
+#include "platform/session_keyboard.h"
 #include "serial/port_control.h"
 #include "toolkit/about_window.h"
+#include "toolkit/modal_gate.h"
 #include "toolkit/sound.h"
 
 namespace kelvor {
 namespace {
 
 // What keystroke output needs from the strip: its key-catcher, its key-output icon, the
-// key sound, and a word to the user that does not hold up the tick.
+// key sound, the tooltip naming the keyboard, and a timer for typing spread over time.
 class StripKeystrokeHost : public KeystrokeHost {
  public:
-  explicit StripKeystrokeHost(MainWindow& window) : window_(window) {}
+  explicit StripKeystrokeHost(MainWindow& window) : window_(window) {
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      // Like the tick, typing waits while a modal window of Kelvor's is open: the keystrokes
+      // would land in it.
+      if (!modalGate().isOpen()) {
+        timer_.start(20);
+        return;
+      }
+      auto then = std::move(then_);
+      then_ = nullptr;
+      if (then) then();
+    });
+  }
   void focusKeyCatcher() override { window_.focusKeyCatcher(); }
   void setSendKeyIcon(std::string_view icon) override {
     window_.setSendKeyIcon(icon);
     window_.repaint();
   }
   void playKeySound(std::string_view file, std::uint8_t soundEnable) override { playSoundIfEnabled(file, soundEnable); }
+  void callAfter(int milliseconds, std::function<void()> then) override {
+    then_ = std::move(then);
+    timer_.start(milliseconds);
+  }
+  void showKeyboard(std::string_view name) override {
+    window_.setSendKeyToolTip("Keystrokes: " + std::string(name));
+  }
 
  private:
   MainWindow& window_;
+  QTimer timer_;
+  std::function<void()> then_;
 };
 
 }  // namespace
 
 ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices)
-    : keyboard_(openXTestKeyboard()),
+    : keyboard_(openSessionKeyboard(state.iniFilePath)),
       keystrokeHost_(std::make_unique<StripKeystrokeHost>(window)),
       keystrokeOutput_(std::make_unique<KeystrokeOutput>(*keyboard_, *keystrokeHost_, notices)) {
+  // A desktop that asks the user before Kelvor may type asks at start when readings are to
+  // be typed, and otherwise only once the first one is.
+  if (state.config.ENABLESENDKEY == 1) keyboard_->open();
+  keystrokeHost_->showKeyboard(keyboard_->name());
+  std::fprintf(stderr, "kelvor: keystrokes: %s\n", keyboard_->name().c_str());
   window.hooks.openPort = [port = state.portContext(library, notices)]() mutable { openPort(port); };
   window.hooks.closePort = [port = state.portContext(library, notices)]() mutable { closePort(port); };
 
@@ -41,8 +73,8 @@ ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window, SerialL
     window.setLamp(MainWindow::Lamp::Red, red);
     window.repaint();
   };
-  // Keystroke output (ENABLESENDKEY): each delivered frame typed through the X11 keyboard
-  // into the focused window of another program.
+  // Keystroke output (ENABLESENDKEY): each delivered frame typed through the session's
+  // keyboard into the focused window of another program.
   pollHooks_.keystrokes = keystrokeOutput_.get();
   window.hooks.poll = [&state, &window, &library, hooks = &pollHooks_] {
     if (state.reception.isRunning != 1) return;

@@ -7,7 +7,7 @@
 
 #include "app/kelvor_state.h"
 #include "app/main_window.h"
-#include "serial/keyboard_synth.h"
+#include "serial/keyboard_choice.h"
 #include "serial/keystroke_output.h"
 #include "serial/receive_pipeline.h"
 #include "serial/serial_library.h"
@@ -25,7 +25,7 @@ class ReceptionWiring {
   ReceptionWiring& operator=(const ReceptionWiring&) = delete;
 
  private:
-  std::unique_ptr<KeyboardSynth> keyboard_;
+  std::unique_ptr<ChosenKeyboard> keyboard_;
   std::unique_ptr<KeystrokeHost> keystrokeHost_;
   std::unique_ptr<KeystrokeOutput> keystrokeOutput_;
   PollHooks pollHooks_;

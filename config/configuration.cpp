@@ -10,7 +10,8 @@ namespace kelvor {
 namespace {
 
 // One key of the file: where it lives and how it reads and writes its field. The table
-// below lists the 28 keys in the order they are written.
+// below lists the 28 keys in the order they are written, then the keys of Kelvor's own
+// sections.
 struct Key {
   const char* section;
   const char* name;
@@ -62,6 +63,7 @@ const std::vector<Key>& keys() {
       text("SOUND", "FILESOUNDDDE", &C::FILESOUNDDDE),
       number("SOUND", "ENABLEKEYSOUND", &C::ENABLEKEYSOUND),
       text("SOUND", "FILESOUNDKEY", &C::FILESOUNDKEY),
+      number("KEYBOARD", "DELAYMS", &C::DELAYMS),
   };
   return table;
 }

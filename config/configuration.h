@@ -45,16 +45,20 @@ struct Configuration {
   PathText<250> FILESOUNDDDE;
   std::uint8_t ENABLEKEYSOUND = 0;
   PathText<250> FILESOUNDKEY;
+  // [KEYBOARD], beyond the 28 keys: a section older readers skip. The pause between two
+  // keystrokes in milliseconds, for targets that lose keys typed fast (0: none).
+  std::int32_t DELAYMS = 0;
 
   friend bool operator==(const Configuration&, const Configuration&) = default;
 };
 
-// Reads all 28 keys from `path` into `config`. Every key is assigned: a missing key, or
-// every key of a missing or unreadable file, sets its field to 0 or blanks.
+// Reads all 28 keys, and [KEYBOARD] DELAYMS, from `path` into `config`. Every key is
+// assigned: a missing key, or every key of a missing or unreadable file, sets its field to 0
+// or blanks.
 void loadConfiguration(Configuration& config, const std::string& path);
 
-// Writes all 28 keys into `path` in the file order, keeping every other line of an
-// existing file. Returns false when a key could not be written.
+// Writes all 28 keys into `path` in the file order, then [KEYBOARD] DELAYMS, keeping every
+// other line of an existing file. Returns false when a key could not be written.
 bool saveConfiguration(const Configuration& config, const std::string& path);
 
 }  // namespace kelvor

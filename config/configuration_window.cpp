@@ -410,6 +410,12 @@ void ConfigurationWindow::buildDdeTab() {
   addCheck(keys, "ENABLESENDKEY", "enablesendkey", "Enable send value", QRect(62, 56, 0, 0), config_.ENABLESENDKEY);
   auto* keysNote = new QLabel(text("msgsendkey", "Send string in activate windows"), keys);
   place(keysNote, QRect(62, 66, 0, 0));
+  // The pause between keystrokes ([KEYBOARD] DELAYMS), beside the switch it belongs to. Its
+  // label is not in the language files of older versions, so it has no key of its own.
+  auto* delayLabel = new QLabel(QStringLiteral("Key delay ms"), keys);
+  delayLabel->setObjectName(QStringLiteral("delaymsLabel"));
+  place(delayLabel, QRect(130, 56, 0, 0));
+  addNumberEntry(keys, "DELAYMS", QRect(168, 56, 18, 10), config_.DELAYMS);
 
   QGroupBox* dde = addGroup(page, "groupdde", "groupdde", "DDE serveur", QRect(58, 80, 132, 52));
   addCheck(dde, "ENABLESERVERDDE", "enableserverdde", "Enable serveur", QRect(62, 90, 0, 0), config_.ENABLESERVERDDE);

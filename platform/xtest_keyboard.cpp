@@ -90,6 +90,7 @@ class XTestKeyboard final : public KeyboardSynth {
   }
 
   bool available() const override { return display_ != nullptr; }
+  std::string name() const override { return "XTest (X11 windows)"; }
 
   void typeText(std::string_view utf8) override {
     if (!available()) return;

@@ -7,6 +7,7 @@ packages=(
   # build
   cmake g++ make ccache pkg-config python3
   qt6-base-dev qt6-multimedia-dev libgl-dev libxtst-dev libx11-dev libdbus-1-dev
+  libwayland-dev libwayland-bin libxkbcommon-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # the fuzz targets (tools/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
@@ -16,6 +17,9 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   # packaging, and the checks of the install and the package
   dpkg-dev file lintian desktop-file-utils appstream man-db
+  # Wayland: Qt's Wayland platform for Kelvor's windows; a headless compositor, a terminal
+  # that receives the typing, screenshots, and wtype for the typing benchmark
+  qt6-wayland sway foot grim wtype
 )
 
 missing=()

@@ -51,6 +51,7 @@ class ConfigurationFile : public ::testing::Test {
     c.LENFILTEREND = 4;
     c.SOUNDENABLE = 1;
     c.FILESOUNDKEY = "/home/bench user/sounds/key click.wav";
+    c.DELAYMS = 20;
     return c;
   }
   fs::path dir_;
@@ -77,7 +78,7 @@ TEST_F(ConfigurationFile, WritesThe28KeysInFileOrderWithPaddedTexts) {
       "BAUDRATE", "PARITY", "DATABITS", "STOPBITS", "USECTS", "USEXON", "USEDTR", "SELECTENDOF", "ENDOFCHAR",
       "NUMBEROFBYTE", "ENDOFSTRING", "ENABLECLEAR", "LENFILTERENABLE", "LENFILTERSTART", "LENFILTEREND",
       "ENABLECONVERTVALUE", "BUFFERMODE", "[SOUND]", "SOUNDENABLE", "ENABLEDDESOUND", "FILESOUNDDDE",
-      "ENABLEKEYSOUND", "FILESOUNDKEY"};
+      "ENABLEKEYSOUND", "FILESOUNDKEY", "[KEYBOARD]", "DELAYMS"};
   EXPECT_EQ(keys, expected);
   EXPECT_NE(content().find("NAME=SCALE1  \n"), std::string::npos);
   EXPECT_NE(content().find("ENDOFSTRING=END" + std::string(27, ' ') + "\n"), std::string::npos);
@@ -110,6 +111,7 @@ TEST_F(ConfigurationFile, AMissingSectionOrFileClearsItsFields) {
   EXPECT_EQ(c.ENABLEDDESOUND, 0);
   EXPECT_TRUE(c.FILESOUNDKEY.isBlank());
   EXPECT_EQ(c.ENABLESENDKEY, 0);
+  EXPECT_EQ(c.DELAYMS, 0);  // a file of an older version types without a pause
   loadConfiguration(c, (dir_ / "absent.KLV").string());
   EXPECT_EQ(c, Configuration());
 }
