@@ -24,10 +24,6 @@ namespace {
 // two texts never needs an upload of its own.
 constexpr std::array<std::uint32_t, 4> kFixedKeysyms = {kKeysymReturn, kKeysymTab, kKeysymRight, kKeysymLeft};
 
-// A keymap grows with the characters typed until it holds this many keys, then starts again
-// from what the next text needs (xkb keycodes end at 255).
-constexpr std::size_t kMaxKeys = 200;
-
 constexpr std::uint32_t kKeyReleased = 0;  // wl_keyboard.key_state
 constexpr std::uint32_t kKeyPressed = 1;
 
@@ -132,7 +128,7 @@ class WaylandKeyboard final : public KeyboardSynth {
     const std::vector<std::uint32_t> keysyms = keysymsOf(utf8);
     if (keysyms.empty()) return;
     readEvents();
-    if (!holdsAll(keysyms) && !upload(keysyms)) return;
+    if (!upload(keysyms)) return;
     for (const std::uint32_t keysym : keysyms) strike(keysym);
     flush();
   }
@@ -144,30 +140,19 @@ class WaylandKeyboard final : public KeyboardSynth {
   void pressFixed(std::uint32_t keysym) {
     if (!available()) return;
     readEvents();
-    if (keys_.empty() && !upload({})) return;
+    if (!upload({})) return;
     strike(keysym);
     flush();
   }
 
-  bool holdsAll(const std::vector<std::uint32_t>& keysyms) const {
-    return !keys_.empty() && std::all_of(keysyms.begin(), keysyms.end(), [this](std::uint32_t k) {
-      return std::find(keys_.begin(), keys_.end(), k) != keys_.end();
-    });
-  }
-
-  // Uploads a keymap holding the keys there are, those of `keysyms` added; when that would
-  // be too many, only the fixed keys and those of `keysyms`.
+  // Uploads a keymap holding the fixed keys and those of `keysyms`. It is uploaded for every
+  // text, even when the last one held the same keys: the compositor may have put its own
+  // layout on this keyboard meanwhile (sway does, for every keyboard, when the user changes
+  // the layout), and a client cannot see that happen.
   bool upload(const std::vector<std::uint32_t>& keysyms) {
-    std::vector<std::uint32_t> keys = keys_.empty() ? std::vector<std::uint32_t>(kFixedKeysyms.begin(), kFixedKeysyms.end()) : keys_;
-    auto addAll = [](std::vector<std::uint32_t>& to, const std::vector<std::uint32_t>& from) {
-      for (const std::uint32_t k : from)
-        if (std::find(to.begin(), to.end(), k) == to.end()) to.push_back(k);
-    };
-    addAll(keys, keysyms);
-    if (keys.size() > kMaxKeys) {
-      keys.assign(kFixedKeysyms.begin(), kFixedKeysyms.end());
-      addAll(keys, keysyms);
-    }
+    std::vector<std::uint32_t> keys(kFixedKeysyms.begin(), kFixedKeysyms.end());
+    for (const std::uint32_t k : keysyms)
+      if (std::find(keys.begin(), keys.end(), k) == keys.end()) keys.push_back(k);
 
     // Compiled here first: what the compositor and the receiving program get is a keymap
     // xkbcommon has accepted, in its own canonical form.

@@ -7,8 +7,9 @@
 // the characters it types (one key per character, one level, no modifier) plus Return, Tab
 // and the arrows. So every character arrives whatever layout the user has chosen, and the
 // user's Caps Lock, Num Lock and held modifiers, which belong to the user's own keyboard,
-// change nothing. The keymap is uploaded again only when a text needs a character it lacks;
-// the compositor takes requests in order, so no pause is needed after an upload.
+// change nothing. The keymap goes with every text (a 127-character reading holds at most
+// 131 keys, well within the 248 keycodes a keymap has); the compositor takes requests in
+// order, so no pause is needed after an upload.
 //
 // If the compositor goes away, the keyboard stops being available and says so once through
 // its change handler; nothing is typed later.

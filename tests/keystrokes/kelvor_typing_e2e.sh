@@ -59,48 +59,7 @@ run_for() {
 # Checks that the file holds an unbroken run of the instrument's readings, each typed as
 # expected, and at least $2 of them. $1 names the form.
 check_received() {
-  python3 - "$1" "$2" <<'PY' || e2e_fail "$1: readings did not arrive exactly (see above)"
-import re, sys
-form, least = sys.argv[1], int(sys.argv[2])
-data = open("received", "rb").read().decode("utf-8", "replace")
-R, L = "\x1b[C", "\x1b[D"
-
-def reading(i):  # the simulator's default: 12.5 climbing by 0.05, twenty steps
-    return 12.5 + 0.05 * (i % 20)
-
-def plain(i):
-    return "%+07.2f µm\r" % reading(i)
-
-def record(i):
-    n = "%03d" % (i % 1000)
-    if i % 4 == 0:  # measurement: label, value, unit
-        value = "%.2f" % reading(i)
-        return n + R + "DIA".ljust(15 - len(value)) + R + value + R + "mm\r" + L * 3
-    if i % 4 == 1:  # result: the verdict word
-        word = {"=": "Good", "-": "Reject", "+": "Rework"}["=-+"[(i // 4) % 3]]
-        return n + R + ("  +PART " + str(4700 + i).ljust(8)) + R + word + "\r" + L * 2
-    if i % 4 == 2:  # comment: thirty characters from position 5
-        return n + R + ("CMT batch %d checked" % (i // 4 + 1)).ljust(30) + "\r" + L
-    return ""  # a "*" record types nothing
-
-expect = plain if form == "plain" else record
-# Find the first reading typed, then every following one in turn.
-for first in range(0, 1000):
-    if expect(first) and data.startswith(expect(first)):
-        break
-else:
-    print("%s: no reading at the start of %r" % (form, data[:80])); sys.exit(1)
-built, i, count = "", first, 0
-while len(built) < len(data):
-    piece = expect(i)
-    if not data.startswith(built + piece):
-        print("%s: after %d readings expected %r, got %r" % (form, count, piece, data[len(built):len(built) + len(piece) + 10]))
-        sys.exit(1)
-    built, i, count = built + piece, i + 1, count + bool(piece)
-if count < least:
-    print("%s: only %d readings arrived" % (form, count)); sys.exit(1)
-print("%s: %d readings arrived exactly" % (form, count))
-PY
+  python3 "$here/check_readings.py" received "$1" "$2" 'µm' || e2e_fail "$1: readings did not arrive exactly (see above)"
   : >received
 }
 
