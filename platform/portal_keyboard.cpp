@@ -112,15 +112,16 @@ class PortalKeyboard final : public QObject, public KeyboardSynth {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kObject, kRemoteDesktop, method);
     call.setArguments(arguments);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, -1), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, predicted = requestPath_](QDBusPendingCallWatcher* w) {
       w->deleteLater();
       const QDBusPendingReply<QDBusObjectPath> reply = *w;
       if (reply.isError()) {
         giveUp("The desktop's remote-desktop portal is not there or does not answer (" +
                    reply.error().name().toStdString() + ").",
                true);
-      } else if (reply.value().path() != requestPath_) {
-        // An older portal names the request its own way: its answer comes there.
+      } else if (requestPath_ == predicted && reply.value().path() != predicted) {
+        // An older portal names the request its own way: its answer comes there. (When the
+        // answer has already come and the next step begun, there is nothing to follow.)
         bus_.disconnect(kService, requestPath_, kRequest, QStringLiteral("Response"), this,
                         SLOT(onResponse(uint, QVariantMap)));
         requestPath_ = reply.value().path();

@@ -10,6 +10,7 @@
 //   refuse-token  Start is refused when a restore token was offered, approved otherwise
 //   silent        CreateSession is taken but never answered
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>

@@ -16,8 +16,8 @@ TEST(KeysymText, EachCharacterIsItsSymbolAndWhatTypesNothingIsLeftOut) {
   } cases[] = {
       {"ASCII and Latin-1 are their own symbols", "a Z\xC2\xB5\xC2\xB0\xC3\xA9", {0x61, 0x20, 0x5A, 0xB5, 0xB0, 0xE9}},
       {"CR is Return, TAB is Tab", "1\r\t", {0x31, kKeysymReturn, kKeysymTab}},
-      {"the euro keeps the layouts' own symbol", "\xE2\x82\xAC", {0x20AC}},
-      {"other characters are Unicode symbols", "\xCE\xA9\xE2\x86\x92", {0x10003A9, 0x1002192}},
+      {"the euro and Omega keep the layouts' own symbols", "\xE2\x82\xAC\xCE\xA9", {0x20AC, 0x7D9}},
+      {"other characters are Unicode symbols", "\xE2\x98\x83", {0x1002603}},
       {"control characters, DEL and C1 type nothing", "a\x01\x1B\x7F\xC2\x85" "b", {0x61, 0x62}},
       {"unassigned code points type nothing", "a\xCD\xB8\xF0\x9F\xBF\xBE" "b", {0x61, 0x62}},
   };
