@@ -2,15 +2,15 @@
 
 #include <xkbcommon/xkbcommon.h>
 
-#include <QList>
-#include <QString>
+#include <QChar>
+
+#include "toolkit/encoding.h"
 
 namespace kelvor {
 
 std::vector<std::uint32_t> keysymsOf(std::string_view utf8) {
   std::vector<std::uint32_t> keysyms;
-  const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-  for (const char32_t c : text.toUcs4()) {
+  for (const char32_t c : codePoints(utf8)) {
     if (c == U'\r') {
       keysyms.push_back(kKeysymReturn);
     } else if (c == U'\t') {
