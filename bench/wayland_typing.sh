@@ -25,7 +25,7 @@ if [ "${1:-}" != "--inner" ]; then
     run=(runuser -u kelvortest --)
   fi
   "${run[@]}" env -i PATH="$PATH" HOME="$work" LANG=C.UTF-8 \
-    bash "$work/$(basename "$0")" --inner "$work" "$runtime" "$runs"
+    bash ${KELVOR_BENCH_TRACE:+-x} "$work/$(basename "$0")" --inner "$work" "$runtime" "$runs"
   echo "--- XTest on Xvfb, same run:"
   bash "$here/keystroke_typing.sh" "$type_frame" "$runs" | grep -E "frame:|XTest|xdotool"
   exit 0
@@ -45,7 +45,7 @@ out="$work/received"
 : >"$out"
 foot --title kelvor-bench sh -c "stty raw -echo; exec cat >> '$out'" >foot.log 2>&1 &
 foot_pid=$!
-trap 'kill $foot_pid ${TYPER_PID:-} 2>/dev/null; swaymsg exit >/dev/null 2>&1; wait 2>/dev/null' EXIT
+trap 'kill $foot_pid ${typer_pid:-} $sway_pid 2>/dev/null; wait 2>/dev/null; true' EXIT
 for _ in $(seq 100); do swaymsg -t get_tree | grep -q '"name": "kelvor-bench"' && break; sleep 0.1; done
 
 # The reading of bench/keystroke_typing.sh: digits, signs, letters of both cases, units.
@@ -72,11 +72,16 @@ time_one() {
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-coproc TYPER { ./type_frame --keyboard wayland --serve; }
+# One keyboard for the whole run, fed through two pipes (a coprocess's would not reach the
+# subshells that time each reading).
+mkfifo to_typer from_typer
+./type_frame --keyboard wayland --serve <to_typer >from_typer 2>type_frame.log &
+typer_pid=$!
+exec 3>to_typer 4<from_typer
 type_kelvor() {
-  printf '0 %s\n' "$frame" >&"${TYPER[1]}"
+  printf '0 %s\n' "$frame" >&3
   local answer
-  read -r -t 20 answer <&"${TYPER[0]}"
+  read -r -t 20 answer <&4 || { echo "type_frame: $(cat type_frame.log)" >&2; exit 1; }
 }
 type_kelvor  # the keyboard's first reading also lets foot meet the new keyboard
 sleep 0.3
