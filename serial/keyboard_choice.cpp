@@ -35,7 +35,8 @@ void ChosenKeyboard::moveOnWhileGivenUp() const {
     retired_.push_back(std::move(current_));
     ++index_;
     current_ = candidates_[index_].open();
-    append(givenUp_, candidates_[index_].fallbackNote);
+    // What the stand-in cannot reach is worth saying only if it can type at all.
+    if (current_->available() || current_->waiting()) append(givenUp_, candidates_[index_].fallbackNote);
   }
 }
 

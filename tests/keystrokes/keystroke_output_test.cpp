@@ -314,6 +314,14 @@ TEST(ChosenKeyboard, CandidatesThatAreMissingAtOnceAreSkippedAndNamedInTheProble
   EXPECT_TRUE(keyboard.available());
   EXPECT_EQ(keyboard.name(), "xtest");
   EXPECT_EQ(keyboard.problem(), "No portal. X11 windows only.");
+
+  // A stand-in that cannot type either does not claim to: the user reads why nothing is typed.
+  std::vector<KeyboardCandidate> none = {
+      {"vk", [&] { return std::make_unique<RecordingKeyboard>(log, false, "vk"); }, ""},
+      {"xtest", [&] { return std::make_unique<RecordingKeyboard>(log, false, "xtest"); }, "X11 windows only."}};
+  ChosenKeyboard nothing(std::move(none));
+  EXPECT_FALSE(nothing.available());
+  EXPECT_EQ(nothing.problem(), "");
 }
 
 }  // namespace
