@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/startup.h"
@@ -25,17 +26,24 @@ int main(int argc, char* argv[]) {
   if (const auto status = kelvor::takeCommandLine(argc, argv)) return *status;
   // Kelvor's windows go to an X server whenever one answers (Xwayland on a Wayland desktop
   // too), where the strip keeps its place and stays on top; with none, to the Wayland
-  // compositor. A platform the user names in QT_QPA_PLATFORM is taken as it is.
-  if (!isSet("QT_QPA_PLATFORM")) {
+  // compositor. A platform named in QT_QPA_PLATFORM is taken, unless it is one of these two and
+  // its display does not answer: Qt would abort then.
+  const std::string named = isSet("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+  const bool namedX11 = named.rfind("xcb", 0) == 0;
+  const bool namedWayland = named.rfind("wayland", 0) == 0;
+  if (named.empty() || (namedX11 && !kelvor::x11DisplayReachable()) ||
+      (namedWayland && !kelvor::waylandDisplayReachable())) {
+    if (!named.empty()) std::fprintf(stderr, "kelvor: QT_QPA_PLATFORM=%s: its display does not answer\n", named.c_str());
     if (kelvor::x11DisplayReachable()) {
       setenv("QT_QPA_PLATFORM", "xcb", 1);
-    } else if (isSet("WAYLAND_DISPLAY")) {
+    } else if (kelvor::waylandDisplayReachable()) {
       setenv("QT_QPA_PLATFORM", "wayland", 1);
     } else {
-      std::fputs(isSet("DISPLAY") ? "Kelvor needs a graphical desktop, and the X display that DISPLAY names does "
-                                    "not answer.\n"
-                                  : "Kelvor needs a graphical desktop, and none was found (neither DISPLAY nor "
-                                    "WAYLAND_DISPLAY is set).\n",
+      std::fputs(isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")
+                     ? "Kelvor needs a graphical desktop, and the display that DISPLAY or WAYLAND_DISPLAY names "
+                       "does not answer.\n"
+                     : "Kelvor needs a graphical desktop, and none was found (neither DISPLAY nor WAYLAND_DISPLAY "
+                       "is set).\n",
                  stderr);
       std::fputs("Start it from a desktop session, or under Xvfb for a test.\n", stderr);
       return 1;

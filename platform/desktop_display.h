@@ -8,4 +8,7 @@ namespace kelvor {
 // Whether the X server that DISPLAY names accepts a connection.
 bool x11DisplayReachable();
 
+// Whether the Wayland compositor that WAYLAND_DISPLAY names accepts a connection.
+bool waylandDisplayReachable();
+
 }  // namespace kelvor

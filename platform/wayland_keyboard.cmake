@@ -2,7 +2,9 @@
 # (protocols/) is turned into client code by wayland-scanner; Wayland and xkbcommon types
 # stay inside the .cpp.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+if(NOT TARGET PkgConfig::WAYLAND_CLIENT)
+  pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+endif()
 if(NOT TARGET PkgConfig::XKBCOMMON)
   pkg_check_modules(XKBCOMMON REQUIRED IMPORTED_TARGET xkbcommon)
 endif()

@@ -6,7 +6,8 @@
 # every printable ASCII character with "µm 25°C" and "é€", under the us, de and fr layouts
 # (sway's keyboards start with Caps Lock on), the structured records with their arrows, and,
 # with a pause of 20 ms between keystrokes, a 127-character reading that takes at least
-# 2.5 s. A screenshot of the strip is taken with grim.
+# 2.5 s. A screenshot of the strip is taken with grim. Before sway starts: with no display
+# at all, Kelvor refuses cleanly whatever platform is asked for.
 #
 # sway refuses to run as root: as root, the test runs as the user kelvortest (created when
 # missing) with its own runtime folder and session bus.
@@ -47,6 +48,15 @@ export XDG_RUNTIME_DIR=$3
 cd "$work"
 source "$work/tests/e2e_lib.sh"
 unset DISPLAY
+
+# With no display at all, whatever platform is asked for, Kelvor says so and exits with 1
+# (Qt itself would abort).
+for asked in "QT_QPA_PLATFORM=wayland" "QT_QPA_PLATFORM=xcb" "WAYLAND_DISPLAY=kelvor-nothing-here"; do
+  status=0
+  env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$asked" ./kelvor >nodisplay.log 2>&1 || status=$?
+  [ "$status" = 1 ] && grep -q "needs a graphical desktop" nodisplay.log ||
+    e2e_fail "with $asked and no display Kelvor ended with $status: $(cat nodisplay.log)"
+done
 export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
 
 pids=()
