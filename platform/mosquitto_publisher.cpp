@@ -39,7 +39,7 @@ std::string refusalText(int code) {
     case 2: return "the broker refused the client id";
     case 3: return "the broker is unavailable";
     case 4: return "the broker refused the user name or password";
-    case 5: return "the broker refused the connection: not authorised (check the user name and password)";
+    case 5: return "the broker refused the user name or password (not authorised)";
     default: return "the broker refused the connection (code " + std::to_string(code) + ")";
   }
 }
@@ -56,7 +56,6 @@ class MosquittoPublisher::Session {
       : s_(settings), queue_(std::move(queue)), notices_(notices), connectedFlag_(connectedFlag),
         random_(static_cast<unsigned>(Clock::now().time_since_epoch().count())) {
     deliveredTo_ = cursor_ = queue_->head();
-    droppedSent_ = queue_->dropped();
     if (mosquitto_pub_topic_check((s_.topicPrefix + "/status").c_str()) != MOSQ_ERR_SUCCESS) {
       failed("the topic prefix \"" + s_.topicPrefix + "\" cannot be published to (it is empty or holds + or #)");
       unusable_ = true;
@@ -110,7 +109,7 @@ class MosquittoPublisher::Session {
   std::set<std::uint64_t> acked_;          // acknowledged above deliveredTo_
   std::uint64_t cursor_ = 0;       // the next entry to hand to the library
   std::uint64_t deliveredTo_ = 0;  // every entry below it has reached the broker
-  std::uint64_t droppedSent_ = 0;  // the dropped count the broker was last given
+  std::uint64_t droppedSent_ = 0;  // the dropped count given on this connection
 };
 
 void MosquittoPublisher::Session::step(int wakeFd) {
@@ -244,6 +243,7 @@ void MosquittoPublisher::Session::connected(int rc) {
     notices_.note({NoticeKind::Information, "MQTT publishing", "Connected to " + brokerName(s_) + " again."});
   }
   told_.clear();
+  droppedSent_ = 0;  // the count (when there is one) is given again on each connection
   publishRaw(s_.topicPrefix + "/status", "online", true, 0);
 }
 
