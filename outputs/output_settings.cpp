@@ -24,14 +24,6 @@ std::string topicLevel(std::string_view bytes) {
   return level;
 }
 
-// A value read back loses blanks at its ends and one pair of enclosing quotes, so such a value
-// is written inside quotes of its own (a password may well begin with a blank).
-std::string stored(const std::string& value) {
-  const bool loses = !value.empty() && (value.front() == ' ' || value.back() == ' ' || value.front() == '\t' ||
-                                        value.back() == '\t' || (value.size() >= 2 && value.front() == '"' && value.back() == '"'));
-  return loses ? '"' + value + '"' : value;
-}
-
 }  // namespace
 
 OutputSettings readOutputSettings(const std::string& ini) {
@@ -66,13 +58,13 @@ bool writeOutputSettings(const std::string& ini, const OutputSettings& s, std::s
       {"PASSWORD", m.PASSWORD},             {"CAFILE", m.CAFILE},     {"QOS", std::to_string(m.QOS)},
       {"QUEUE", std::to_string(m.QUEUE)}};
   for (const auto& [key, value] : logKeys) {
-    if (!writeProfileString(ini, "LOG", key, stored(value))) {
+    if (!writeProfileString(ini, "LOG", key, value)) {
       error = ini + " cannot be written";
       return false;
     }
   }
   for (const auto& [key, value] : mqttKeys) {
-    if (!writeProfileString(ini, "MQTT", key, stored(value))) {
+    if (!writeProfileString(ini, "MQTT", key, value)) {
       error = ini + " cannot be written";
       return false;
     }

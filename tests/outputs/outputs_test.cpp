@@ -196,7 +196,7 @@ TEST_F(TempFolder, SettingsDefaultsRangesAndRoundTrip) {
   chmod(ini.c_str(), 0644);
   OutputSettings s;
   s.log = {1, "/var/log/kelvor"};
-  s.mqtt = {1, "broker.lab", 8883, "bench-7", "lab/7", "kelvor", " secret \"x\" ", "/etc/ca.pem", 0, 50000};
+  s.mqtt = {1, "broker.lab", 8883, "bench-7", "lab/7", "kelvor", " secret \"x\"", "/etc/ca.pem", 0, 50000};
   std::string error;
   ASSERT_TRUE(writeOutputSettings(ini, s, error)) << error;
   EXPECT_EQ(readOutputSettings(ini), s);
