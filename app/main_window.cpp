@@ -280,13 +280,14 @@ void MainWindow::performMenuItem(int item) {
       break;
     case 4: run(hooks.openView); break;
     case 5: run(hooks.openTest); break;
-    case 6: saveConfigurationAs(state_.config, state_.configFilePath, state_.language, notices_); break;
-    case 7:
+    case 6: run(hooks.openOutputs); break;
+    case 7: saveConfigurationAs(state_.config, state_.configFilePath, state_.language, notices_); break;
+    case 8:
       openConfiguration(state_.config, state_.configFilePath, state_.language);
       showTexts();
       break;
-    case 8: selectDefaultConfiguration(state_.configFilePath, state_.iniFilePath, state_.language); break;
-    case 9:
+    case 9: selectDefaultConfiguration(state_.configFilePath, state_.iniFilePath, state_.language); break;
+    case 10:
       if (selectLanguageFile(state_.language, state_.iniFilePath)) rebuildMainTexts();
       break;
     default: break;

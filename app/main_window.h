@@ -48,6 +48,7 @@ class MainWindow : public QWidget, private RunView {
     std::function<void()> openConfiguration;
     std::function<void()> openView;
     std::function<void()> openTest;
+    std::function<void()> openOutputs;  // the reading log and MQTT settings
   };
 
   // `notices`: where the menu's file commands tell what went wrong.

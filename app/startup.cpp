@@ -11,6 +11,7 @@
 #include "app/dde_host.h"
 #include "app/kelvor_state.h"
 #include "app/main_window.h"
+#include "app/outputs_wiring.h"
 #include "app/qt_notices.h"
 #include "app/subsystem_wiring.h"
 #include "config/file_commands.h"
@@ -66,6 +67,9 @@ int runMainWindowProcedure(QApplication& app) {
   TermiosSerialLibrary serialLibrary(state.iniFilePath, notices);
   ReceptionWiring reception(state, window, serialLibrary, notices);
   connectMenuWindows(state, window, serialLibrary, notices);
+  // The reading log and MQTT publishing, as KELVOR.INI sets them.
+  OutputsWiring outputs(state, window, notices);
+  reception.deliverReadingsTo(&outputs);
 
   // 7. The splash, on this thread; the main window shows only once it has closed.
   runSplash(state.splashSeconds, state.config.SOUNDENABLE);

@@ -24,6 +24,9 @@ class ReceptionWiring {
   ReceptionWiring(const ReceptionWiring&) = delete;
   ReceptionWiring& operator=(const ReceptionWiring&) = delete;
 
+  // Where every delivered reading also goes (the reading log and MQTT).
+  void deliverReadingsTo(ReadingOutput* outputs) { pollHooks_.outputs = outputs; }
+
  private:
   std::unique_ptr<ChosenKeyboard> keyboard_;
   std::unique_ptr<KeystrokeHost> keystrokeHost_;

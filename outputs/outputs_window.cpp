@@ -97,12 +97,12 @@ OutputsWindow::OutputsWindow(const OutputSettings& settings, Language language, 
     accept();
   });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  show(settings);
+  display(settings);
 }
 
 QString OutputsWindow::text(const char* key) const { return QString::fromStdString(translate(language_, key)); }
 
-void OutputsWindow::show(const OutputSettings& s) {
+void OutputsWindow::display(const OutputSettings& s) {
   logEnable_->setChecked(s.log.ENABLE == 1);
   logFolder_->setText(fromBytes(s.log.FOLDER));
   mqttEnable_->setChecked(s.mqtt.ENABLE == 1);

@@ -40,7 +40,7 @@ class OutputsWindow : public QDialog {
 
  private:
   QString text(const char* key) const;
-  void show(const OutputSettings& settings);
+  void display(const OutputSettings& settings);
   void chooseCaFile();
   void enableFields();
 

@@ -251,6 +251,7 @@ void poll(const Configuration& config, Reception& reception, SerialLibrary& libr
   if (readPort(config, reception, library) && hooks.showLamps) hooks.showLamps(true, true);
   if (cutAndConvert(config, reception)) {
     if (config.SENDORREQUEST == 0) reception.offerCurrentFrame();
+    if (hooks.outputs) hooks.outputs->deliver(reception.currentFrame, config);
     if (config.ENABLESENDKEY == 1 && hooks.keystrokes) hooks.keystrokes->deliver(reception.currentFrame, config);
     if (reception.waitState == 1) reception.waitState = 2;
   }

@@ -36,6 +36,9 @@ struct PollHooks {
   std::function<void(bool green, bool red)> showLamps;
   // Types a delivered frame into the focused window (given it only when ENABLESENDKEY is 1).
   ReadingOutput* keystrokes = nullptr;
+  // The desk's outputs (reading log, MQTT): given every delivered frame, at the moment it
+  // becomes requestValue and before it is typed.
+  ReadingOutput* outputs = nullptr;
 };
 
 // One step of the main window's timer: does nothing unless isRunning is 1; otherwise reads
