@@ -90,6 +90,10 @@ class Broker {
     }
     return false;
   }
+  // A broker that stops reading (SIGSTOP): connections stay open, nothing is answered.
+  void pause() { ::kill(pid_, SIGSTOP); }
+  void resume() { ::kill(pid_, SIGCONT); }
+
   void stop() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);

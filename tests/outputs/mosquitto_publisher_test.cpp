@@ -110,6 +110,30 @@ TEST_F(Publishing, WhileTheBrokerIsAwayTheOldestPastTheBoundAreDroppedAndCounted
   EXPECT_EQ(full, 1);
 }
 
+// A broker that stops reading: the publisher hands the library no more than its small
+// window, so the readings wait on disk rather than in memory, and all arrive, in order, once
+// the broker reads again.
+TEST_F(Publishing, ABrokerThatStopsReadingHoldsTheReadingsOnDisk) {
+  Broker broker(dir_ / "broker");
+  ASSERT_TRUE(broker.start());
+  Subscriber subscriber(broker.port(), {"t/slow/reading"});
+  ASSERT_TRUE(subscriber.waitSubscribed());
+  RecordingNotices notices;
+  MosquittoPublisher publisher(notices);
+  publisher.configure(settings(broker.port(), "slow"));
+  ASSERT_TRUE(subscriber.waitFor([&](const Subscriber&) { return publisher.connected(); }));
+  broker.pause();
+  for (int i = 1; i <= 5000; ++i) publisher.publish(reading(i), "t/slow");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_GE(publisher.waiting(), 5000u - 25u);
+  broker.resume();
+  ASSERT_TRUE(subscriber.waitFor([](const Subscriber& s) { return s.on("t/slow/reading").size() >= 5000; }, 30));
+  const auto readings = subscriber.on("t/slow/reading");
+  for (std::size_t i = 0; i < readings.size(); ++i) {
+    ASSERT_EQ(json(readings[i].payload)["seq"].toInteger(), static_cast<qint64>(i + 1));
+  }
+}
+
 TEST_F(Publishing, EachKindOfConnectionFailureIsToldOnceWithoutThePassword) {
   Broker guarded(dir_ / "guarded", "kelvor", "right");
   ASSERT_TRUE(guarded.start());

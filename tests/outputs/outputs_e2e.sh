@@ -117,7 +117,7 @@ outputs=$(e2e_wait_window '^Reading log and MQTT$' 5)
 xdotool windowactivate --sync "$outputs"
 xdotool key --clearmodifiers Tab Tab Tab Tab Tab Tab Tab Tab ctrl+a
 xdotool type --delay 20 secret
-[ -n "${KELVOR_E2E_SHOT:-}" ] && import -window root "$KELVOR_E2E_SHOT"
+[ -n "${KELVOR_E2E_SHOT:-}" ] && import -window "$outputs" "$KELVOR_E2E_SHOT"
 xdotool key --clearmodifiers Return
 e2e_wait_gone '^Reading log and MQTT$' 5
 [ "$(e2e_ini KELVOR.INI MQTT PASSWORD)" = secret ] || e2e_fail "the password was not saved"
