@@ -301,8 +301,10 @@ void MainWindow::moveEvent(QMoveEvent* event) {
   if (QGuiApplication::platformName() == QLatin1String("wayland")) return;
   windowX = pos().x();
   windowY = pos().y();
-  writeProfileString(state_.iniFilePath, "SCREEN", "PosX", writeNumber(windowX));
-  writeProfileString(state_.iniFilePath, "SCREEN", "PosY", writeNumber(windowY));
+  // Both in one write, so that a crash never leaves a corner half moved.
+  const std::string x = writeNumber(windowX), y = writeNumber(windowY);
+  const ProfileValue position[] = {{"SCREEN", "PosX", x}, {"SCREEN", "PosY", y}};
+  writeProfileStrings(state_.iniFilePath, position);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -46,6 +46,14 @@ int runMainWindowProcedure(QApplication& app) {
   KelvorState state;
   // Every unit tells the user through this one seam; errors also reach standard error.
   QtNotices notices(std::cerr);
+  // A settings file too large to read is said once, without holding anything up. The profile
+  // files are read through free functions all over the program, hence a hook of their own.
+  setProfileFileNotice([&notices](const std::string& text) {
+    notices.mention({NoticeKind::Warning, "Kelvor", text});
+  });
+  struct ForgetNotice {
+    ~ForgetNotice() { setProfileFileNotice(nullptr); }
+  } forgetNotice;
 
   // 1. The main window, bound to the values it shows, not yet shown.
   MainWindow window(state, notices);

@@ -71,17 +71,21 @@ const std::vector<Key>& keys() {
 }  // namespace
 
 void loadConfiguration(Configuration& config, const std::string& path) {
-  for (const Key& key : keys()) {
-    // Text fields cut to their width and numbers read only their leading digits, so a
-    // long value needs no cut of its own; paths are kept whole.
-    key.load(config, readProfileString(path, key.section, key.name));
-  }
+  std::vector<ProfileKey> names;
+  for (const Key& key : keys()) names.push_back({key.section, key.name});
+  const std::vector<std::string> values = readProfileStrings(path, names);
+  // Text fields cut to their width and numbers read only their leading digits, so a long
+  // value needs no cut of its own; paths are kept whole.
+  for (std::size_t i = 0; i < keys().size(); ++i) keys()[i].load(config, values[i]);
 }
 
 bool saveConfiguration(const Configuration& config, const std::string& path) {
-  bool written = true;
-  for (const Key& key : keys()) written = writeProfileString(path, key.section, key.name, key.save(config)) && written;
-  return written;
+  // Every key in one replacement of the file: a crash leaves the old file or the new one.
+  std::vector<std::string> texts;
+  for (const Key& key : keys()) texts.push_back(key.save(config));
+  std::vector<ProfileValue> values;
+  for (std::size_t i = 0; i < keys().size(); ++i) values.push_back({keys()[i].section, keys()[i].name, texts[i]});
+  return writeProfileStrings(path, values);
 }
 
 }  // namespace kelvor

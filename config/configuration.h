@@ -58,7 +58,8 @@ struct Configuration {
 void loadConfiguration(Configuration& config, const std::string& path);
 
 // Writes all 28 keys into `path` in the file order, then [KEYBOARD] DELAYMS, keeping every
-// other line of an existing file. Returns false when a key could not be written.
+// other line of an existing file, in one replacement of the file. Returns false when it
+// could not be written.
 bool saveConfiguration(const Configuration& config, const std::string& path);
 
 }  // namespace kelvor

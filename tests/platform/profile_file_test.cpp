@@ -1,13 +1,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/profile_file.h"
 
@@ -26,6 +32,7 @@ class ProfileFile : public ::testing::Test {
     path_ = (dir_ / "KELVOR.INI").string();
   }
   void TearDown() override {
+    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
     fs::permissions(dir_, fs::perms::owner_all);
     fs::remove_all(dir_);
   }
@@ -38,7 +45,24 @@ class ProfileFile : public ::testing::Test {
   }
   fs::path dir_;
   std::string path_;
+  bool mounted_ = false;
 };
+
+// Runs `write` with a file-size limit of `bytes`, which a full disk stands in for.
+bool withSizeLimit(std::size_t bytes, const std::function<bool()>& write) {
+  struct sigaction ignore {}, before {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &before);
+  struct rlimit limit {}, saved {};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  limit = saved;
+  limit.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const bool written = write();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  sigaction(SIGXFSZ, &before, nullptr);
+  return written;
+}
 
 TEST_F(ProfileFile, MatchesNamesWithoutRegardToCaseAndBlanks) {
   write("[ Screen ]\n  posx =  120  \nPOSY=\"  7 \"\n");
@@ -152,15 +176,90 @@ TEST_F(ProfileFile, FailsSilentlyWhereItCannotWrite) {
   }
 }
 
-TEST_F(ProfileFile, ReadsBinaryAndHugeFilesWithoutHarm) {
+TEST_F(ProfileFile, ReadsBinaryFilesAndRefusesHugeOnesOnceWithANotice) {
+  std::vector<std::string> notices;
+  setProfileFileNotice([&](const std::string& text) { notices.push_back(text); });
   std::string binary(4096, '\0');
   for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 37);
   write(binary + "\n[A]\nk=1\n");
   EXPECT_EQ(readProfileString(path_, "A", "k"), "1");
-  write("[A]\nhuge=" + std::string(20 * 1024 * 1024, 'x') + "\nk=2\n");
-  EXPECT_EQ(readProfileString(path_, "A", "k"), "2");
-  ASSERT_TRUE(writeProfileString(path_, "A", "k", "3"));
-  EXPECT_EQ(readProfileString(path_, "A", "huge").size(), 20u * 1024 * 1024);
+  // Over the limit a settings file reads as unreadable and is left as it is.
+  const std::string huge = "[A]\nhuge=" + std::string(kMaxProfileFileBytes, 'x') + "\nk=2\n";
+  write(huge);
+  EXPECT_EQ(readProfileString(path_, "A", "k"), "");
+  EXPECT_EQ(readProfileStrings(path_, std::vector<ProfileKey>{{"A", "k"}})[0], "");
+  EXPECT_FALSE(writeProfileString(path_, "A", "k", "3"));
+  EXPECT_EQ(content(), huge);
+  ASSERT_EQ(notices.size(), 1u);  // once per file, however often it is read
+  EXPECT_NE(notices[0].find(path_), std::string::npos);
+  setProfileFileNotice(nullptr);
+}
+
+// Several keys in one replacement end as the same file as the keys written one by one.
+TEST_F(ProfileFile, ABatchWritesWhatSingleWritesWouldInOneReplacement) {
+  const std::vector<ProfileValue> values = {
+      {"APP", "NAME", "NEW"}, {"COMMPORT", "PORT", "2"}, {"SOUND", "S1", "a"},  {"app", "AUTO", "1"},
+      {"Sound", "S2", "b"},   {"COMMPORT", "PORT", "3"}, {"NEW", "K", "v\nw"}, {"APP", "ENABLE", "0"},
+  };
+  for (const char* start : {"", "[APP]\nNAME=OLD\n\n[COMMPORT]\nPORT=1", "[APP]\r\nNAME=OLD\r\n; note\r\n[X]\r\ny=1\r\n"}) {
+    write(start);
+    for (const auto& v : values) ASSERT_TRUE(writeProfileString(path_, v.section, v.key, v.value));
+    const std::string oneByOne = content();
+    write(start);
+    ASSERT_TRUE(writeProfileStrings(path_, values));
+    EXPECT_EQ(content(), oneByOne) << start;
+    EXPECT_EQ(readProfileStrings(path_, std::vector<ProfileKey>{{"commport", "port"}, {"NEW", "K"}, {"APP", "none"}}),
+              (std::vector<std::string>{"3", "v w", ""}));
+  }
+}
+
+// A write killed before its rename leaves "<file>.kelvor-tmp"; the next write reuses it, so
+// none stays behind.
+TEST_F(ProfileFile, TheNextWriteRemovesATemporaryFileLeftByAKilledOne) {
+  write("[A]\nk=1\n");
+  std::ofstream(path_ + ".kelvor-tmp") << "[A]\nk=half";
+  ASSERT_TRUE(writeProfileString(path_, "A", "k", "2"));
+  EXPECT_EQ(content(), "[A]\nk=2\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// A full disk, stood in for by a file-size limit: the write fails and the old content stays,
+// with no temporary file left behind.
+TEST_F(ProfileFile, AWriteThatFindsNoSpaceLeavesTheOldContent) {
+  const std::string old = "[A]\nk=1\nother=kept\n";
+  write(old);
+  EXPECT_FALSE(withSizeLimit(old.size() + 4, [&] { return writeProfileString(path_, "A", "k", std::string(100, 'v')); }));
+  EXPECT_EQ(content(), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// Where no new file can be made beside KELVOR.INI but the file itself is writable, it is
+// rewritten in place: it never gets shorter (a shorter value is padded with blanks, which
+// read as nothing), and a write that finds no space leaves the old content.
+TEST_F(ProfileFile, WhereOnlyTheFileIsWritableItIsRewrittenInPlaceNeverShorter) {
+  const std::string old = "[SCREEN]\nPosX=1000\nPosY=48\n[FILECONFIG]\nRS232=/a/b.KLV\n";
+  if (geteuid() != 0) {
+    write(old);
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+  } else {
+    // Root writes in any folder: a small file system whose inodes are all taken does.
+    if (mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=256k,nr_inodes=16") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+    mounted_ = true;
+    write(old);
+    for (int i = 0; std::ofstream(dir_ / ("filler" + std::to_string(i))).good(); ++i) {
+    }
+  }
+  const ProfileValue shorter[] = {{"SCREEN", "PosX", "5"}, {"SCREEN", "PosY", "6"}};
+  ASSERT_TRUE(writeProfileStrings(path_, shorter));
+  EXPECT_EQ(content(), "[SCREEN]\nPosX=5\nPosY=6    \n[FILECONFIG]\nRS232=/a/b.KLV\n");
+  EXPECT_EQ(readProfileString(path_, "screen", "posy"), "6");
+  ASSERT_TRUE(writeProfileString(path_, "SCREEN", "PosX", "123456"));
+  EXPECT_EQ(readProfileStrings(path_, std::vector<ProfileKey>{{"SCREEN", "PosX"}, {"SCREEN", "PosY"}, {"FILECONFIG", "RS232"}}),
+            (std::vector<std::string>{"123456", "6", "/a/b.KLV"}));
+  const std::string before = content();
+  EXPECT_FALSE(withSizeLimit(before.size(), [&] { return writeProfileString(path_, "SCREEN", "PosX", "1234567890"); }));
+  EXPECT_EQ(content(), before);
+  EXPECT_FALSE(fs::exists(path_ + ".kelvor-tmp"));
 }
 
 // KELVOR.INI, a configuration named by [LOAD( or a language file may name anything: a
