@@ -301,10 +301,7 @@ void MainWindow::moveEvent(QMoveEvent* event) {
   if (QGuiApplication::platformName() == QLatin1String("wayland")) return;
   windowX = pos().x();
   windowY = pos().y();
-  // Both in one write, so that a crash never leaves a corner half moved.
-  const std::string x = writeNumber(windowX), y = writeNumber(windowY);
-  const ProfileValue position[] = {{"SCREEN", "PosX", x}, {"SCREEN", "PosY", y}};
-  writeProfileStrings(state_.iniFilePath, position);
+  saveWindowPosition(state_.iniFilePath, windowX, windowY);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -46,6 +46,12 @@ void selectDefaultConfiguration(std::string& configFilePath, const std::string& 
   writeProfileString(iniFilePath, "FILECONFIG", "RS232", PathText<255>(configFilePath).padded());
 }
 
+void saveWindowPosition(const std::string& iniFilePath, int x, int y) {
+  const std::string posX = writeNumber(x), posY = writeNumber(y);
+  const ProfileValue position[] = {{"SCREEN", "PosX", posX}, {"SCREEN", "PosY", posY}};
+  writeProfileStrings(iniFilePath, position);
+}
+
 void loadStartupConfiguration(Configuration& config, std::string& configFilePath, const std::string& iniFilePath) {
   configFilePath = readProfileString(iniFilePath, "FILECONFIG", "RS232");
   if (!trimRight(configFilePath).empty()) loadConfiguration(config, trimRight(configFilePath));

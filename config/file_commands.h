@@ -18,6 +18,10 @@ void openConfiguration(Configuration& config, std::string& configFilePath, Langu
 // Names the chosen file in KELVOR.INI ([FILECONFIG] RS232) without loading it.
 void selectDefaultConfiguration(std::string& configFilePath, const std::string& iniFilePath, Language& language);
 
+// Writes the window's position to KELVOR.INI ([SCREEN] PosX and PosY), both in one write,
+// so that a crash never leaves a corner half moved.
+void saveWindowPosition(const std::string& iniFilePath, int x, int y);
+
 // Reads [FILECONFIG] RS232 of KELVOR.INI into configFilePath and loads that file when named.
 void loadStartupConfiguration(Configuration& config, std::string& configFilePath, const std::string& iniFilePath);
 
