@@ -10,6 +10,7 @@
 #include "dde/dde_server.h"
 #include "dde/dde_service.h"
 #include "platform/dbus_dde_transport.h"
+#include "platform/profile_file.h"
 #include "toolkit/message_window.h"
 #include "toolkit/sound.h"
 
@@ -98,6 +99,19 @@ class MainWindowHost : public dde::CommandHost {
   MainWindow& window_;
 };
 
+// The service name from [DDE] SERVICE of KELVOR.INI; Kelvor when the key is missing or
+// blank, and also, said once, when it cannot be a bus-name element.
+std::string serviceName(const std::string& iniFilePath, Notices& notices) {
+  const std::string asked = trimRight(readProfileString(iniFilePath, "DDE", "SERVICE"));
+  if (asked.empty()) return std::string(dde::kDefaultService);
+  if (dde::isServiceName(asked)) return asked;
+  notices.mention({NoticeKind::Warning, "DDE server",
+                   "The DDE service name \"" + asked + "\" ([DDE] SERVICE in KELVOR.INI) cannot be used: a name is "
+                   "made of letters, digits, \"_\" and \"-\", does not begin with a digit and has at most 251 "
+                   "characters. Kelvor serves as \"" + std::string(dde::kDefaultService) + "\" instead."});
+  return std::string(dde::kDefaultService);
+}
+
 }  // namespace
 
 struct DdeRuntime::Parts {
@@ -121,9 +135,10 @@ DdeRuntime::~DdeRuntime() { close(); }
 void DdeRuntime::start() {
   Parts& p = *parts_;
   if (p.state.config.ENABLESERVERDDE != 1 || p.server) return;
-  p.server = std::make_unique<dde::DdeServer>("Kelvor", "System", p.transport, p.service, dde::steadyClock());
+  const std::string service = serviceName(p.state.iniFilePath, p.notices);
+  p.server = std::make_unique<dde::DdeServer>(service, "System", p.transport, p.service, dde::steadyClock());
   std::string error;
-  if (!p.transport.start("Kelvor", *p.server, error)) {
+  if (!p.transport.start(service, *p.server, error)) {
     p.server.reset();
     p.state.ddeChannel = 0;
     // Kelvor's own message window says it, as it always has; the journal gets the line.

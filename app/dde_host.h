@@ -23,9 +23,10 @@ class DdeRuntime {
   DdeRuntime(const DdeRuntime&) = delete;
   DdeRuntime& operator=(const DdeRuntime&) = delete;
 
-  // Registers the server "Kelvor", topic "System", when ENABLESERVERDDE is 1. When the bus
-  // name is taken (a second Kelvor) or there is no session bus, the program goes on without
-  // a server and says so once.
+  // Registers the server, topic "System", when ENABLESERVERDDE is 1: service "Kelvor", or
+  // the one [DDE] SERVICE of KELVOR.INI names (bus name "dde." + it). When the bus name is
+  // taken (a second Kelvor) or there is no session bus, the program goes on without a
+  // server and says so once.
   void start();
   void close();
 

@@ -130,11 +130,17 @@ void MainWindow::buildControls() {
     playSoundFile(state_.touchSoundPath);
   });
 
+  // Between the lamps and the status icons, shown only while the port's device is away.
+  portAwayIcon_ = picture(this, "~plost.ico", 44, 18);
+  portAwayIcon_->setGeometry(u(44), u(18), u(8), u(8));
+  portAwayIcon_->hide();
+
   // Controls are addressed by their layout number, also by tests and scripts.
   QWidget* controls[] = {background_, sendKeyIcon_, ddeIcon_, progress_, waitLabel_,
                                waitStateLabel_, greenLamp_, redLamp_, orangeLamp_, nameLabel_,
-                               menuButton_, runButton_, frameLabel_, keyCatcher_, elapsedLabel_};
-  for (int i = 0; i < 15; ++i) controls[i]->setObjectName(QStringLiteral("control%1").arg(i + 1));
+                               menuButton_, runButton_, frameLabel_, keyCatcher_, elapsedLabel_,
+                               portAwayIcon_};
+  for (int i = 0; i < 16; ++i) controls[i]->setObjectName(QStringLiteral("control%1").arg(i + 1));
 
   for (QLabel* lamp : {greenLamp_, redLamp_, orangeLamp_}) lamp->hide();
 }
@@ -214,6 +220,11 @@ void MainWindow::showRunning(bool running) {
 
 void MainWindow::setMenuEnabled(bool enabled) { menuButton_->setEnabled(enabled); }
 
+void MainWindow::showPortAway(const std::string& description) {
+  portAwayIcon_->setToolTip(qt(description));
+  portAwayIcon_->setVisible(!description.empty());
+}
+
 bool MainWindow::menuButtonEnabled() const { return menuButton_->isEnabled(); }
 
 void MainWindow::setLamp(Lamp lamp, bool shown) {
@@ -278,16 +289,17 @@ void MainWindow::performMenuItem(int item) {
       run(hooks.openConfiguration);
       refreshStatusIcons();
       break;
-    case 4: run(hooks.openView); break;
-    case 5: run(hooks.openTest); break;
-    case 6: run(hooks.openOutputs); break;
-    case 7: saveConfigurationAs(state_.config, state_.configFilePath, state_.language, notices_); break;
-    case 8:
+    case 4: run(hooks.openDevices); break;
+    case 5: run(hooks.openView); break;
+    case 6: run(hooks.openTest); break;
+    case 7: run(hooks.openOutputs); break;
+    case 8: saveConfigurationAs(state_.config, state_.configFilePath, state_.language, notices_); break;
+    case 9:
       openConfiguration(state_.config, state_.configFilePath, state_.language);
       showTexts();
       break;
-    case 9: selectDefaultConfiguration(state_.configFilePath, state_.iniFilePath, state_.language); break;
-    case 10:
+    case 10: selectDefaultConfiguration(state_.configFilePath, state_.iniFilePath, state_.language); break;
+    case 11:
       if (selectLanguageFile(state_.language, state_.iniFilePath)) rebuildMainTexts();
       break;
     default: break;

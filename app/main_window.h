@@ -44,8 +44,9 @@ class MainWindow : public QWidget, private RunView {
     std::function<void()> beforePoll;  // tick steps 2 and 3: [WAITRS] time-out, due answer
     std::function<void()> poll;        // tick step 4: poll the port, frame, deliver
     std::function<void()> afterPoll;   // tick step 5: an answer the poll made due
-    std::function<void()> openAbout;   // menu items 2 to 5
+    std::function<void()> openAbout;   // menu items 2 to 7
     std::function<void()> openConfiguration;
+    std::function<void()> openDevices;
     std::function<void()> openView;
     std::function<void()> openTest;
     std::function<void()> openOutputs;  // the reading log and MQTT settings
@@ -89,6 +90,9 @@ class MainWindow : public QWidget, private RunView {
   const std::string& menuText() const { return menuText_; }
   int lastAppliedZOrderMode() const { return lastAppliedZOrderMode_; }
   bool menuButtonEnabled() const;
+  // The watch that brings the port's device back during a run, and what it shows on.
+  void setPortWatch(PortWatch* watch) { run_.watch = watch; }
+  RunView& runView() { return *this; }
 
   // Runs the tick's steps now (the timer calls this every 20 ms).
   void tick();
@@ -106,6 +110,7 @@ class MainWindow : public QWidget, private RunView {
   // RunView: what the strip shows of the run state.
   void showRunning(bool running) override;
   void setMenuEnabled(bool enabled) override;
+  void showPortAway(const std::string& description) override;
   void showMenu();
   void performMenuItem(int item);
   void menuItemsFrom(const std::string& menuText);
@@ -131,6 +136,7 @@ class MainWindow : public QWidget, private RunView {
   QLabel* frameLabel_ = nullptr;   // 13
   QPushButton* keyCatcher_ = nullptr;  // 14
   QLabel* elapsedLabel_ = nullptr;  // 15
+  QLabel* portAwayIcon_ = nullptr;  // 16: the port's device went away during the run
   QTimer* timer_ = nullptr;
 };
 

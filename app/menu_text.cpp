@@ -4,9 +4,9 @@ namespace kelvor {
 namespace {
 
 // The menu's keys in order; nullptr marks a separator.
-constexpr const char* kLayout[] = {"Top",  "About",   nullptr, "configuration", "view",       "test",
-                                   "outputs", nullptr, "save",  "load",          nullptr,      "setdefault",
-                                   nullptr,   "selectlang"};
+constexpr const char* kLayout[] = {"Top",     "About", nullptr, "configuration", "devices", "view",
+                                   "test",    "outputs", nullptr, "save",        "load",    nullptr,
+                                   "setdefault", nullptr, "selectlang"};
 
 }  // namespace
 

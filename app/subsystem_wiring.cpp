@@ -4,8 +4,10 @@
 #include <cstdio>
 
 #include "config/configuration_window.h"
+#include "config/device_window.h"
 #include "diagnostics/test_window.h"
 #include "diagnostics/view_window.h"
+#include "platform/inotify_device_watch.h"
 #include "platform/session_keyboard.h"
 #include "serial/port_control.h"
 #include "toolkit/about_window.h"
@@ -59,7 +61,11 @@ class StripKeystrokeHost : public KeystrokeHost {
 ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices)
     : keyboard_(openSessionKeyboard(state.iniFilePath)),
       keystrokeHost_(std::make_unique<StripKeystrokeHost>(window)),
-      keystrokeOutput_(std::make_unique<KeystrokeOutput>(*keyboard_, *keystrokeHost_, notices)) {
+      keystrokeOutput_(std::make_unique<KeystrokeOutput>(*keyboard_, *keystrokeHost_, notices)),
+      deviceWatch_(std::make_unique<InotifyDeviceWatch>()),
+      portWatch_(std::make_unique<PortWatch>(state.portContext(library, notices), *deviceWatch_, window.runView(),
+                                             [] { return std::chrono::steady_clock::now(); })),
+      window_(window) {
   // A desktop that asks the user before Kelvor may type asks at start when readings are to
   // be typed, and otherwise only once the first one is.
   if (state.config.ENABLESENDKEY == 1) keyboard_->open();
@@ -67,6 +73,7 @@ ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window, SerialL
   std::fprintf(stderr, "kelvor: keystrokes: %s\n", keyboard_->name().c_str());
   window.hooks.openPort = [port = state.portContext(library, notices)]() mutable { openPort(port); };
   window.hooks.closePort = [port = state.portContext(library, notices)]() mutable { closePort(port); };
+  window.setPortWatch(portWatch_.get());
 
   pollHooks_.showLamps = [&window](bool green, bool red) {
     window.setLamp(MainWindow::Lamp::Green, green);
@@ -76,14 +83,15 @@ ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window, SerialL
   // Keystroke output (ENABLESENDKEY): each delivered frame typed through the session's
   // keyboard into the focused window of another program.
   pollHooks_.keystrokes = keystrokeOutput_.get();
-  window.hooks.poll = [&state, &window, &library, hooks = &pollHooks_] {
+  window.hooks.poll = [&state, &window, &library, hooks = &pollHooks_, watch = portWatch_.get()] {
     if (state.reception.isRunning != 1) return;
     poll(state.config, state.reception, library, *hooks);
+    watch->tick();
     window.showTexts();
   };
 }
 
-ReceptionWiring::~ReceptionWiring() = default;
+ReceptionWiring::~ReceptionWiring() { window_.setPortWatch(nullptr); }
 
 void connectMenuWindows(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices) {
   // The about box is not modal and is owned by the strip, so it closes with the program.
@@ -94,6 +102,8 @@ void connectMenuWindows(KelvorState& state, MainWindow& window, SerialLibrary& l
   window.hooks.openConfiguration = [&state, &window] {
     openConfigurationWindow(state.config, state.language, state.iniFilePath, &window);
   };
+  // The device window is modal; it maps COM numbers to devices in KELVOR.INI.
+  window.hooks.openDevices = [&state, &window] { openDeviceWindow(state.language, state.iniFilePath, &window); };
   // The diagnostics windows are modal and each opens the port itself.
   window.hooks.openView = [&window, port = state.portContext(library, notices)] { openViewWindow(port, &window); };
   window.hooks.openTest = [&window, port = state.portContext(library, notices)] { openTestWindow(port, &window); };

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "serial/keyboard_choice.h"
 #include "serial/keystroke_output.h"
+#include "serial/port_watch.h"
 #include "serial/receive_pipeline.h"
 #include "serial/serial_library.h"
 #include "toolkit/notices.h"
@@ -16,7 +17,8 @@
 namespace kelvor {
 
 // The port, the tick's poll and keystroke output, on the program's serial library; what
-// goes wrong is told through `notices`.
+// goes wrong is told through `notices`. The port's watch brings a device that went away
+// during a run back by itself.
 class ReceptionWiring {
  public:
   ReceptionWiring(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices);
@@ -31,10 +33,14 @@ class ReceptionWiring {
   std::unique_ptr<ChosenKeyboard> keyboard_;
   std::unique_ptr<KeystrokeHost> keystrokeHost_;
   std::unique_ptr<KeystrokeOutput> keystrokeOutput_;
+  std::unique_ptr<DeviceWatch> deviceWatch_;
+  std::unique_ptr<PortWatch> portWatch_;
+  MainWindow& window_;
   PollHooks pollHooks_;
 };
 
-// Menu items 2 to 5: the about box, the configuration window and the two diagnostics windows.
+// Menu items 2 to 6: the about box, the configuration and device windows and the two
+// diagnostics windows.
 void connectMenuWindows(KelvorState& state, MainWindow& window, SerialLibrary& library, Notices& notices);
 
 }  // namespace kelvor

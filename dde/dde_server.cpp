@@ -28,6 +28,16 @@ const char* errorName(DdeError error) {
   return "dde.Error.Negative";
 }
 
+bool isServiceName(std::string_view name) {
+  // A bus name is at most 255 characters, and "dde." takes four of them.
+  if (name.empty() || name.size() > 251 || (name[0] >= '0' && name[0] <= '9')) return false;
+  for (char c : name) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !(c >= '0' && c <= '9') && c != '_' && c != '-') return false;
+  }
+  return true;
+}
+
 std::string textBlock(std::string_view text) {
   std::string block(text.substr(0, text.find('\0')));
   block.push_back('\0');

@@ -100,6 +100,13 @@ using BoundValue = std::function<std::string()>;
 // CF_TEXT block of a text: the text up to its first zero byte, then one zero byte.
 std::string textBlock(std::string_view text);
 
+// The service a server offers unless KELVOR.INI names another ([DDE] SERVICE).
+inline constexpr std::string_view kDefaultService = "Kelvor";
+
+// Whether `name` can be a DDE service on the bus, where it becomes the last element of the
+// bus name "dde." + name: 1 to 251 letters, digits, "_" or "-", not beginning with a digit.
+bool isServiceName(std::string_view name);
+
 class DdeServer {
  public:
   enum class EntryKind { HotAdvise, WarmAdvise, PendingRequest };

@@ -48,6 +48,8 @@ std::int16_t codeFor(int error) {
     case EISDIR:
     case ENOTDIR:
       return TermiosSerialLibrary::kNotATerminal;
+    case ELOOP:
+      return TermiosSerialLibrary::kLinkLoop;
     default:
       return TermiosSerialLibrary::kSystem;
   }
@@ -130,12 +132,7 @@ std::string TermiosSerialLibrary::devicePath(int port) const {
 }
 
 std::int16_t TermiosSerialLibrary::fail(int port, const std::string& device, int error, std::int16_t code) {
-  lastFailure_ = {code, port, device, error, {}};
-  if (code == kBusy) {
-    bool heldBySelf = false;
-    lastFailure_.owner = deviceOwners(device, &heldBySelf);
-    if (lastFailure_.owner.empty() && heldBySelf) lastFailure_.owner = "Kelvor itself";
-  }
+  lastFailure_ = {code, port, device, error};
   return code;
 }
 
@@ -153,12 +150,20 @@ std::string TermiosSerialLibrary::errorMessage(std::int16_t code) const {
     case kPermission:
       return name + " cannot be opened: permission denied. Add your user to the dialout group "
                     "(sudo usermod -aG dialout $USER), then log out and in again.";
-    case kBusy:
-      if (f.owner == "Kelvor itself") {
+    case kBusy: {
+      // Looked up only when the message is wanted: a port retried while another program
+      // holds it is refused many times and told once.
+      bool heldBySelf = false;
+      const std::string owner = deviceOwners(f.device, &heldBySelf);
+      if (owner.empty() && heldBySelf) {
         return name + " is already open in Kelvor (reception, or the view or test window). Close it there first.";
       }
-      return name + " is in use by " + (f.owner.empty() ? "another program" : f.owner) +
+      return name + " is in use by " + (owner.empty() ? "another program" : owner) +
              ". Close that program, then start again.";
+    }
+    case kLinkLoop:
+      return name + " is a symbolic link that leads back to itself, so it names no device. Set the device of "
+                    "this port with the " + key + ".";
     case kNotATerminal:
       return name + " is not a serial port. Set the device of this port with the " + key + ".";
     case kNoPortNumber:
@@ -204,7 +209,7 @@ std::int16_t TermiosSerialLibrary::SetPortEx(int port, std::uint16_t, int, int w
     int dtr = TIOCM_DTR;
     ioctl(fd, TIOCMBIS, &dtr);  // a pseudo-terminal has no DTR: refusal ignored
   }
-  ports_[port] = OpenDevice{fd, device, writeTimeout > 0 ? writeTimeout : 1000, false};
+  ports_[port] = OpenDevice{fd, device, writeTimeout > 0 ? writeTimeout : 1000, false, {}};
   return 0;
 }
 
@@ -262,14 +267,23 @@ void TermiosSerialLibrary::ResetPort(int port, std::uint16_t) {
 
 void TermiosSerialLibrary::DisplayPortError(std::int16_t code) { tell(errorMessage(code)); }
 
-void TermiosSerialLibrary::markLost(int port, OpenDevice& open, int error) {
+void TermiosSerialLibrary::markLost(OpenDevice& open, int error) {
   ::close(open.fd);
   open.fd = -1;
   open.lost = true;
-  std::string cause = error ? std::string(std::strerror(error)) : std::string("the line hung up");
-  tell(portAndDevice(port, open.device) + " stopped answering (" + cause +
-       "): the device was disconnected or switched off. Reception gets no more data. Reconnect it, "
-       "then stop and start reception again.");
+  open.loss = {open.device, error ? std::string(std::strerror(error)) : std::string("the line hung up"),
+               std::chrono::system_clock::now()};
+}
+
+SerialLibrary::PortHealth TermiosSerialLibrary::health(int port) const {
+  const auto it = ports_.find(port);
+  if (it == ports_.end()) return PortHealth::Closed;
+  return it->second.lost ? PortHealth::Lost : PortHealth::Open;
+}
+
+SerialLibrary::PortLoss TermiosSerialLibrary::loss(int port) const {
+  const auto it = ports_.find(port);
+  return it != ports_.end() && it->second.lost ? it->second.loss : PortLoss{};
 }
 
 std::int16_t TermiosSerialLibrary::ComGetb(int port, ZField<2550>& receiveBuffer) {
@@ -293,7 +307,7 @@ std::int16_t TermiosSerialLibrary::ComGetb(int port, ZField<2550>& receiveBuffer
       if (::poll(&check, 1, 0) <= 0 || !(check.revents & (POLLHUP | POLLERR | POLLNVAL))) break;
     }
     receiveBuffer.assign(std::string_view(bytes, got));
-    markLost(port, *open, error);
+    markLost(*open, error);
     return static_cast<std::int16_t>(got);
   }
   receiveBuffer.assign(std::string_view(bytes, got));

@@ -11,8 +11,9 @@
 // - ComGetb never blocks and delivers at most 2549 bytes per call.
 // - Modem-line calls that a pseudo-terminal refuses (DTR) are ignored.
 // - A device that vanishes while open (USB adapter pulled, pseudo-terminal's other end
-//   closed) is released and the user is told once; later reads return nothing until the
-//   port is reset and opened again.
+//   closed) is released at once and the port reports itself Lost, with the cause and the
+//   time; nothing is shown here (reception decides what the user sees). Later reads
+//   return nothing until the port is reset and opened again.
 // - Every message names the COM number, the device and the cause in plain words, with the
 //   fix where there is one.
 
@@ -28,15 +29,13 @@ namespace kelvor {
 class TermiosSerialLibrary : public SerialLibrary {
  public:
   // `iniFilePath`: KELVOR.INI, whose [PORTS] section names the devices; `notices`: where
-  // the library's messages go (a box the user closes, in the program).
+  // DisplayPortError's message goes (a box the user closes, in the program).
   TermiosSerialLibrary(std::string iniFilePath, Notices& notices);
   ~TermiosSerialLibrary() override;
 
   // The device a 0-based port number stands for; empty when none can be named.
-  std::string devicePath(int port) const;
+  std::string devicePath(int port) const override;
 
-  // The message DisplayPortError shows for `code`.
-  std::string errorMessage(std::int16_t code) const;
 
   // Error codes of SetPortEx.
   enum ErrorCode : std::int16_t {
@@ -46,6 +45,7 @@ class TermiosSerialLibrary : public SerialLibrary {
     kNotATerminal = 4,    // a file, a directory: not a serial port
     kNoPortNumber = 5,    // a port number with no device configured
     kSystem = 6,          // any other refusal of the system
+    kLinkLoop = 7,        // a symbolic link that leads back to itself
   };
 
   std::int16_t SetPortEx(int port, std::uint16_t handle, int readTimeout, int writeTimeout, int useCts, int useXon,
@@ -60,12 +60,18 @@ class TermiosSerialLibrary : public SerialLibrary {
   void ComPutb(int port, const char* bytes, int count) override;
   void ComPuts(int port, std::string_view text) override;
 
+  PortHealth health(int port) const override;
+  PortLoss loss(int port) const override;
+  std::string errorMessage(std::int16_t code) const override;
+  bool isMissingDevice(std::int16_t code) const override { return code == kNoDevice; }
+
  private:
   struct OpenDevice {
     int fd = -1;
     std::string device;
     int writeTimeoutMs = 1000;
     bool lost = false;  // vanished while open: released, reads return nothing
+    PortLoss loss;      // what is known of it, when lost
   };
   // What the last refused SetPortEx knew, for DisplayPortError.
   struct Failure {
@@ -73,12 +79,11 @@ class TermiosSerialLibrary : public SerialLibrary {
     int port = 0;
     std::string device;
     int error = 0;      // errno
-    std::string owner;  // who holds a busy device, when /proc tells
   };
 
   std::int16_t fail(int port, const std::string& device, int error, std::int16_t code);
   OpenDevice* openDevice(int port);
-  void markLost(int port, OpenDevice& open, int error);
+  void markLost(OpenDevice& open, int error);
   void writeAll(int port, const char* bytes, std::size_t count);
   void tell(const std::string& message);
 

@@ -46,6 +46,8 @@ icon pok.ico '#2ca02c' 'polygon 4,8 7,11 12,5 12,7 7,13 4,10'
 icon pcancel.ico '#7a7a7a' 'polygon 5,4 12,11 11,12 4,5' 'polygon 11,4 12,5 5,12 4,11'
 icon psend.ico '#1f6fd0' 'polygon 4,6 9,6 9,3 13,8 9,13 9,10 4,10'
 icon precep.ico '#d08a10' 'polygon 12,6 7,6 7,3 3,8 7,13 7,10 12,10'
+# The port's device went away during a run: a red badge with an exclamation mark.
+icon plost.ico '#d02020' 'rectangle 7,3 9,9' 'rectangle 7,11 9,13'
 
 # The program's icon: a "K" on a teal badge.
 convert -size 64x64 xc:none -fill '#127a80' -draw 'roundrectangle 2,2 61,61 12,12' \

@@ -26,4 +26,15 @@ struct PortContext {
 void openPort(PortContext& port);
 void closePort(PortContext& port);
 
+// How a quiet reopening ended.
+struct ReopenResult {
+  enum Outcome { Opened, Refused, LineSettingsRefused } outcome = Refused;
+  std::int16_t code = 0;  // Refused: the library's error code
+};
+
+// openPort's steps for a device that came back during a run: the same settings, no busy
+// notice and no box; what went wrong is returned for the caller to tell once. A port whose
+// line settings are refused is reset, as openPort does.
+ReopenResult reopenPort(PortContext& port);
+
 }  // namespace kelvor

@@ -213,6 +213,12 @@ bool readPort(const Configuration& config, Reception& reception, SerialLibrary& 
   return true;
 }
 
+void resyncAfterGap(const Configuration& config, Reception& reception) {
+  reception.clearBuffers();
+  const FrameRule rule = frameRule(config);
+  if (rule.kind == FrameRule::kTerminator) startTerminatorResync(reception.resync, rule, {});
+}
+
 bool cutFrame(const Configuration& config, Reception& reception) {
   const FrameRule rule = frameRule(config);
   const std::string& text = reception.frameBuffer.str();

@@ -59,6 +59,13 @@ void appendReceived(const Configuration& config, Reception& reception, std::stri
 // what stays behind to 255 characters (whole frames only). Returns true when a frame was cut.
 bool cutFrame(const Configuration& config, Reception& reception);
 
+// The line had a gap (the device went away): what is held belongs to a frame whose end
+// never came, and what arrives first after the gap may be the end of a frame whose start
+// was lost. Both are dropped: the buffers are emptied and, where frames end at a
+// terminator, reception skips to the next one. A byte count has no mark to align to, so
+// counting starts afresh with the first byte after the gap.
+void resyncAfterGap(const Configuration& config, Reception& reception);
+
 // The length filter (LENFILTERENABLE) and the value conversion (ENABLECONVERTVALUE)
 // applied to a cut frame: what becomes currentFrame.
 Text<2550> filterAndConvert(const Configuration& config, const Text<2550>& rawFrame);

@@ -1,5 +1,7 @@
 #include "serial/run_control.h"
 
+#include "serial/port_watch.h"
+
 namespace kelvor {
 
 void RunControl::start(Trigger trigger) {
@@ -13,6 +15,7 @@ void RunControl::start(Trigger trigger) {
   reception_.clearBuffers();
   reception_.rawFrame.clear();
   reception_.currentFrame.clear();
+  if (watch) watch->runStarted();
   view_.showRunning(true);
 }
 
@@ -20,6 +23,7 @@ void RunControl::stop(Trigger trigger) {
   if (trigger == Trigger::Command) reception_.waitState = 0;
   reception_.isRunning = 0;
   if (trigger == Trigger::RunButton) view_.setMenuEnabled(true);
+  if (watch) watch->runStopped();
   if (closePort) closePort();
   view_.showRunning(false);
 }

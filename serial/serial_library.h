@@ -4,7 +4,9 @@
 // the device behind each number comes from KELVOR.INI [PORTS]. The termios implementation
 // lives in platform/; tests put a fake or a pseudo-terminal behind this seam.
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "toolkit/text.h"
@@ -35,6 +37,29 @@ class SerialLibrary {
   virtual std::int16_t ComGetb(int port, ZField<2550>& receiveBuffer) = 0;
   virtual void ComPutb(int port, const char* bytes, int count) = 0;
   virtual void ComPuts(int port, std::string_view text) = 0;
+
+  // Beyond the ten operations: what became of a port, so that reception can notice a
+  // device that went away and bring it back without a box the user has to close.
+  enum class PortHealth { Closed, Open, Lost };
+  struct PortLoss {
+    std::string device;  // the device as [PORTS] named it when it was opened
+    std::string cause;   // in plain words: "the line hung up", "Input/output error"
+    std::chrono::system_clock::time_point when{};
+  };
+  // Open, Closed (never opened, refused, or reset), or Lost: the device vanished while
+  // open; it has been released, reads return nothing, and ResetPort forgets it.
+  virtual PortHealth health(int /*port*/) const { return PortHealth::Closed; }
+  // The device a port number stands for now ([PORTS] of KELVOR.INI); empty when none.
+  virtual std::string devicePath(int /*port*/) const { return {}; }
+  // What is known of the loss of a port whose health is Lost.
+  virtual PortLoss loss(int /*port*/) const { return {}; }
+  // Whether a SetPortEx `code` means only that the device is not there (nothing to tell
+  // while waiting for it to come back).
+  virtual bool isMissingDevice(std::int16_t /*code*/) const { return false; }
+  // The text DisplayPortError shows for `code`, without showing it.
+  virtual std::string errorMessage(std::int16_t code) const {
+    return "The serial port could not be opened (error " + std::to_string(code) + ").";
+  }
 };
 
 }  // namespace kelvor

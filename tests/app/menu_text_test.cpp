@@ -14,8 +14,8 @@ TEST(MenuText, WithoutALanguageFileShowsBracketedKeys) {
   language.languageFilePath = "/nonexistent/english.lan";
   language.languageSection = "config";
   EXPECT_EQ(buildMenuText(language, true),
-            "+[TOP]|-[ABOUT]|-|-[CONFIGURATION]|-[VIEW]|-[TEST]|-[OUTPUTS]|-|-[SAVE]|-[LOAD]|-|-[SETDEFAULT]|-|-"
-            "[SELECTLANG]");
+            "+[TOP]|-[ABOUT]|-|-[CONFIGURATION]|-[DEVICES]|-[VIEW]|-[TEST]|-[OUTPUTS]|-|-[SAVE]|-[LOAD]|-|-"
+            "[SETDEFAULT]|-|-[SELECTLANG]");
   EXPECT_EQ(language.languageSection, "MAIN");
   EXPECT_EQ(buildMenuText(language, false).substr(0, 7), "-[TOP]|");
 }

@@ -59,7 +59,7 @@ wait "$request" || e2e_fail "the held DDE request failed after the window closed
 request=""
 
 # 5. The edit is live: saving now writes it.
-e2e_menu_item "$main" 7
+e2e_menu_item "$main" 8
 save=$(e2e_wait_window '^Save configuration as$' 10)
 xdotool windowactivate --sync "$save" key --clearmodifiers Return
 e2e_wait_gone '^Save configuration as$' 10

@@ -423,6 +423,15 @@ TEST_F(DdeServerTest, CloseAnswersEveryPendingRequestAndDropsLinks) {
   EXPECT_FALSE(server.hasLink("AutoData"));
 }
 
+TEST(ServiceName, IsOneElementOfABusName) {
+  const std::pair<std::string, bool> cases[] = {
+      {"Kelvor", true},  {"Kelvor2", true},   {"bench_2-left", true}, {std::string(251, 'K'), true},
+      {"", false},       {"2Kelvor", false},  {"Kel.vor", false},     {"Kelvor 2", false},
+      {"Kälvor", false}, {std::string(252, 'K'), false},
+  };
+  for (const auto& [name, valid] : cases) EXPECT_EQ(isServiceName(name), valid) << name;
+}
+
 TEST(TextBlock, IsTheTextUpToItsFirstZeroThenOneZero) {
   EXPECT_EQ(textBlock(""), std::string(1, '\0'));
   EXPECT_EQ(textBlock("12.5  "), std::string("12.5  \0", 7));

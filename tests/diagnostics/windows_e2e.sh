@@ -90,7 +90,7 @@ sleep 0.5
 
 # 3. The view window takes the port while it is open and gives it back when it closes.
 port_busy && e2e_fail "the port is held before any window opened it"
-e2e_menu_item "$main" 4
+e2e_menu_item "$main" 5
 view=$(e2e_wait_window '^View in RS232$' 10)
 sleep 0.5
 port_busy || e2e_fail "the view window did not open the port"
@@ -110,7 +110,7 @@ xdotool mousemove --window "$message" 300 120 click 1
 e2e_wait_gone '^!$' 10
 sleep 2
 before=$(wc -l <advise.out)
-e2e_menu_item "$main" 5
+e2e_menu_item "$main" 6
 test=$(e2e_wait_window '^Testing$' 10)
 port_busy || e2e_fail "the test window did not open the port"
 for reading in '12.5\r7.1\r' '+012.50 mm\r' '3.3\r'; do
@@ -135,7 +135,7 @@ advise=""
 "$kdde" execute '[RUN]' || e2e_fail "[RUN] was refused"
 sleep 0.5
 port_busy || e2e_fail "[RUN] did not open the port"
-e2e_menu_item "$main" 4
+e2e_menu_item "$main" 5
 refusal=$(e2e_wait_window '^View in RS232$' 10)
 eval "$(xdotool getwindowgeometry --shell "$refusal")"
 [ "$WIDTH" != 396 ] || e2e_fail "the view window opened while reception ran"

@@ -112,7 +112,7 @@ close_boxes
 
 # Put right in the outputs window (menu item 6), where the password field is the ninth
 # control: typed masked, saved, in force without a restart.
-e2e_menu_item "$main" 6
+e2e_menu_item "$main" 7
 outputs=$(e2e_wait_window '^Reading log and MQTT$' 5)
 xdotool windowactivate --sync "$outputs"
 xdotool key --clearmodifiers Tab Tab Tab Tab Tab Tab Tab Tab ctrl+a

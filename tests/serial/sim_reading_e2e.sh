@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Live readings end to end: kelvor-sim on a pseudo-terminal as the instrument, the real
 # program reading it through [PORTS], a DDE client as the observer. Starting and stopping
-# with the run button, the instrument vanishing while reception runs (told once, no hang),
-# and reopening once it is back.
+# with the run button; the instrument vanishing while reception runs (shown on the strip,
+# told once on standard error, no window, DDE still answered) and reception going on by
+# itself once it is back, also after ten quick vanishes and for a run started without it.
 # Usage: sim_reading_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-sim PATH/TO/kelvor-dde
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,8 +15,10 @@ dde=$(readlink -f "$3")
 work=$(mktemp -d)
 pid=""
 sim_pid=""
+extra_pids=()
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  for extra in "${extra_pids[@]}"; do kill "$extra" 2>/dev/null || true; done
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   [ -n "${KELVOR_E2E_KEEP:-}" ] || rm -rf "$work"
@@ -80,27 +83,82 @@ sleep 0.5
 click_run
 wait_new_reading "$held" >/dev/null
 
-# The instrument vanishes while reception runs: one plain message, the program stays
-# responsive, no second message.
-kill "$sim_pid"
-wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
-box=$(e2e_wait_window '^Kelvor - serial port$' 5)
+# The port's badge (control 16, between the lamps and the status icons): "red" while the
+# strip shows the device away, anything else while it does not.
+badge() {
+  import -window "$main" -crop 1x1+92+44 -depth 8 txt:- 2>/dev/null |
+    sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p' |
+    awk '{print ($1 > 150 && $2 < 90 && $3 < 90) ? "red" : "other"}'
+}
+wait_badge() {  # STATE MILLISECONDS
+  local deadline=$(($(date +%s%3N) + $2))
+  while [ "$(date +%s%3N)" -lt $deadline ]; do [ "$(badge)" = "$1" ] && return 0; sleep 0.05; done
+  e2e_fail "the port badge is not $1 after $2 ms"
+}
+kelvor_windows() { xdotool search --onlyvisible --class kelvor 2>/dev/null | sort; }
+log_lines() { grep -cE "^[0-9-]{10} [0-9:.]{12} kelvor: $1" "$work/kelvor.log" || true; }
+lost_line='warning: Kelvor - serial port: COM1 \(.*\) stopped answering'
+back_line='information: Kelvor - serial port: COM1 \(.*\) is back: reception goes on\.'
+there_line='information: Kelvor - serial port: COM1 \(.*\) is there now: reception starts\.'
+stop_sim() { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=""; }
+
+# The instrument vanishes while reception runs: within a second the strip shows the port
+# away, with a tooltip; no window opens; DDE clients are answered at once with the value
+# held; standard error says it once.
+[ "$(badge)" = other ] || e2e_fail "the port badge shows while the instrument is there"
+windows_before=$(kelvor_windows)
+stop_sim
+wait_badge red 1000
+held=$(timeout 1 "$dde" --timeout 1 request ManualData | sed 's/ *$//') || e2e_fail "no answer at once while the device is away"
+[[ "$held" =~ ^2[0-4](\.[0-9]+)?$ ]] || e2e_fail "the held value is '$held'"
+sleep 0.5
+[ "$(timeout 1 "$dde" --timeout 1 request ManualData | sed 's/ *$//')" = "$held" ] || e2e_fail "the held value changed"
+[ "$(kelvor_windows)" = "$windows_before" ] || e2e_fail "a window opened when the instrument vanished"
+xdotool mousemove --window "$main" 96 44
+sleep 1.2
 [ -n "${KELVOR_E2E_SHOT:-}" ] && import -window root "${KELVOR_E2E_SHOT%.png}-lost.png"
+[ "$(kelvor_windows | wc -l)" -gt "$(echo "$windows_before" | wc -l)" ] || e2e_fail "no tooltip over the port badge"
+xdotool mousemove --window "$main" 10 10
+[ "$(log_lines "$lost_line")" = 1 ] || e2e_fail "standard error holds $(log_lines "$lost_line") lines for the loss: $(cat "$work/kelvor.log")"
+
+# Back under the same link: readings again within about a second, in the same run, with
+# no click, and one line saying so.
+start_sim
+wait_badge other 1500
+wait_new_reading "$held" >/dev/null
+[ "$(log_lines "$back_line")" = 1 ] || e2e_fail "standard error holds $(log_lines "$back_line") lines for the return"
+[ "$(log_lines '')" = 2 ] || e2e_fail "more than one line per event: $(cat "$work/kelvor.log")"
+
+# Flapping: ten vanishes and returns in a few seconds leave no descriptor behind and are
+# told once each.
+fds_before=$(ls "/proc/$pid/fd" | wc -l)
+for i in $(seq 2 11); do
+  stop_sim
+  for _ in $(seq 40); do [ "$(log_lines "$lost_line")" = "$i" ] && break; sleep 0.05; done
+  start_sim
+  for _ in $(seq 40); do [ "$(log_lines "$back_line")" = "$i" ] && break; sleep 0.05; done
+done
+wait_new_reading "" >/dev/null
+[ "$(log_lines "$lost_line")" = 11 ] && [ "$(log_lines "$back_line")" = 11 ] ||
+  e2e_fail "flapping told $(log_lines "$lost_line") losses and $(log_lines "$back_line") returns, not 11 each"
+fds_after=$(ls "/proc/$pid/fd" | wc -l)
+[ "$fds_after" -le "$fds_before" ] || e2e_fail "descriptors grew from $fds_before to $fds_after while flapping"
+kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended while the instrument flapped"
+
+# A run started while the instrument is not there: openPort's one box, then the running
+# state waits and picks it up when it appears, with no second box.
+click_run
+stop_sim
+click_run
+box=$(e2e_wait_window '^Kelvor - serial port$' 5)
 xdotool windowactivate --sync "$box" key --clearmodifiers Return
 e2e_wait_gone '^Kelvor - serial port$' 5
-sleep 1
-xdotool search --onlyvisible --name '^Kelvor - serial port$' >/dev/null 2>&1 && e2e_fail "the loss was told twice"
-kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended when the instrument vanished"
-# The same report, once, as a stamped line on standard error for the session's journal.
-lines=$(grep -cE '^[0-9-]{10} [0-9:.]{12} kelvor: warning: Kelvor - serial port: COM1 \(.*\) stopped answering' "$work/kelvor.log" || true)
-[ "$lines" = 1 ] || e2e_fail "standard error holds $lines lines for the loss, not 1: $(cat "$work/kelvor.log")"
-
-# Back again under the same link: stop and start reopen the port.
+wait_badge red 1000
 start_sim
-click_run
-click_run
 wait_new_reading "" >/dev/null
+wait_badge other 500
+xdotool search --onlyvisible --name '^Kelvor - serial port$' >/dev/null 2>&1 && e2e_fail "a second box"
+[ "$(log_lines "$there_line")" = 1 ] || e2e_fail "standard error holds $(log_lines "$there_line") lines for the device appearing"
 
 # A flooding instrument (readings as fast as the line takes them): readings still arrive,
 # the run button still answers, and memory stays bounded.
@@ -163,6 +221,76 @@ asked=$(wait_new_reading "$held")
 [ "$asked" = 20 ] || e2e_fail "the first answer read as '$asked', not 20"
 "$dde" execute '[SEND(P)]' >/dev/null
 [ "$(wait_new_reading "$asked")" = 20.25 ] || e2e_fail "the second answer is not 20.25"
+
+# The device window lists a folder of links with their targets and maps one to COM2: the
+# [PORTS] key is written, every other line of KELVOR.INI stays as it was, and a run on COM2
+# reads from that device.
+switch_to ANSWER --interval 50 --format unit
+"$dde" execute '[STOP]' >/dev/null
+# The last button run was stopped by [STOP], which leaves the menu locked: a start and a
+# stop with the button free it.
+click_run
+click_run
+mkdir links
+ln -s "$(readlink "$work/instrument")" links/balance
+"$sim" --link "$work/links/scale" --interval 50 --format unit --start 50 >/dev/null 2>&1 &
+extra_pids+=($!)
+printf '[DEVICES]\nFOLDER=links\n' >>KELVOR.INI
+for _ in $(seq 50); do [ -L links/scale ] && break; sleep 0.1; done
+cp KELVOR.INI before.ini
+e2e_menu_item "$main" 4
+devices=$(e2e_wait_window '^Serial devices$' 10)
+# The first device (balance) is chosen and the list has the focus: COM2, then Map.
+xdotool windowactivate --sync "$devices" key --clearmodifiers Tab Down Tab space
+for _ in $(seq 30); do grep -q '^COM2=' KELVOR.INI && break; sleep 0.1; done
+[ -n "${KELVOR_E2E_SHOT:-}" ] && import -window "$devices" "${KELVOR_E2E_SHOT%.png}-devices.png"
+[ "$(e2e_ini KELVOR.INI PORTS COM2)" = "$work/links/balance" ] || e2e_fail "COM2 is mapped to '$(e2e_ini KELVOR.INI PORTS COM2)'"
+grep -v '^COM2=' KELVOR.INI | cmp -s - before.ini || e2e_fail "the device window changed other lines of KELVOR.INI"
+xdotool key --clearmodifiers Escape
+e2e_wait_gone '^Serial devices$' 5
+klv ONCOM2 SELECTENDOF=1 ENDOFCHAR=1 ENABLECONVERTVALUE=1
+sed -i 's/^PORT=0$/PORT=1/' ONCOM2.KLV
+"$dde" execute '[LOAD(ONCOM2.KLV)]' >/dev/null
+"$dde" execute '[RUN]' >/dev/null
+wait_new_reading "" >/dev/null
+
+# Two instruments on one desk: a second Kelvor in its own folder serves as Kelvor2, each
+# client request reaches its own instrument (the second one reads from 50 up).
+mkdir second
+(
+  cd second
+  e2e_configuration TEST.KLV NAME=SECOND ENABLECONVERTVALUE=1
+  e2e_workspace TEST.KLV "$work/links/scale"
+  printf '[DDE]\nSERVICE=Kelvor2\n' >>KELVOR.INI
+  "$kelvor" >"$work/second.log" 2>&1 &
+  echo $! >pid
+)
+extra_pids+=("$(cat second/pid)")
+e2e_close_splash
+for _ in $(seq 50); do "$dde" --service Kelvor2 --timeout 1 execute '[RUN]' >/dev/null 2>&1 && break; sleep 0.2; done
+second=""
+for _ in $(seq 30); do
+  second=$("$dde" --service Kelvor2 request | sed 's/ *$//')
+  [[ "$second" =~ ^5[0-9](\.[0-9]+)?$ ]] && break
+  sleep 0.1
+done
+[[ "$second" =~ ^5[0-9](\.[0-9]+)?$ ]] || e2e_fail "Kelvor2 answered '$second', not its own instrument's reading"
+first=$(reading)
+[[ "$first" =~ ^2[0-4](\.[0-9]+)?$ ]] || e2e_fail "Kelvor answered '$first' beside Kelvor2"
+# A name that cannot be a bus-name element is said once and the default is used.
+mkdir third
+(
+  cd third
+  e2e_configuration TEST.KLV NAME=THIRD
+  e2e_workspace TEST.KLV
+  printf '[DDE]\nSERVICE=2 balances\n' >>KELVOR.INI
+  "$kelvor" >"$work/third.log" 2>&1 &
+  echo $! >pid
+)
+extra_pids+=("$(cat third/pid)")
+e2e_wait_window '^DDE server$' 20 >/dev/null
+grep -q 'kelvor: warning: DDE server: The DDE service name "2 balances" (\[DDE\] SERVICE in KELVOR.INI) cannot be used' "$work/third.log" ||
+  e2e_fail "no word on the unusable service name: $(cat "$work/third.log")"
 
 # Closing the strip while reception runs closes the port and ends the program.
 wmctrl -ic "$main"
