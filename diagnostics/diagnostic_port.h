@@ -37,6 +37,7 @@ class DiagnosticPort {
   const Configuration& config() const { return context_.config; }
   Language& language() { return context_.language; }
   Reception& reception() { return context_.reception; }
+  Notices& notices() { return context_.notices; }
 
  private:
   PortContext context_;

@@ -3,7 +3,9 @@
 // window, takes the configured port itself under its own handle while it is open, reads it
 // every 30 hundredths of a second, and shows each read on a green lamp (lit while a read
 // runs) and a red one (lit when bytes arrived), both kept lit a moment so a read can be
-// seen at all. A window supplies its controls, its texts, what it clears when it opens and
+// seen at all. A device that goes away while the window is open is said once: the window
+// is modal already, and the user closes it and opens it again once the device is back.
+// A window supplies its controls, its texts, what it clears when it opens and
 // what it does with one read.
 
 #include <QDialog>
@@ -54,6 +56,7 @@ class DiagnosticWindow : public QDialog {
  private:
   QTimer* timer_;
   QTimer* lampsOff_;
+  bool lossTold_ = false;  // the device went away while the window was open: said once
 };
 
 }  // namespace kelvor

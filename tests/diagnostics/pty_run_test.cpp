@@ -34,7 +34,9 @@ class PtyRun : public ::testing::Test {
     state.config.DATABITS = 8;
     state.config.STOPBITS = 1;
   }
-  ~PtyRun() override { ::close(master); }
+  ~PtyRun() override {
+    if (master >= 0) ::close(master);
+  }
 
   void send(const std::string& bytes) {
     ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -95,6 +97,19 @@ TEST_F(PtyRun, TestWindowCutsTwoFramesOfOneReadOnTwoPolls) {
   EXPECT_EQ(window.resultField()->text(), "12.5");
   window.poll();
   EXPECT_EQ(window.resultField()->text(), "7.1");
+  window.reject();
+}
+
+TEST_F(PtyRun, ADeviceThatGoesAwayWhileTheWindowIsOpenIsSaidOnce) {
+  ViewWindow window(port());
+  window.openWindow();
+  ASSERT_EQ(state.reception.portStatus, 0) << firstMessage();
+  ::close(master);
+  master = -1;
+  for (int i = 0; i < 5; ++i) window.poll();
+  ASSERT_EQ(notices.entries.size(), 1u);
+  EXPECT_NE(notices.entries[0].find("tell Kelvor - serial port: COM3 ("), std::string::npos) << notices.entries[0];
+  EXPECT_NE(notices.entries[0].find("stopped answering"), std::string::npos);
   window.reject();
 }
 
