@@ -10,6 +10,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,9 +22,12 @@
 namespace kelvor {
 namespace {
 
-// Return, Tab and the arrows have their keys in every keymap, so pressing an arrow between
-// two texts never needs an upload of its own.
+// Return, Tab and the arrows have their keys in every keymap, so that the plan's arrows and
+// the text's line ends come from the same keyboard map as its characters.
 constexpr std::array<std::uint32_t, 4> kFixedKeysyms = {kKeysymReturn, kKeysymTab, kKeysymRight, kKeysymLeft};
+
+// Keycodes 9 to 255, less the fixed keys.
+constexpr std::size_t kMaxTextKeys = 247 - kFixedKeysyms.size();
 
 constexpr std::uint32_t kKeyReleased = 0;  // wl_keyboard.key_state
 constexpr std::uint32_t kKeyPressed = 1;
@@ -126,10 +131,19 @@ class WaylandKeyboard final : public KeyboardSynth {
   void typeText(std::string_view utf8) override {
     if (!available()) return;
     const std::vector<std::uint32_t> keysyms = keysymsOf(utf8);
-    if (keysyms.empty()) return;
     readEvents();
-    if (!upload(keysyms)) return;
-    for (const std::uint32_t keysym : keysyms) strike(keysym);
+    // A keymap has keycodes for 247 keys: a text of more different characters (never a
+    // reading, which has at most 127) goes in runs, each with a keymap of its own.
+    for (std::size_t begin = 0, end = 0; begin < keysyms.size() && available(); begin = end) {
+      std::vector<std::uint32_t> run;
+      for (end = begin; end < keysyms.size(); ++end) {
+        if (std::find(run.begin(), run.end(), keysyms[end]) != run.end()) continue;
+        if (run.size() == kMaxTextKeys) break;
+        run.push_back(keysyms[end]);
+      }
+      if (!upload(run)) return;
+      for (std::size_t i = begin; i < end; ++i) strike(keysyms[i]);
+    }
     flush();
   }
 
