@@ -1,7 +1,6 @@
 #include "app/subsystem_wiring.h"
 
 #include <QTimer>
-#include <cstdio>
 
 #include "config/configuration_window.h"
 #include "config/device_window.h"
@@ -69,8 +68,9 @@ ReceptionWiring::ReceptionWiring(KelvorState& state, MainWindow& window, SerialL
   // A desktop that asks the user before Kelvor may type asks at start when readings are to
   // be typed, and otherwise only once the first one is.
   if (state.config.ENABLESENDKEY == 1) keyboard_->open();
+  // Which keyboard types: in the key-output icon's tooltip, and in the journal.
   keystrokeHost_->showKeyboard(keyboard_->name());
-  std::fprintf(stderr, "kelvor: keystrokes: %s\n", keyboard_->name().c_str());
+  notices.note({NoticeKind::Information, "keystrokes", keyboard_->name()});
   window.hooks.openPort = [port = state.portContext(library, notices)]() mutable { openPort(port); };
   window.hooks.closePort = [port = state.portContext(library, notices)]() mutable { closePort(port); };
   window.setPortWatch(portWatch_.get());
