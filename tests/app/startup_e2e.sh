@@ -67,6 +67,29 @@ eval "$(xdotool getwindowgeometry --shell "$main")"
 [ "$X,$Y" = "$before" ] || e2e_fail "the strip opened at $X,$Y instead of $before"
 [ "$(e2e_ini KELVOR.INI SCREEN PosX)" = "$x" ] || e2e_fail "the position crept at the restart"
 
+# Killed in the middle of a burst of moves, Kelvor leaves KELVOR.INI whole: the position from
+# before or both corners from the same move of the burst (each goes along the diagonal, so
+# PosX - PosY is what it was for the move to 300,200, less 100), every other line as it was.
+printf '[USER]\nkeep=yes\n' >>KELVOR.INI
+(for i in $(seq 60); do xdotool windowmove "$main" $((100 + i * 7)) $((100 + i * 7)) 2>/dev/null || break; done) &
+mover=$!
+sleep "0.$((RANDOM % 9 + 1))"
+kill -9 "$pid"
+wait "$pid" 2>/dev/null || true
+wait "$mover" 2>/dev/null || true
+pid=""
+moved_x=$(e2e_ini KELVOR.INI SCREEN PosX)
+moved_y=$(e2e_ini KELVOR.INI SCREEN PosY)
+[[ "$moved_x" =~ ^-?[0-9]+$ && "$moved_y" =~ ^-?[0-9]+$ ]] &&
+  { [ "$moved_x,$moved_y" = "$x,$y" ] || [ $((moved_x - moved_y)) = $((x - y - 100)) ]; } ||
+  e2e_fail "a kill during moves left the position $moved_x,$moved_y (the move to 300,200 wrote $x,$y)"
+[ "$(e2e_ini KELVOR.INI USER keep)" = yes ] || e2e_fail "a kill during moves lost a line: $(cat KELVOR.INI)"
+ls ./*.kelvor-tmp 2>/dev/null | grep -qv '^./KELVOR.INI.kelvor-tmp$' && e2e_fail "stray temporary files: $(ls)"
+start
+dialog=$(e2e_wait_window '^\[SELECTLANGFILE\]$')
+xdotool windowactivate --sync "$dialog" key --clearmodifiers Escape
+main=$(e2e_wait_window '^NORDAL - Kelvor$')
+
 # Closing the strip ends the program.
 wmctrl -ic "$main"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -115,10 +138,12 @@ python3 -c 'import sys; open("KELVOR.INI", "wb").write(b"[SCREEN]\nPosX=40\nPosY
 sum_before=$(md5sum <KELVOR.INI)
 start
 notice=$(e2e_wait_window '^Kelvor$' 30) || e2e_fail "no notice about a 100 MB KELVOR.INI"
-grep -q "KELVOR.INI holds 104.9 MB" kelvor.log || e2e_fail "the notice did not name the file: $(cat kelvor.log)"
-xdotool windowactivate --sync "$notice" key --clearmodifiers Return
 dialog=$(e2e_wait_window '^\[SELECTLANGFILE\]$') || e2e_fail "an unreadable KELVOR.INI named a language file"
+grep -q "KELVOR.INI holds 104.9 MB" kelvor.log || e2e_fail "the notice did not name the file: $(cat kelvor.log)"
 xdotool windowactivate --sync "$dialog" key --clearmodifiers Escape
+e2e_wait_gone '^\[SELECTLANGFILE\]$' 10 || e2e_fail "the language dialog did not close"
+wmctrl -ic "$notice"
+e2e_wait_gone '^Kelvor$' 10 || e2e_fail "the notice did not close"
 main=$(e2e_wait_window '^NORDAL - Kelvor$')
 xdotool windowmove "$main" 150 100
 sleep 1
@@ -127,6 +152,7 @@ kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended with a 100 MB KELVOR.I
 [ "$(grep -c 'KELVOR.INI holds' kelvor.log)" = 1 ] || e2e_fail "the notice came more than once"
 wmctrl -ic "$main"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && e2e_fail "the program did not end when its window closed"
 pid=""
 
 echo "startup end-to-end: all checks passed"
