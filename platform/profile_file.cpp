@@ -111,13 +111,15 @@ void tellTooLarge(const std::string& path, std::uintmax_t size) {
     if (!noticedFiles.insert(path).second) return;
     sink = noticeSink;
   }
-  char megabytes[32];
-  std::snprintf(megabytes, sizeof megabytes, "%.1f", static_cast<double>(size) / 1e6);
-  const std::string text = "The settings file " + path + " holds " + megabytes +
-                           " MB, far more than a settings file can (at most " +
-                           std::to_string(kMaxProfileFileBytes / 1024) +
-                           " KB). Kelvor treats it as unreadable and leaves it unchanged: shorten or "
-                           "replace it.";
+  auto megabytes = [](double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+    return std::string(text);
+  };
+  const std::string text = "The settings file " + path + " holds " + megabytes(static_cast<double>(size)) +
+                           ", far more than a settings file does (at most " +
+                           megabytes(static_cast<double>(kMaxProfileFileBytes)) +
+                           "). Kelvor treats it as unreadable and leaves it unchanged: shorten or replace it.";
   if (sink) {
     sink(text);
   } else {
