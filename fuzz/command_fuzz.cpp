@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto matched = kelvor::dde::matchCommand(text);
   FUZZ_CHECK(matched.argument.size() <= 250, "an argument of %zu characters", matched.argument.size());
-  FUZZ_CHECK(matched.command != kelvor::dde::Command::None || matched.argument.empty(), "an argument without a command");
+  FUZZ_CHECK(matched.command != kelvor::dde::Command::None || matched.argument.empty(),
+             "an argument without a command");
 
   const std::string shown = kelvor::dde::windows1252ToUtf8(matched.argument);
   FUZZ_CHECK(kelvor::isValidUtf8(shown), "the argument as UTF-8 is not UTF-8");

@@ -13,14 +13,14 @@
 #include <string_view>
 
 // A broken property is a finding like a crash: libFuzzer saves the input that broke it.
-#define FUZZ_CHECK(condition, ...)                                                   \
-  do {                                                                               \
-    if (!(condition)) {                                                              \
+#define FUZZ_CHECK(condition, ...)                                                            \
+  do {                                                                                        \
+    if (!(condition)) {                                                                       \
       std::fprintf(stderr, "property broken at %s:%d: %s\n", __FILE__, __LINE__, #condition); \
-      std::fprintf(stderr, __VA_ARGS__);                                             \
-      std::fputc('\n', stderr);                                                      \
-      std::abort();                                                                  \
-    }                                                                                \
+      std::fprintf(stderr, __VA_ARGS__);                                                      \
+      std::fputc('\n', stderr);                                                               \
+      std::abort();                                                                           \
+    }                                                                                         \
   } while (0)
 
 namespace kelvor::fuzz {

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (outcome.kind == ParseOutcome::kUsage) FUZZ_CHECK(!outcome.problem.empty(), "a usage error without a reason");
   if (outcome.kind != ParseOutcome::kRun) return 0;
 
-  FUZZ_CHECK(options.intervalMs >= 0 && options.intervalMs <= kelvor::sim::kLongestMs, "interval %ld", options.intervalMs);
+  FUZZ_CHECK(options.intervalMs >= 0 && options.intervalMs <= kelvor::sim::kLongestMs, "interval %ld",
+             options.intervalMs);
   FUZZ_CHECK(options.lingerMs >= 0 && options.lingerMs <= kelvor::sim::kLongestMs, "linger %ld", options.lingerMs);
   FUZZ_CHECK(options.count >= -1 && options.count <= kelvor::sim::kMostReadings, "count %ld", options.count);
   const auto& frame = options.frame;

@@ -68,7 +68,8 @@ for target in "${targets[@]}"; do
     -artifact_prefix="$build/crashes/$target-" $(dictionary "$target") "$found" "$committed" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-    echo "$target: ${runs:-?} executions in ${seconds} s, ${rate:-?} a second, $(ls "$committed" | wc -l) committed inputs, $(ls "$found" | wc -l) new"
+    echo "$target: ${runs:-?} executions in ${seconds} s, ${rate:-?} a second," \
+      "$(ls "$committed" | wc -l) committed inputs, $(ls "$found" | wc -l) new"
   else
     echo "=== $target FAILED (log: $log)" >&2
     grep -a -E -A12 'property broken|ERROR: |runtime error|SUMMARY' "$log" | head -40 >&2 || tail -20 "$log" >&2

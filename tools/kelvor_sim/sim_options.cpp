@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace kelvor::sim {
 namespace {
@@ -27,13 +28,18 @@ bool takesValue(const std::string& name) {
 }
 
 bool parseFormat(const std::string& value, Format& format) {
-  if (value == "plain") format = Format::kPlain;
-  else if (value == "unit") format = Format::kUnit;
-  else if (value == "fixed") format = Format::kFixed;
-  else if (value == "record") format = Format::kRecord;
-  else if (value == "counter") format = Format::kCounter;
-  else return false;
-  return true;
+  static const std::pair<const char*, Format> kNames[] = {{"plain", Format::kPlain},
+                                                         {"unit", Format::kUnit},
+                                                         {"fixed", Format::kFixed},
+                                                         {"record", Format::kRecord},
+                                                         {"counter", Format::kCounter}};
+  for (const auto& [name, named] : kNames) {
+    if (value == name) {
+      format = named;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
