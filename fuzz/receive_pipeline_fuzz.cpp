@@ -12,7 +12,6 @@
 // the settings stay and the buffer is never cleared, every reading delivered is a whole
 // frame of the stream, in order: nothing is delivered corrupted when text has to be dropped.
 
-#include <functional>
 #include <algorithm>
 #include <cstdint>
 #include <functional>
