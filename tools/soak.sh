@@ -12,7 +12,8 @@
 # Not part of ./test.sh.
 #
 # Usage: tools/soak.sh [MINUTES]   (default 10; the programs come from build/, built if missing)
-# What arrived stays in build/soak/ for a look afterwards.
+# What arrived stays in build/soak/ for a look afterwards (progress: typed readings and the
+# machine's load, second by second).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 minutes=${1:-10}
@@ -108,9 +109,11 @@ sleep "$warmup"
 rss_start=$(rss) fds_start=$(fds) ticks_start=$(ticks) typed_start=$(typed_count)
 
 # Until the instrument has sent all its readings, then until the typing has caught up.
+# Every second: readings typed so far and the machine's load, so that a stall shows when.
 while [ $((SECONDS - started)) -lt $((readings / rate)) ]; do
   kill -0 "$kelvor_pid" 2>/dev/null || e2e_fail "Kelvor ended during the soak (see $work/kelvor.log)"
-  sleep 5
+  echo "$((SECONDS - started)) s: $(typed_count) typed, load $(cut -d' ' -f1-3 /proc/loadavg)" >>progress
+  sleep 1
 done
 # The instrument may run late on a busy machine: wait (a minute at most) for its last reading.
 last_reading=$(printf '%07d %s' $((readings - 1)) "$unit")
