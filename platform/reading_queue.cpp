@@ -34,6 +34,7 @@ std::string oneLine(std::string_view text) {
 }  // namespace
 
 ReadingQueue::~ReadingQueue() {
+  saveState(head_, dropped_, true);
   if (reader_.fd >= 0) ::close(reader_.fd);
   if (stateFd_ >= 0) ::close(stateFd_);
 }
@@ -88,10 +89,11 @@ bool ReadingQueue::open(const std::string& folder, std::string& error) {
   if (n > 0 && std::sscanf(state, "%llu %llu", &head, &dropped) == 2) {
     head_ = std::clamp<std::uint64_t>(head, oldest, next_);
     dropped_ = dropped;
+    savedDropped_ = dropped;
   } else {
     head_ = oldest;
   }
-  pruneLocked();
+  removeSegments(pruneLocked());
   return true;
 }
 
@@ -116,7 +118,7 @@ std::uint64_t ReadingQueue::dropped() const {
 }
 
 bool ReadingQueue::append(std::string_view topicPrefix, std::string_view payload, std::string& error) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (stateFd_ < 0) {
     error = "the queue is not open";
     return false;
@@ -136,9 +138,13 @@ bool ReadingQueue::append(std::string_view topicPrefix, std::string_view payload
     const std::uint64_t newHead = next_ - bound_;
     dropped_ += newHead - head_;
     head_ = newHead;
-    pruneLocked();
+    const auto removed = pruneLocked();
+    const std::uint64_t head = head_;
+    const std::uint64_t dropped = dropped_;
+    lock.unlock();
+    removeSegments(removed);
+    saveState(head, dropped, true);
   }
-  writeStateLocked();
   return true;
 }
 
@@ -183,25 +189,42 @@ bool ReadingQueue::openReader(std::uint64_t first) {
 }
 
 void ReadingQueue::delivered(std::uint64_t seq) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (seq <= head_) return;
   head_ = std::min(seq, next_);
-  pruneLocked();
-  writeStateLocked();
+  const auto removed = pruneLocked();
+  const std::uint64_t head = head_;
+  const std::uint64_t dropped = dropped_;
+  const bool empty = head_ == next_;
+  lock.unlock();
+  removeSegments(removed);
+  // A state written a little late costs at most readings sent twice after a crash, never one
+  // lost; so while a backlog drains, the file is written a hundred times a second at most.
+  saveState(head, dropped, empty);
 }
 
-void ReadingQueue::writeStateLocked() {
+void ReadingQueue::saveState(std::uint64_t head, std::uint64_t dropped, bool now) {
+  std::lock_guard lock(stateMutex_);
+  if (!now && std::chrono::steady_clock::now() - savedAt_ < std::chrono::milliseconds(10)) return;
+  savedHead_ = std::max(savedHead_, head);
+  savedDropped_ = std::max(savedDropped_, dropped);
+  savedAt_ = std::chrono::steady_clock::now();
   char state[48];
-  const int n = std::snprintf(state, sizeof state, "%020" PRIu64 " %020" PRIu64 "\n", head_, dropped_);
-  // A state not written costs at most readings sent twice after a restart, never one lost.
+  const int n = std::snprintf(state, sizeof state, "%020" PRIu64 " %020" PRIu64 "\n", savedHead_, savedDropped_);
   if (stateFd_ >= 0) (void)!::pwrite(stateFd_, state, static_cast<std::size_t>(n), 0);
 }
 
-void ReadingQueue::pruneLocked() {
+std::vector<std::uint64_t> ReadingQueue::pruneLocked() {
+  std::vector<std::uint64_t> removed;
   while (segments_.size() > 1 && segments_[1] <= head_) {
-    removeFile(segmentPath(segments_.front()));
+    removed.push_back(segments_.front());
     segments_.pop_front();
   }
+  return removed;
+}
+
+void ReadingQueue::removeSegments(const std::vector<std::uint64_t>& firsts) const {
+  for (const std::uint64_t first : firsts) removeFile(segmentPath(first));
 }
 
 }  // namespace kelvor

@@ -20,11 +20,13 @@
 // Threads: one producer (append, on the tick) and one consumer (read, delivered, on the
 // publishing thread). Neither waits for the other's disk work; the producer never reads.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/append_file.h"
 
@@ -68,8 +70,13 @@ class ReadingQueue {
 
  private:
   std::string segmentPath(std::uint64_t first) const;
-  void writeStateLocked();
-  void pruneLocked();
+  // The segments wholly behind head_, taken off the list; their files are removed by the
+  // caller once the lock is released.
+  std::vector<std::uint64_t> pruneLocked();
+  void removeSegments(const std::vector<std::uint64_t>& firsts) const;
+  // Both numbers only grow, so a late writer never takes the file back.
+  // `now`: at once; otherwise not more often than every 10 ms.
+  void saveState(std::uint64_t head, std::uint64_t dropped, bool now);
   bool openReader(std::uint64_t first);
 
   mutable std::mutex mutex_;
@@ -80,7 +87,14 @@ class ReadingQueue {
   std::uint64_t dropped_ = 0;
   std::uint64_t bound_ = 10000;
   AppendFile writer_;  // the newest segment
+
+  // The state file has a lock of its own, so that neither thread writes it while holding the
+  // queue's: the tick never waits behind a system call of the publishing thread.
+  std::mutex stateMutex_;
   int stateFd_ = -1;
+  std::uint64_t savedHead_ = 0;
+  std::uint64_t savedDropped_ = 0;
+  std::chrono::steady_clock::time_point savedAt_;
 
   // The consumer's place: the segment it reads, how far, and what was read but not used.
   struct Reader {
