@@ -9,9 +9,9 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libgl-dev libxtst-dev libx11-dev libdbus-1-dev
   libwayland-dev libwayland-bin libxkbcommon-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  # MQTT publishing: the Mosquitto client library; the broker and its command-line clients
-  # for the tests and the benchmark
-  libmosquitto-dev mosquitto mosquitto-clients
+  # MQTT publishing: the Mosquitto client library; the broker, its command-line clients and
+  # openssl (the TLS test's certificates) for the tests and the benchmark
+  libmosquitto-dev mosquitto mosquitto-clients openssl
   # the fuzz targets (tools/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
   # running and testing headless: X server, window manager, typing, bus, screenshots, sound

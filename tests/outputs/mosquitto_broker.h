@@ -50,14 +50,16 @@ inline bool accepts(int port) {
 
 class Broker {
  public:
-  // With a user and password, only that user may connect.
-  explicit Broker(const std::filesystem::path& folder, const std::string& user = {}, const std::string& password = {})
+  // With a user and password, only that user may connect; `listenerOptions` go with the
+  // listener (its TLS certificate, say).
+  explicit Broker(const std::filesystem::path& folder, const std::string& user = {}, const std::string& password = {},
+                  const std::string& listenerOptions = {})
       : folder_(folder), port_(freeLoopbackPort()) {
     std::filesystem::create_directories(folder);
     std::ofstream conf(folder / "mosquitto.conf");
     // Started as root, Mosquitto would change to its own user, which cannot write this folder.
     const passwd* me = ::getpwuid(::getuid());
-    conf << "listener " << port_ << " 127.0.0.1\npersistence true\npersistence_location " << folder.string()
+    conf << "listener " << port_ << " 127.0.0.1\n" << listenerOptions << "persistence true\npersistence_location " << folder.string()
          << "/\nlog_dest none\nmax_queued_messages 100000\nuser " << (me ? me->pw_name : "root") << "\n";
     if (user.empty()) {
       conf << "allow_anonymous true\n";

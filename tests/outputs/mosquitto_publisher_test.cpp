@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/mosquitto_publisher.h"
@@ -167,6 +168,61 @@ TEST_F(Publishing, EachKindOfConnectionFailureIsToldOnceWithoutThePassword) {
     EXPECT_NE(shown[0].text.find(cases[i].expected), std::string::npos) << shown[0].text;
     EXPECT_EQ(shown[0].text.find("wrong-secret"), std::string::npos);
     EXPECT_EQ(publishers[i]->waiting(), 1u);
+  }
+}
+
+// A CA, a broker certificate it signs for 127.0.0.1, and a second CA that signed nothing.
+void makeCertificates(const fs::path& dir) {
+  fs::create_directories(dir);
+  const std::string d = dir.string();
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+  const std::string script =
+      "cd '" + d + "' && printf 'subjectAltName=IP:127.0.0.1\\n' >san.ext && "
+      "openssl req -x509" + key + "-keyout ca.key -out ca.pem -days 2 -subj /CN=KelvorTestCA && "
+      "openssl req" + key + "-keyout broker.key -out broker.csr -subj /CN=127.0.0.1 && "
+      "openssl x509 -req -in broker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out broker.pem -days 2 "
+      "-extfile san.ext && "
+      "openssl req -x509" + key + "-keyout other.key -out other.pem -days 2 -subj /CN=SomeOtherCA";
+  ASSERT_EQ(std::system(("(" + script + ") >/dev/null 2>&1").c_str()), 0);
+}
+
+TEST_F(Publishing, TlsWithTheBrokersCaConnectsAndAnyOtherIsToldOnce) {
+  const fs::path certs = dir_ / "certs";
+  makeCertificates(certs);
+  const std::string c = certs.string();
+  Broker broker(dir_ / "broker", {}, {},
+                "cafile " + c + "/ca.pem\ncertfile " + c + "/broker.pem\nkeyfile " + c + "/broker.key\n");
+  ASSERT_TRUE(broker.start());
+  struct Case {
+    const char* name;
+    std::string caFile;
+    const char* told;  // nullptr: connects
+  } cases[] = {
+      {"right", c + "/ca.pem", nullptr},
+      {"other", c + "/other.pem", "TLS connection failed"},
+      {"missing", c + "/missing.pem", "cannot be read"},
+  };
+  std::vector<std::unique_ptr<RecordingNotices>> notices;
+  std::vector<std::unique_ptr<MosquittoPublisher>> publishers;
+  for (const Case& k : cases) {
+    notices.push_back(std::make_unique<RecordingNotices>());
+    publishers.push_back(std::make_unique<MosquittoPublisher>(*notices.back()));
+    PublisherSettings s = settings(broker.port(), k.name);
+    s.caFile = k.caFile;
+    publishers.back()->configure(s);
+    publishers.back()->publish(reading(1), s.topicPrefix);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // two attempts for the others
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto shown = notices[i]->shown();
+    if (cases[i].told == nullptr) {
+      EXPECT_TRUE(shown.empty()) << shown.front().text;
+      EXPECT_EQ(publishers[i]->waiting(), 0u);
+    } else {
+      ASSERT_EQ(shown.size(), 1u) << cases[i].name;
+      EXPECT_NE(shown[0].text.find(cases[i].told), std::string::npos) << shown[0].text;
+      EXPECT_EQ(publishers[i]->waiting(), 1u);
+    }
   }
 }
 
