@@ -139,6 +139,10 @@ void MosquittoPublisher::Session::step(int wakeFd) {
     if (link_ != Link::Idle && (fds[1].revents & POLLOUT)) mosquitto_loop_write(client_, 1);
   }
   if (link_ != Link::Idle) mosquitto_loop_misc(client_);
+  // A failed TLS handshake can close the connection without a word from the library.
+  if (link_ != Link::Idle && mosquitto_socket(client_) < 0) {
+    disconnected(tlsDetail_.empty() ? MOSQ_ERR_CONN_LOST : MOSQ_ERR_TLS);
+  }
   if (link_ == Link::Connecting && Clock::now() - attemptStarted_ > kAnswerLimit) {
     failed(brokerName(s_) + " did not answer within 10 seconds");
     link_ = Link::Idle;
