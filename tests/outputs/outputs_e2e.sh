@@ -110,7 +110,7 @@ kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended on a refused password"
 grep -q 'user name or password' kelvor.log || e2e_fail "the refusal is not on standard error"
 close_boxes
 
-# Put right in the outputs window (menu item 6), where the password field is the ninth
+# Put right in the outputs window (menu item 7), where the password field is the ninth
 # control: typed masked, saved, in force without a restart.
 e2e_menu_item "$main" 7
 outputs=$(e2e_wait_window '^Reading log and MQTT$' 5)
