@@ -100,6 +100,7 @@ class MosquittoPublisher::Session {
   mosquitto* client_ = nullptr;
   Link link_ = Link::Idle;
   bool unusable_ = false;
+  bool sayOnline_ = false;  // connected: "online" still to be published
   Clock::time_point nextAttempt_ = Clock::now();
   Clock::time_point attemptStarted_;
   milliseconds pause_ = kFirstPause;
@@ -249,7 +250,8 @@ void MosquittoPublisher::Session::connected(int rc) {
   }
   told_.clear();
   droppedSent_ = 0;  // the count (when there is one) is given again on each connection
-  publishRaw(s_.topicPrefix + "/status", "online", true, 0);
+  // Published from feed(), outside the library's callback, which holds the library's locks.
+  sayOnline_ = true;
 }
 
 void MosquittoPublisher::Session::disconnected(int rc) {
@@ -301,6 +303,7 @@ int MosquittoPublisher::Session::publishRaw(const std::string& topic, std::strin
 }
 
 void MosquittoPublisher::Session::feed() {
+  if (sayOnline_ && publishRaw(s_.topicPrefix + "/status", "online", true, 0) == MOSQ_ERR_SUCCESS) sayOnline_ = false;
   while (link_ == Link::Connected && inflight_.size() < kWindow) {
     if (acked_.count(cursor_) != 0) {
       ++cursor_;

@@ -146,8 +146,9 @@ class Subscriber {
     mosquitto_loop_start(client_);
   }
   ~Subscriber() {
+    // Disconnecting ends the library's thread; it is not cancelled in the middle of its work.
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, true);
+    mosquitto_loop_stop(client_, false);
     mosquitto_destroy(client_);
   }
 
