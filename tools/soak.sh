@@ -210,8 +210,14 @@ if bad or backwards or not advised:
 logs = sorted(glob.glob("readings/**/*", recursive=True))
 logs = [f for f in logs if os.path.isfile(f)]
 if logs:
-    text = "".join(open(f, encoding="utf-8", errors="replace").read() for f in logs)
-    logged = re.findall(r"\d{7} " + re.escape(unit), text)
+    # One reading a line; a line may show it twice (as received and as handed on), so only
+    # its first appearance counts.
+    logged = []
+    for f in logs:
+        for line in open(f, encoding="utf-8", errors="replace"):
+            found = re.search(r"\d{7} " + re.escape(unit), line)
+            if found:
+                logged.append(found.group(0))
     check_sequence("reading log", logged)
 else:
     print("reading log: none written (this build has no [LOG])")
