@@ -150,10 +150,14 @@ kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended while the instrument f
 # state waits and picks it up when it appears, with no second box.
 click_run
 stop_sim
+refusals=$(log_lines 'warning: Kelvor - serial port: ')
 click_run
 box=$(e2e_wait_window '^Kelvor - serial port$' 5)
 xdotool windowactivate --sync "$box" key --clearmodifiers Return
 e2e_wait_gone '^Kelvor - serial port$' 5
+# The box's report is also one stamped line on standard error.
+[ "$(log_lines 'warning: Kelvor - serial port: ')" = $((refusals + 1)) ] ||
+  e2e_fail "the refused opening did not leave one line on standard error: $(cat "$work/kelvor.log")"
 wait_badge red 1000
 start_sim
 wait_new_reading "" >/dev/null
