@@ -20,28 +20,14 @@
 #include "platform/termios_serial.h"
 #include "serial/receive_pipeline.h"
 #include "tests/recording_notices.h"
+#include "tests/serial/pty.h"
 
 namespace kelvor {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Pty {
-  int master = -1;
-  std::string slave;
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    grantpt(master);
-    unlockpt(master);
-    slave = ptsname(master);
-  }
-  ~Pty() { vanish(); }
-  void vanish() {
-    if (master >= 0) ::close(master);
-    master = -1;
-  }
-  void send(const std::string& bytes) const { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
-};
+using testing::Pty;
 
 struct RecordingView : RunView {
   void showRunning(bool) override {}
@@ -127,7 +113,7 @@ TEST(PortWatch, AVanishedDeviceIsToldOnceAndReadsGoOnWhenItIsBack) {
   rig.ticks();
   ASSERT_EQ(rig.value(), "1.5");
 
-  rig.pty->vanish();
+  rig.pty->closeMaster();
   rig.ticks();
   ASSERT_TRUE(rig.watch.isAway());
   ASSERT_EQ(rig.lines().size(), 1u);
@@ -166,7 +152,7 @@ TEST(PortWatch, FlappingTenTimesLeavesNoDescriptorAndTellsEachVanishAndReturnOnc
   rig.ticks(1);
   const int before = openDescriptors();
   for (int i = 0; i < 10; ++i) {
-    rig.pty->vanish();
+    rig.pty->closeMaster();
     rig.ticks(2);
     rig.plugIn();
     rig.ticks(2);
@@ -185,7 +171,7 @@ TEST(PortWatch, FlappingTenTimesLeavesNoDescriptorAndTellsEachVanishAndReturnOnc
 TEST(PortWatch, EachRefusalWhileAwayIsToldOnceAndWatchingGoesOn) {
   Rig rig;
   rig.start();
-  rig.pty->vanish();
+  rig.pty->closeMaster();
   rig.ticks(2);
   const fs::path file = rig.folder / "file";
   const fs::path dir = rig.folder / "dir";

@@ -2,6 +2,7 @@
 // port (raw bytes, exclusive opening, a device that vanishes) checked on a real tty.
 #include "platform/termios_serial.h"
 #include "tests/recording_notices.h"
+#include "tests/serial/pty.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,33 +22,7 @@
 namespace kelvor {
 namespace {
 
-// One pseudo-terminal: the test plays the instrument on the master side.
-struct Pty {
-  int master = -1;
-  std::string slave;
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    grantpt(master);
-    unlockpt(master);
-    slave = ptsname(master);
-  }
-  ~Pty() { closeMaster(); }
-  void closeMaster() {
-    if (master >= 0) ::close(master);
-    master = -1;
-  }
-  void send(const std::string& bytes) const { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
-  std::string receive() const {
-    std::string out;
-    char buffer[256];
-    for (int tries = 0; tries < 50; ++tries) {
-      const ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
-      usleep(2000);
-    }
-    return out;
-  }
-};
+using testing::Pty;
 
 // Reads until `count` bytes arrived or half a second passed (the pty hands input over
 // asynchronously).
