@@ -20,6 +20,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   # packaging, and the checks of the install and the package
   dpkg-dev file lintian desktop-file-utils appstream man-db
+  # the settings kill test stops the program right at one of its writes
+  strace
   # Wayland: Qt's Wayland platform for Kelvor's windows; a headless compositor, a terminal
   # that receives the typing, screenshots, and wtype for the typing benchmark
   qt6-wayland sway foot grim wtype

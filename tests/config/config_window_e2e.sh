@@ -63,7 +63,7 @@ e2e_menu_item "$main" 8
 save=$(e2e_wait_window '^Save configuration as$' 10)
 xdotool windowactivate --sync "$save" key --clearmodifiers Return
 e2e_wait_gone '^Save configuration as$' 10
-# The save writes key by key: wait for the last one.
+# The save lands a moment after the dialog closes.
 for _ in $(seq 50); do grep -q '^FILESOUNDKEY=' E2E.KLV 2>/dev/null && break; sleep 0.1; done
 grep -q '^FILESOUNDKEY=' E2E.KLV 2>/dev/null || e2e_fail "the configuration was not saved"
 [ "$(e2e_ini E2E.KLV APP ENABLESENDKEY)" = 1 ] || e2e_fail "the ticked \"Enable send value\" did not reach the settings"
