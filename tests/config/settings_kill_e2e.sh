@@ -252,5 +252,19 @@ echo "the real program, writable folder: $real_kills kills while saving and $rea
 if only_files_writable "$work/real-readonly" seed_real; then
   real_kill_loop "$work/real-readonly"
   echo "the real program, folder without room for a new file: the same ($at_write in all as it wrote), every file whole"
+  # Then the disk fills up too: the save needs room beyond the configuration's last page (it
+  # is padded to just under 4 KiB), so it fails and says so, and the old content stays.
+  full_before=$work/full-before.KLV
+  { cat "$work/before.KLV"; printf '[PAD]\nnote=%s\n' "$(head -c $((4080 - $(stat -c %s "$work/before.KLV") - 16)) /dev/zero | tr '\0' x)"; } >"$full_before"
+  cat "$full_before" >"$work/real-readonly/CONFIG.KLV"
+  dd if=/dev/zero of="$work/real-readonly/filler0" bs=4k 2>/dev/null || true
+  start_kelvor "$work/real-readonly"
+  save_as "$strip"
+  for _ in $(seq 50); do grep -q "could not be saved" "$work/kelvor.log" && break; sleep 0.1; done
+  grep -q "could not be saved" "$work/kelvor.log" || e2e_fail "a save on a full disk was not reported"
+  kill_kelvor
+  same_settings "$work/real-readonly/CONFIG.KLV" "$full_before" ||
+    e2e_fail "a save on a full disk changed the file: $(cat "$work/real-readonly/CONFIG.KLV")"
+  echo "the real program, full disk: the failed save is reported and the old content stays"
 fi
 echo "settings against kill -9 and full disks: all checks passed"
