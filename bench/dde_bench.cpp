@@ -24,7 +24,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -41,12 +40,11 @@
 #include <vector>
 
 #include "app/kelvor_state.h"
+#include "bench/bench_server.h"
 #include "dde/dde_server.h"
-#include "dde/dde_service.h"
 #include "platform/dbus_dde_transport.h"
 #include "platform/termios_serial.h"
 #include "serial/receive_pipeline.h"
-#include "toolkit/modal_gate.h"
 
 namespace {
 
@@ -55,74 +53,14 @@ using Clock = std::chrono::steady_clock;
 
 const QString kBusName = QStringLiteral("dde.KelvorBench");
 
-// The server's window side: nothing to show in a benchmark.
-struct NoWindow : dde::CommandHost {
-  void runFromCommand() override {}
-  void stopFromCommand() override {}
-  void closePort() override {}
-  void setZOrderMode(std::uint8_t) override {}
-  void forceZOrder() override {}
-  void closeMainWindow() override {}
-  void refresh() override {}
-  void setOrangeLamp(bool) override {}
-  void setDdeStatusIcon(const std::string&) override {}
-  void setWindowHeight(int) override {}
-  void setProgress(double) override {}
-  bool waitPass() override { return false; }
-  void flushKeyboard() override {}
-  void waitSeconds(double) override {}
-  void showMessage(const std::string&) override {}
-  void playSoundIfEnabled(const std::string&, std::uint8_t) override {}
-  std::string currentDirectory() override { return "/"; }
-};
-
-// The benchmark's server has no windows: what it would tell the user goes to stderr.
-class StderrNotices : public Notices {
- public:
-  void tell(const Notice& notice) override { note(notice); }
-  void mention(const Notice& notice) override { note(notice); }
-  void note(const Notice& notice) override { std::fprintf(stderr, "serve: %s\n", notice.text.c_str()); }
-  void showBusy(std::string_view) override {}
-  void closeBusy() override {}
-};
-
 int serve(int argc, char** argv, const std::string& iniPath) {
   QCoreApplication app(argc, argv);
   KelvorState state;
   state.iniFilePath = iniPath;
-  Configuration& c = state.config;
-  c.ENABLESERVERDDE = 1;
-  c.BAUDRATE = 9600;
-  c.DATABITS = 8;
-  c.STOPBITS = 1;
-  c.SELECTENDOF = 1;
-  c.ENDOFCHAR = 1;
-  StderrNotices notices;
+  bench::StderrNotices notices;
   TermiosSerialLibrary library(iniPath, notices);
-  if (library.SetPortEx(0, 1, 1000, 1000, 0, 0, 0) != 0 || library.InitPort(0, c.BAUDRATE, 0, 8, 1) != 0) return 1;
-  state.reception.isRunning = 1;
-
-  NoWindow window;
-  dde::DdeService service(state.serviceRecords(), window, library, dde::steadyClock());
-  DBusDdeTransport transport;
-  dde::DdeServer server("Kelvor", "System", transport, service, dde::steadyClock());
-  std::string error;
-  if (!transport.start("KelvorBench", server, error)) {
-    std::fprintf(stderr, "serve: %s\n", error.c_str());
-    return 1;
-  }
-  service.setServer(&server);
-
-  QTimer tick;
-  tick.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    if (!modalGate().isOpen()) return;
-    service.tickBeforePoll();
-    poll(state.config, state.reception, library);
-    service.tickAfterPoll();
-  });
-  tick.start(20);
-  return app.exec();
+  if (!bench::startReception(state, library)) return 1;
+  return bench::serveOnTick(app, state, library, "KelvorBench");
 }
 
 // --- The client side.

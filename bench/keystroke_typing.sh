@@ -32,27 +32,7 @@ frame=$(printf "%s%s" "$base" "$base" | cut -c1-126)Z  # ends in a non-blank: tr
 [ ${#frame} -eq 127 ] || { echo "frame is ${#frame} characters"; exit 1; }
 expected="$frame"$'\r'
 
-now() { date +%s.%N; }
-
-# Runs "$@" and prints the seconds until the file holds exactly the expected text.
-time_one() {
-  : >"$out"
-  local start end
-  start=$(now)
-  "$@"
-  local deadline=$(( $(date +%s) + 20 ))
-  while [ "$(stat -c %s "$out")" -lt ${#expected} ] && [ "$(date +%s)" -lt $deadline ]; do sleep 0.002; done
-  end=$(now)
-  sleep 0.05
-  if ! cmp -s "$out" <(printf '%s' "$expected"); then
-    echo "text did not land exactly for: $1" >&2
-    od -c "$out" | head >&2
-    exit 1
-  fi
-  echo "$end - $start" | bc -l
-}
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+source "$here/typing_timer.sh"
 
 kelvor_times=$(for _ in $(seq "$runs"); do time_one "$type_frame" 0 "$frame"; done | median)
 xdotool_times=$(for _ in $(seq "$runs"); do time_one xdotool type --delay 12 "$expected"; done | median)

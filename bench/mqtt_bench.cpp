@@ -25,7 +25,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -42,15 +41,14 @@
 #include <vector>
 
 #include "app/kelvor_state.h"
+#include "bench/bench_server.h"
 #include "dde/dde_server.h"
-#include "dde/dde_service.h"
 #include "outputs/reading_outputs.h"
 #include "platform/dbus_dde_transport.h"
 #include "platform/mosquitto_publisher.h"
 #include "platform/termios_serial.h"
 #include "serial/receive_pipeline.h"
 #include "tests/outputs/mosquitto_broker.h"
-#include "toolkit/modal_gate.h"
 
 namespace {
 
@@ -59,35 +57,6 @@ using Clock = std::chrono::steady_clock;
 
 const QString kBusName = QStringLiteral("dde.KelvorMqttBench");
 constexpr int kBacklog = 100000;
-
-struct NoWindow : dde::CommandHost {
-  void runFromCommand() override {}
-  void stopFromCommand() override {}
-  void closePort() override {}
-  void setZOrderMode(std::uint8_t) override {}
-  void forceZOrder() override {}
-  void closeMainWindow() override {}
-  void refresh() override {}
-  void setOrangeLamp(bool) override {}
-  void setDdeStatusIcon(const std::string&) override {}
-  void setWindowHeight(int) override {}
-  void setProgress(double) override {}
-  bool waitPass() override { return false; }
-  void flushKeyboard() override {}
-  void waitSeconds(double) override {}
-  void showMessage(const std::string&) override {}
-  void playSoundIfEnabled(const std::string&, std::uint8_t) override {}
-  std::string currentDirectory() override { return "/"; }
-};
-
-class StderrNotices : public Notices {
- public:
-  void tell(const Notice& notice) override { note(notice); }
-  void mention(const Notice& notice) override { note(notice); }
-  void note(const Notice& notice) override { std::fprintf(stderr, "serve: %s\n", notice.text.c_str()); }
-  void showBusy(std::string_view) override {}
-  void closeBusy() override {}
-};
 
 // The poll's hand-over to the outputs, as the program wires it.
 class OutputsFeed : public ReadingOutput {
@@ -106,18 +75,10 @@ int serve(int argc, char** argv, const std::string& folder, int brokerPort) {
   QCoreApplication app(argc, argv);
   KelvorState state;
   state.iniFilePath = folder + "/KELVOR.INI";
-  Configuration& c = state.config;
-  c.NAME = "BENCH";
-  c.ENABLESERVERDDE = 1;
-  c.BAUDRATE = 9600;
-  c.DATABITS = 8;
-  c.STOPBITS = 1;
-  c.SELECTENDOF = 1;
-  c.ENDOFCHAR = 1;
-  StderrNotices notices;
+  state.config.NAME = "BENCH";
+  bench::StderrNotices notices;
   TermiosSerialLibrary library(state.iniFilePath, notices);
-  if (library.SetPortEx(0, 1, 1000, 1000, 0, 0, 0) != 0 || library.InitPort(0, c.BAUDRATE, 0, 8, 1) != 0) return 1;
-  state.reception.isRunning = 1;
+  if (!bench::startReception(state, library)) return 1;
 
   // Publishing at QoS 1 to a broker that is not there yet: the backlog queues on disk.
   MosquittoPublisher publisher(notices);
@@ -134,27 +95,7 @@ int serve(int argc, char** argv, const std::string& folder, int brokerPort) {
   PollHooks hooks;
   hooks.outputs = &feed;
 
-  NoWindow window;
-  dde::DdeService service(state.serviceRecords(), window, library, dde::steadyClock());
-  DBusDdeTransport transport;
-  dde::DdeServer server("Kelvor", "System", transport, service, dde::steadyClock());
-  std::string error;
-  if (!transport.start("KelvorMqttBench", server, error)) {
-    std::fprintf(stderr, "serve: %s\n", error.c_str());
-    return 1;
-  }
-  service.setServer(&server);
-
-  QTimer tick;
-  tick.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    if (!modalGate().isOpen()) return;
-    service.tickBeforePoll();
-    poll(state.config, state.reception, library, hooks);
-    service.tickAfterPoll();
-  });
-  tick.start(20);
-  return app.exec();
+  return bench::serveOnTick(app, state, library, "KelvorMqttBench", hooks);
 }
 
 // --- The client side.

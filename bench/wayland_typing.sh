@@ -16,7 +16,7 @@ if [ "${1:-}" != "--inner" ]; then
   work=$(mktemp -d)
   runtime=$(mktemp -d)
   trap 'rm -rf "$work" "$runtime"' EXIT
-  cp "$type_frame" "$0" "$work/"
+  cp "$type_frame" "$0" "$here/typing_timer.sh" "$work/"
   chmod 700 "$runtime"
   run=()
   if [ "$(id -u)" -eq 0 ]; then
@@ -52,25 +52,7 @@ for _ in $(seq 100); do swaymsg -t get_tree | grep -q '"name": "kelvor-bench"' &
 base='+0012.345 mm DIA/OK; -7.5e-3 Ohm, T=23.4C [ch 12] Max<98.6> #5 @ 10:45:01 REF_a|b ~ok'
 frame=$(printf "%s%s" "$base" "$base" | cut -c1-126)Z
 expected="$frame"$'\r'
-now() { date +%s.%N; }
-
-# Runs "$@" and prints the seconds until the file holds exactly the expected text.
-time_one() {
-  : >"$out"
-  local start end deadline=$(($(date +%s) + 20))
-  start=$(now)
-  "$@"
-  while [ "$(stat -c %s "$out")" -lt ${#expected} ] && [ "$(date +%s)" -lt $deadline ]; do sleep 0.002; done
-  end=$(now)
-  sleep 0.05
-  if ! cmp -s "$out" <(printf '%s' "$expected"); then
-    echo "text did not land exactly for: $1" >&2
-    od -c "$out" | head >&2
-    exit 1
-  fi
-  echo "$end - $start" | bc -l
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+source "$here/typing_timer.sh"
 
 # One keyboard for the whole run, fed through two pipes (a coprocess's would not reach the
 # subshells that time each reading).

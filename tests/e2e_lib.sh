@@ -54,6 +54,34 @@ e2e_close_splash() {
   return 1
 }
 
+# Makes the run's scratch folder, $work, and changes into it. At exit the processes whose ids
+# the named variables then hold (one or more each) are ended, the script's own e2e_on_exit
+# runs where it defines one, and the folder goes (kept when KELVOR_E2E_KEEP is set).
+# Usage: e2e_scratch [PID-VARIABLE ...]
+e2e_scratch() {
+  local name
+  work=$(mktemp -d)
+  e2e_pid_names=("$@")
+  for name in "$@"; do printf -v "$name" '%s' ""; done
+  trap e2e_cleanup EXIT
+  cd "$work"
+}
+
+e2e_cleanup() {
+  local name
+  # A variable may hold several ids, separated by blanks.
+  # shellcheck disable=SC2086
+  for name in "${e2e_pid_names[@]}"; do [ -z "${!name}" ] || kill ${!name} 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  if declare -F e2e_on_exit >/dev/null; then e2e_on_exit; fi
+  if [ -n "${KELVOR_E2E_KEEP:-}" ]; then
+    echo "kept: $work" >&2
+  else
+    chmod -R u+w "$work" 2>/dev/null || true
+    rm -rf "$work"
+  fi
+}
+
 # Fails the test with a message.
 e2e_fail() {
   echo "FAIL: $*" >&2

@@ -7,14 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e_lib.sh"
 kelvor=$(readlink -f "$1")
 
-work=$(mktemp -d)
-pid=""
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_scratch pid
 
 start() {
   "$kelvor" >"$work/kelvor.log" 2>&1 &

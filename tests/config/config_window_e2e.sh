@@ -9,15 +9,7 @@ source "$here/../e2e_lib.sh"
 kelvor=$(readlink -f "$1")
 kdde=$(readlink -f "$2")
 
-work=$(mktemp -d)
-pid="" request=""
-cleanup() {
-  for p in $request $pid; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_scratch request pid
 
 e2e_configuration START.KLV NAME=E2E
 e2e_workspace START.KLV

@@ -12,15 +12,7 @@ kdde=$(readlink -f "$2")
 ksim=$(readlink -f "$3")
 flood=$(readlink -f "$4")
 
-work=$(mktemp -d)
-pid="" sim="" recorder="" advise=""
-cleanup() {
-  for p in $advise $recorder $sim $pid; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_scratch advise recorder sim pid
 
 e2e_configuration TEST.KLV NAME=TEST PORT=0
 e2e_configuration Second.Klv NAME=SECOND PORT=1

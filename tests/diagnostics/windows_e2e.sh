@@ -9,15 +9,7 @@ source "$here/../e2e_lib.sh"
 kelvor=$(readlink -f "$1")
 kdde=$(readlink -f "$2")
 
-work=$(mktemp -d)
-pid="" instrument="" advise=""
-cleanup() {
-  for p in $advise $pid $instrument; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_scratch advise pid instrument
 
 e2e_configuration TEST.KLV NAME=WINDOWS
 e2e_workspace TEST.KLV "$work/com1"

@@ -10,14 +10,7 @@ source "$here/../e2e_lib.sh"
 build=$(readlink -f "$1")
 version=$2
 
-work=$(mktemp -d)
-pid=""
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  chmod -R u+w "$work" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+e2e_scratch pid
 
 # Installed, then moved: the shipped files are found from the program, not from the prefix
 # it was built for.

@@ -10,14 +10,7 @@ source "$here/../e2e_lib.sh"
 build=$(readlink -f "$1")
 version=$2
 
-work=$(mktemp -d)
-pid=""
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_scratch pid
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >cpack.log 2>&1 || e2e_fail "cpack failed: $(cat cpack.log)"
 deb="$work/package/kelvor_${version}_$(dpkg --print-architecture).deb"

@@ -14,16 +14,8 @@ kdde=$(readlink -f "$2")
 ksim=$(readlink -f "$3")
 [ -n "${DISPLAY:-}" ] || { echo "no X display: run under tests/headless.sh"; exit 77; }
 
-work=$(mktemp -d)
-pid="" sim1="" sim2="" xterm_pid=""
-cleanup() {
-  for p in $xterm_pid $sim1 $sim2 $pid; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  setxkbmap us 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_on_exit() { setxkbmap us 2>/dev/null || true; }
+e2e_scratch xterm_pid sim1 sim2 pid
 
 e2e_configuration PLAIN.KLV NAME=TYPING ENABLESENDKEY=1 PORT=0 BUFFERMODE=0
 e2e_configuration RECORDS.KLV NAME=TYPING ENABLESENDKEY=1 PORT=1 BUFFERMODE=1

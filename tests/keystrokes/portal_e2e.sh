@@ -17,15 +17,7 @@ ksim=$(readlink -f "$3")
 fake_portal=$(readlink -f "$4")
 [ -n "${DISPLAY:-}" ] || { echo "no X display: run under tests/headless.sh"; exit 77; }
 
-work=$(mktemp -d)
-pid="" portal="" sim="" xterm_pid=""
-cleanup() {
-  for p in $xterm_pid $sim $pid $portal; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_scratch xterm_pid sim pid portal
 export WAYLAND_DISPLAY=kelvor-no-compositor-$$
 
 unit='µm 25°C é€'

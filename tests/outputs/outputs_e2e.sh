@@ -23,18 +23,7 @@ kelvor=$(readlink -f "$1")
 sim=$(readlink -f "$2")
 broker_program=$(command -v mosquitto || echo /usr/sbin/mosquitto)
 
-work=$(mktemp -d)
-pid=""
-sim_pid=""
-broker_pid=""
-collector_pid=""
-cleanup() {
-  for p in $pid $sim_pid $collector_pid $broker_pid; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  [ -n "${KELVOR_E2E_KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_scratch pid sim_pid collector_pid broker_pid
 
 # The broker: persistence on (sessions and queued messages survive its restart), one user.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

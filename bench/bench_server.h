@@ -1,0 +1,94 @@
+// The server side of the bus benchmarks, as the program runs it but without windows: the
+// receive pipeline and the DDE server on the 20 ms tick, in a child process of the benchmark.
+#pragma once
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+
+#include "app/kelvor_state.h"
+#include "dde/dde_server.h"
+#include "dde/dde_service.h"
+#include "platform/dbus_dde_transport.h"
+#include "serial/receive_pipeline.h"
+#include "serial/serial_library.h"
+#include "toolkit/modal_gate.h"
+#include "toolkit/notices.h"
+
+namespace kelvor::bench {
+
+// The server's window side: nothing to show in a benchmark.
+struct NoWindow : dde::CommandHost {
+  void runFromCommand() override {}
+  void stopFromCommand() override {}
+  void closePort() override {}
+  void setZOrderMode(std::uint8_t) override {}
+  void forceZOrder() override {}
+  void closeMainWindow() override {}
+  void refresh() override {}
+  void setOrangeLamp(bool) override {}
+  void setDdeStatusIcon(const std::string&) override {}
+  void setWindowHeight(int) override {}
+  void setProgress(double) override {}
+  bool waitPass() override { return false; }
+  void flushKeyboard() override {}
+  void waitSeconds(double) override {}
+  void showMessage(const std::string&) override {}
+  void playSoundIfEnabled(const std::string&, std::uint8_t) override {}
+  std::string currentDirectory() override { return "/"; }
+};
+
+// What the server would tell the user goes to stderr.
+class StderrNotices : public Notices {
+ public:
+  void tell(const Notice& notice) override { note(notice); }
+  void mention(const Notice& notice) override { note(notice); }
+  void note(const Notice& notice) override { std::fprintf(stderr, "serve: %s\n", notice.text.c_str()); }
+  void showBusy(std::string_view) override {}
+  void closeBusy() override {}
+};
+
+// Opens COM1 at 9600 bits/s, 8N1, frames cut at CR, with the DDE server on and reception
+// running. False when the line cannot be opened.
+inline bool startReception(KelvorState& state, SerialLibrary& library) {
+  Configuration& c = state.config;
+  c.ENABLESERVERDDE = 1;
+  c.BAUDRATE = 9600;
+  c.DATABITS = 8;
+  c.STOPBITS = 1;
+  c.SELECTENDOF = 1;
+  c.ENDOFCHAR = 1;
+  if (library.SetPortEx(0, 1, 1000, 1000, 0, 0, 0) != 0 || library.InitPort(0, c.BAUDRATE, 0, 8, 1) != 0) return false;
+  state.reception.isRunning = 1;
+  return true;
+}
+
+// Serves DDE as dde.SERVICE and polls on the 20 ms tick, the DDE steps around the poll, until
+// the process is ended.
+inline int serveOnTick(QCoreApplication& app, KelvorState& state, SerialLibrary& library, const std::string& service,
+                       const PollHooks& hooks = {}) {
+  NoWindow window;
+  dde::DdeService handlers(state.serviceRecords(), window, library, dde::steadyClock());
+  DBusDdeTransport transport;
+  dde::DdeServer server("Kelvor", "System", transport, handlers, dde::steadyClock());
+  std::string error;
+  if (!transport.start(service, server, error)) {
+    std::fprintf(stderr, "serve: %s\n", error.c_str());
+    return 1;
+  }
+  handlers.setServer(&server);
+
+  QTimer tick;
+  tick.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (!modalGate().isOpen()) return;
+    handlers.tickBeforePoll();
+    poll(state.config, state.reception, library, hooks);
+    handlers.tickAfterPoll();
+  });
+  tick.start(20);
+  return app.exec();
+}
+
+}  // namespace kelvor::bench
