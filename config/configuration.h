@@ -59,7 +59,7 @@ void loadConfiguration(Configuration& config, const std::string& path);
 
 // Writes all 28 keys into `path` in the file order, then [KEYBOARD] DELAYMS, keeping every
 // other line of an existing file, in one replacement of the file. Returns false when it
-// could not be written.
+// could not be written, with errno saying why.
 bool saveConfiguration(const Configuration& config, const std::string& path);
 
 }  // namespace kelvor

@@ -1,5 +1,8 @@
 #include "config/file_commands.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/profile_file.h"
 #include "toolkit/file_dialog.h"
 
@@ -24,9 +27,11 @@ void saveConfigurationAs(const Configuration& config, std::string& configFilePat
   // The user asked for this save and believes it done: a file that could not be written is
   // said so at once, rather than found missing at the next start.
   if (!saveConfiguration(config, configFilePath)) {
+    const std::string cause = std::strerror(errno);
     notices.tell({NoticeKind::Warning, titleOf(language, "SAVEFILE"),
-                  "The configuration could not be saved to " + configFilePath +
-                      ". Check that the folder exists and that you may write there, then save again."});
+                  "The configuration could not be saved to " + configFilePath + ": " + cause +
+                      ". Check that the folder exists, that you may write there and that the disk has room, "
+                      "then save again."});
   }
 }
 

@@ -307,6 +307,7 @@ bool writeAll(int fd, std::string_view data, off_t at) {
   while (written < data.size()) {
     const ssize_t n = pwrite(fd, data.data() + written, data.size() - written, at + static_cast<off_t>(written));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;  // no progress and no error: never loop on it
     if (n <= 0) return false;
     written += static_cast<std::size_t>(n);
   }
@@ -323,7 +324,11 @@ bool writeInPlace(const std::string& path, std::span<const ProfileValue> values)
   // Writers of one file take turns; the lock goes with the descriptor.
   bool ok = flock(fd, LOCK_EX) == 0;
   std::string old;
-  ok = ok && readOpenFile(fd, path, old) == Read::Ok;
+  if (ok) {
+    const Read read = readOpenFile(fd, path, old);
+    ok = read == Read::Ok;
+    if (!ok) errno = read == Read::TooLarge ? EFBIG : EIO;
+  }
   NewContent next;
   if (ok) next = rewrite(old, values);
   std::string& text = next.text;
@@ -336,7 +341,9 @@ bool writeInPlace(const std::string& path, std::span<const ProfileValue> values)
     if (ok) {
       old.append(text.size() - n, ' ');
     } else {
+      const int cause = errno;
       truncateTo(fd, n);  // should it fail, only blanks are left behind the old content
+      errno = cause;
     }
   }
   if (ok && text != old) {
@@ -350,14 +357,18 @@ bool writeInPlace(const std::string& path, std::span<const ProfileValue> values)
     if (!ok) {
       // Nothing should fail when overwriting bytes the file already has; if it did, put the
       // old bytes back as far as the system lets us.
+      const int cause = errno;
       if (!writeAll(fd, std::string_view(old).substr(first, last - first), static_cast<off_t>(first)) ||
           !truncateTo(fd, n)) {
         std::fprintf(stderr, "kelvor: %s could not be restored after a failed write\n", path.c_str());
       }
+      errno = cause;
     }
   }
   ok = ok && fsync(fd) == 0;
+  const int cause = errno;
   close(fd);
+  errno = cause;
   return ok;
 }
 
@@ -391,14 +402,18 @@ bool writeByRename(const std::string& path, std::span<const ProfileValue> values
   struct stat info {};
   const bool exists = stat(path.c_str(), &info) == 0;
   std::string old;
-  bool ok = !exists || (S_ISREG(info.st_mode) && readWholeFile(path, old) == Read::Ok);
+  const Read read = !exists ? Read::Ok : S_ISREG(info.st_mode) ? readWholeFile(path, old) : Read::Missing;
+  bool ok = read == Read::Ok;
+  if (!ok) errno = read == Read::TooLarge ? EFBIG : EIO;
   if (ok) {
     const std::string text = rewrite(old, values).text;
     ok = ftruncate(fd, 0) == 0 && writeAll(fd, text, 0) && fchmod(fd, exists ? (info.st_mode & 07777) : 0644) == 0 &&
          fsync(fd) == 0 && rename(temporary.c_str(), path.c_str()) == 0;
   }
+  const int cause = errno;
   if (!ok) unlink(temporary.c_str());
   close(fd);
+  errno = cause;
   return ok;
 }
 
@@ -454,7 +469,11 @@ bool writeProfileStrings(const std::string& path, std::span<const ProfileValue> 
   const std::string target = resolveLinks(path);
   struct stat info {};
   const bool exists = stat(target.c_str(), &info) == 0;
-  if (exists && (!S_ISREG(info.st_mode) || access(target.c_str(), W_OK) != 0)) return false;
+  if (exists && !S_ISREG(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (exists && access(target.c_str(), W_OK) != 0) return false;
   bool inPlace = false;
   if (writeByRename(target, values, inPlace)) return true;
   return inPlace && exists && writeInPlace(target, values);

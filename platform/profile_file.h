@@ -56,7 +56,8 @@ bool writeProfileString(const std::string& path, std::string_view section, std::
                         std::string_view value);
 
 // Sets every key of `values` in one replacement of the file: after a crash the file holds
-// all of them or none. A key named twice takes its last value.
+// all of them or none. A key named twice takes its last value. When it returns false, errno
+// says why (ENOSPC for a full disk, EACCES where it may not write, EFBIG for a file too large).
 bool writeProfileStrings(const std::string& path, std::span<const ProfileValue> values);
 
 // Where a file refused for its size is told to the user: once per file, with a sentence

@@ -261,7 +261,8 @@ if only_files_writable "$work/real-readonly" seed_real; then
   start_kelvor "$work/real-readonly"
   save_as "$strip"
   for _ in $(seq 50); do grep -q "could not be saved" "$work/kelvor.log" && break; sleep 0.1; done
-  grep -q "could not be saved" "$work/kelvor.log" || e2e_fail "a save on a full disk was not reported"
+  grep -q "could not be saved to .*: No space left on device" "$work/kelvor.log" ||
+    e2e_fail "a save on a full disk was not reported with its cause: $(grep -i save "$work/kelvor.log")"
   kill_kelvor
   same_settings "$work/real-readonly/CONFIG.KLV" "$full_before" ||
     e2e_fail "a save on a full disk changed the file: $(cat "$work/real-readonly/CONFIG.KLV")"

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -165,9 +166,12 @@ TEST_F(ProfileFile, KeepsThePermissionsOfTheFileItReplaces) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+// A failed write says why through errno, which the save box shows.
 TEST_F(ProfileFile, FailsSilentlyWhereItCannotWrite) {
   EXPECT_FALSE(writeProfileString((dir_ / "missing" / "x.ini").string(), "A", "k", "1"));
+  EXPECT_EQ(errno, ENOENT);
   EXPECT_FALSE(writeProfileString(dir_.string(), "A", "k", "1"));  // a folder, not a file
+  EXPECT_EQ(errno, EISDIR);
   if (geteuid() != 0) {  // root writes anyway
     write("[A]\nk=1\n");
     chmod(path_.c_str(), 0444);
@@ -189,6 +193,7 @@ TEST_F(ProfileFile, ReadsBinaryFilesAndRefusesHugeOnesOnceWithANotice) {
   EXPECT_EQ(readProfileString(path_, "A", "k"), "");
   EXPECT_EQ(readProfileStrings(path_, std::vector<ProfileKey>{{"A", "k"}})[0], "");
   EXPECT_FALSE(writeProfileString(path_, "A", "k", "3"));
+  EXPECT_EQ(errno, EFBIG);
   EXPECT_EQ(content(), huge);
   ASSERT_EQ(notices.size(), 1u);  // once per file, however often it is read
   EXPECT_NE(notices[0].find(path_), std::string::npos);
