@@ -211,18 +211,18 @@ Index indexOf(std::string_view content) {
 // --- Writing.
 
 // The value as the file holds it. A line break inside would end the line and inject
-// whatever follows as keys, so it becomes a blank. A value that a read would change (blanks
-// in front, which a read removes, or enclosing quotes, which a read takes off) is written
-// inside a pair of quotes, so it reads back as it was: a leading blank of an end string
-// is part of the framing.
+// whatever follows as keys, so it becomes a blank. Trailing spaces are the padding of a
+// fixed-width field and may go; a value that a read would change otherwise (blanks in front
+// or tabs at the end, which a read removes, or enclosing quotes, which it takes off) is
+// written inside a pair of quotes, so it reads back as it was: a leading blank or a trailing
+// tab of an end string is part of the framing.
 std::string storedValue(std::string_view value) {
   std::string stored(value);
   for (char& c : stored) {
     if (c == '\r' || c == '\n') c = ' ';
   }
-  const std::string_view trimmed = trimBlanks(stored);
-  const bool quoted = trimmed.size() >= 2 && trimmed.front() == '"' && trimmed.back() == '"';
-  if (quoted || (!trimmed.empty() && trimmed.data() != stored.data())) stored = '"' + stored + '"';
+  const std::string_view unpadded = std::string_view(stored).substr(0, stored.find_last_not_of(' ') + 1);
+  if (valueOf(stored) != unpadded) stored = '"' + stored + '"';
   return stored;
 }
 

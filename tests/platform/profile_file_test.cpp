@@ -125,8 +125,8 @@ TEST_F(ProfileFile, ALineBreakInAValueCannotInjectKeys) {
   EXPECT_EQ(readProfileString(path_, "A", "k"), "v [B] x=1");
 }
 
-// What a read would strip (blanks in front, enclosing quotes) is protected by quotes; trailing
-// blanks alone carry no meaning and are written as they are.
+// What a read would strip (blanks in front, tabs at the end, enclosing quotes) is protected by
+// quotes; trailing blanks alone carry no meaning and are written as they are.
 TEST_F(ProfileFile, AWrittenValueReadsBackAsItWas) {
   struct Case {
     std::string value, stored, read;
@@ -135,6 +135,8 @@ TEST_F(ProfileFile, AWrittenValueReadsBackAsItWas) {
       {"  END", "\"  END\"", "  END"},
       {"\"kg\"   ", "\"\"kg\"   \"", "\"kg\"   "},
       {"\t1", "\"\t1\"", "\t1"},
+      {"kg\t  ", "\"kg\t  \"", "kg\t  "},
+      {"\t ", "\"\t \"", "\t "},
       {"DEMO    ", "DEMO    ", "DEMO"},
       {"a \"b\"", "a \"b\"", "a \"b\""},
       {"   ", "   ", ""},
