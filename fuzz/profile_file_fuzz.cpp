@@ -1,6 +1,6 @@
 // The profile-file reader and writer on any file. The input is "section|key|value" on its
 // first line, then the file. Each run reads the key, writes the value into the file, and
-// checks what the writer promises: the key reads back as the value (up to blanks at its end),
+// checks what the writer promises: the key reads back as the value (up to spaces at its end),
 // and every other line of the file is kept byte for byte (one line replaced, or the key
 // inserted into its section, or the section appended at the end, a last line without a line
 // break gaining one).
@@ -51,15 +51,15 @@ std::string without(std::string s, std::string_view bad) {
 }
 
 // How the writer stores a value: a line break inside becomes a blank, and a value that a
-// read would change (blanks in front, enclosing quotes) goes inside quotes.
+// read (blanks and tabs trimmed, then one pair of enclosing quotes taken off) would change
+// beyond its trailing spaces goes inside quotes.
 std::string stored(std::string value) {
   for (char& c : value) {
     if (c == '\r' || c == '\n') c = ' ';
   }
-  const std::string trimmed = trimBlanks(value);
-  const bool quoted = trimmed.size() >= 2 && trimmed.front() == '"' && trimmed.back() == '"';
-  if (quoted || (!trimmed.empty() && (value.front() == ' ' || value.front() == '\t'))) return '"' + value + '"';
-  return value;
+  std::string read = trimBlanks(value);
+  if (read.size() >= 2 && read.front() == '"' && read.back() == '"') read = read.substr(1, read.size() - 2);
+  return read == value.substr(0, value.find_last_not_of(' ') + 1) ? value : '"' + value + '"';
 }
 
 // The lines where the two versions of the file differ, after their common start and end.
@@ -91,13 +91,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(kelvor::writeProfileString(path, section, key, value), "the write failed");
 
   const std::string written = kelvor::readProfileString(path, section, key);
-  // The value reads back as it was written, up to blanks at its end (a line break inside
-  // was written as a blank).
+  // The value reads back as it was written, up to spaces at its end, the padding of a field
+  // (a line break inside was written as a blank).
   std::string expected = value;
   for (char& c : expected) {
     if (c == '\r' || c == '\n') c = ' ';
   }
-  const std::string expectedTrimmed = expected.substr(0, expected.find_last_not_of(" \t") + 1);
+  const std::string expectedTrimmed = expected.substr(0, expected.find_last_not_of(' ') + 1);
   FUZZ_CHECK(written == expected || written == expectedTrimmed, "wrote \"%s\", read back \"%s\"", value.c_str(),
              written.c_str());
 
