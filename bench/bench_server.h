@@ -1,11 +1,20 @@
-// The server side of the bus benchmarks, as the program runs it but without windows: the
-// receive pipeline and the DDE server on the 20 ms tick, in a child process of the benchmark.
+// What the bus benchmarks share: the server side, as the program runs it but without windows
+// (the receive pipeline and the DDE server on the 20 ms tick, in a child process of the
+// benchmark), and the client's [WAITRS] probe.
 #pragma once
 
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "app/kelvor_state.h"
 #include "dde/dde_server.h"
@@ -89,6 +98,27 @@ inline int serveOnTick(QCoreApplication& app, KelvorState& state, SerialLibrary&
   });
   tick.start(20);
   return app.exec();
+}
+
+// One [WAITRS]-armed request on BUS-NAME, answered by a frame the instrument writes to `line`
+// at a random moment of the tick (it speaks when it will, not in step with the answers): the
+// delay from the frame's last byte to the answer, in milliseconds.
+inline double waitRsDelay(QDBusConnection& bus, const QString& busName, uint conversation, std::mt19937& random,
+                          int line) {
+  std::uniform_int_distribution<int> phaseUs(3000, 23000);
+  QDBusMessage arm = QDBusMessage::createMethodCall(busName, "/", "dde.Server", "Execute");
+  arm.setArguments({conversation, QString("[WAITRS]")});
+  bus.call(arm, QDBus::Block, 10000);
+  QDBusMessage m = QDBusMessage::createMethodCall(busName, "/", "dde.Server", "Request");
+  m.setArguments({conversation, QString("ManualData"), 1u});
+  QDBusPendingCall pending = bus.asyncCall(m, 10000);
+  // The request is armed and waiting when the instrument speaks.
+  std::this_thread::sleep_for(std::chrono::microseconds(phaseUs(random)));
+  constexpr char kFrame[] = "12.34\r";
+  if (::write(line, kFrame, sizeof kFrame - 1) != static_cast<ssize_t>(sizeof kFrame - 1)) std::perror("write");
+  const auto lastByte = std::chrono::steady_clock::now();
+  pending.waitForFinished();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - lastByte).count();
 }
 
 }  // namespace kelvor::bench

@@ -237,18 +237,8 @@ void WaitRsAnswerDelay(benchmark::State& state) {
   std::vector<double> delays;
   // The instrument speaks at any moment of the 20 ms tick, not in step with the answers.
   std::mt19937 random(2026);
-  std::uniform_int_distribution<int> phaseUs(3000, 23000);
   for (auto _ : state) {
-    call(bus, "Execute", {conversation, QString("[WAITRS]")});
-    QDBusMessage m = QDBusMessage::createMethodCall(kBusName, "/", "dde.Server", "Request");
-    m.setArguments({conversation, QString("ManualData"), 1u});
-    QDBusPendingCall pending = bus.asyncCall(m, 10000);
-    // The request is armed and waiting when the instrument speaks.
-    std::this_thread::sleep_for(std::chrono::microseconds(phaseUs(random)));
-    writeFrame("12.34\r");
-    const auto lastByte = Clock::now();
-    pending.waitForFinished();
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - lastByte).count();
+    const double ms = bench::waitRsDelay(bus, kBusName, conversation, random, master);
     state.SetIterationTime(ms / 1000);
     delays.push_back(ms);
   }

@@ -136,20 +136,6 @@ double percentile(std::vector<double> values, int p) {
   return values[std::min(values.size() - 1, values.size() * static_cast<std::size_t>(p) / 100)];
 }
 
-// One [WAITRS]-armed request answered by a frame written at a random moment of the tick:
-// the delay from the frame's last byte to the answer, in milliseconds.
-double waitRsDelay(QDBusConnection& bus, uint conversation, std::mt19937& random) {
-  std::uniform_int_distribution<int> phaseUs(3000, 23000);
-  call(bus, "Execute", {conversation, QString("[WAITRS]")});
-  QDBusMessage m = QDBusMessage::createMethodCall(kBusName, "/", "dde.Server", "Request");
-  m.setArguments({conversation, QString("ManualData"), 1u});
-  QDBusPendingCall pending = bus.asyncCall(m, 10000);
-  std::this_thread::sleep_for(std::chrono::microseconds(phaseUs(random)));
-  writeFrame("12.34\r");
-  const auto lastByte = Clock::now();
-  pending.waitForFinished();
-  return std::chrono::duration<double, std::milli>(Clock::now() - lastByte).count();
-}
 
 bool backlogArrived() {
   std::lock_guard lock(arrivedMutex);
@@ -164,7 +150,7 @@ void BacklogDrain(benchmark::State& state) {
   std::vector<double> draining;
   for (auto _ : state) {
     // The same probes with the backlog waiting and the broker away.
-    for (int i = 0; i < 150; ++i) away.push_back(waitRsDelay(bus, conversation, random));
+    for (int i = 0; i < 150; ++i) away.push_back(bench::waitRsDelay(bus, kBusName, conversation, random, master));
     if (!broker->start(10)) state.SkipWithError("the broker did not start");
     const auto started = Clock::now();
     while (!backlogArrived()) {
@@ -177,7 +163,7 @@ void BacklogDrain(benchmark::State& state) {
         std::lock_guard lock(arrivedMutex);
         return !arrived.empty();
       }();
-      const double ms = waitRsDelay(bus, conversation, random);
+      const double ms = bench::waitRsDelay(bus, kBusName, conversation, random, master);
       if (sending && !backlogArrived()) draining.push_back(ms);
     }
     std::lock_guard lock(arrivedMutex);

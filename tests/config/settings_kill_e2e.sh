@@ -16,16 +16,9 @@ kelvor=$(readlink -f "$2")
 kills=${KELVOR_KILLS:-80}
 real_kills=${KELVOR_REAL_KILLS:-6}
 
-work=$(mktemp -d)
 mounts=()
-kelvor_pid=""
-cleanup() {
-  [ -z "$kelvor_pid" ] || kill -9 "$kelvor_pid" 2>/dev/null || true
-  for m in "${mounts[@]}"; do umount -l "$m" 2>/dev/null || true; done
-  chmod -R u+w "$work" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+e2e_on_exit() { for m in "${mounts[@]}"; do umount -l "$m" 2>/dev/null || true; done; }
+e2e_scratch kelvor_pid tracer
 
 # The configuration is either ALPHA or BETA, complete, with the user's own section kept.
 check_klv() {
@@ -157,7 +150,6 @@ kill_kelvor() {
 # A kill timed by a clock rarely lands inside a write that takes microseconds, so strace also
 # kills the program as it enters its Nth write to a file (pwrite64) or its Nth rename, before
 # the call is made; the clock's kill follows in case N is never reached.
-tracer=""
 kill_at_write() {
   strace -qq -f -o /dev/null -p "$kelvor_pid" -e trace=pwrite64,rename \
     -e inject=pwrite64,rename:signal=KILL:when="$1" &
