@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kelvor and runs every test headless: the logic tests,
 # then the window and end-to-end tests on a private X display, D-Bus session and sound
-# server (tests/headless.sh), and the fuzz targets' regression run (tools/fuzz.sh). Set
+# server (tests/linux/headless.sh), and the fuzz targets' regression run (tools/fuzz.sh). Set
 # KELVOR_SANITIZE=1 for an address/undefined sanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -35,8 +35,8 @@ env -u ASAN_OPTIONS -u UBSAN_OPTIONS tools/fuzz.sh || status=$?
 # The logic and offscreen tests first, two at a time; then the tests that drive the real
 # program on the private desktop, one at a time, so that their timing never competes with a
 # busy neighbour.
-tests/headless.sh ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 -LE desktop || status=$?
-tests/headless.sh ctest --test-dir "$build" --output-on-failure --timeout 300 -L desktop || status=$?
+tests/linux/headless.sh ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 -LE desktop || status=$?
+tests/linux/headless.sh ctest --test-dir "$build" --output-on-failure --timeout 300 -L desktop || status=$?
 
 if [ -n "$reports" ] && [ -n "$(ls -A "$reports")" ]; then
   for report in "$reports"/*; do

@@ -16,14 +16,14 @@
 #include <string>
 #include <thread>
 
-#include "app/kelvor_state.h"
-#include "dde/dde_server.h"
-#include "dde/dde_service.h"
-#include "platform/dbus_dde_transport.h"
-#include "serial/receive_pipeline.h"
-#include "serial/serial_library.h"
-#include "toolkit/modal_gate.h"
-#include "toolkit/notices.h"
+#include "core/desk/kelvor_state.h"
+#include "core/dde/dde_server.h"
+#include "core/dde/dde_service.h"
+#include "linux/dde_transport.h"
+#include "core/line/receive_pipeline.h"
+#include "core/line/serial_library.h"
+#include "core/toolkit/modal_gate.h"
+#include "core/toolkit/notices.h"
 
 namespace kelvor::bench {
 

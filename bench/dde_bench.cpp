@@ -1,4 +1,4 @@
-// The DDE server under load, over a real session bus (run it under tests/headless.sh or
+// The DDE server under load, over a real session bus (run it under tests/linux/headless.sh or
 // dbus-run-session):
 // - RequestRoundTrip: ManualData requests answered per second, from 1, 4 and 8 clients at
 //   once, while reception runs (a frame every 20 ms on a pseudo-terminal, polled by the
@@ -38,12 +38,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/kelvor_state.h"
+#include "core/desk/kelvor_state.h"
 #include "bench/bench_server.h"
-#include "dde/dde_server.h"
-#include "platform/dbus_dde_transport.h"
-#include "platform/termios_serial.h"
-#include "serial/receive_pipeline.h"
+#include "core/dde/dde_server.h"
+#include "linux/dde_transport.h"
+#include "linux/serial_port.h"
+#include "core/line/receive_pipeline.h"
 
 namespace {
 
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
 
   QCoreApplication app(argc, argv);
   if (!QDBusConnection::sessionBus().isConnected()) {
-    std::fprintf(stderr, "dde_bench needs a D-Bus session bus: run it under tests/headless.sh or dbus-run-session\n");
+    std::fprintf(stderr, "dde_bench needs a D-Bus session bus: run it under tests/linux/headless.sh or dbus-run-session\n");
     return 1;
   }
   if (!startServer(argv[0])) {

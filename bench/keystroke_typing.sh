@@ -4,14 +4,14 @@
 # XTest keyboard side by side with `xdotool type` at its default 12 ms delay, on the same
 # display and layout. Each figure is the median of several runs, process start included.
 # Usage: bench/keystroke_typing.sh PATH/TO/type_frame [RUNS]
-# Without a display it runs itself inside tests/headless.sh.
+# Without a display it runs itself inside tests/linux/headless.sh.
 set -euo pipefail
 
 type_frame=$(realpath "$1")
 runs=${2:-5}
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "${DISPLAY:-}" ]; then
-  exec "$here/../tests/headless.sh" bash "$0" "$type_frame" "$runs"
+  exec "$here/../tests/linux/headless.sh" bash "$0" "$type_frame" "$runs"
 fi
 
 work=$(mktemp -d)

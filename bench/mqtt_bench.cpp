@@ -1,5 +1,5 @@
 // MQTT publishing under load, with a real Mosquitto broker on a loopback port and the DDE
-// server over a real session bus (run it under tests/headless.sh):
+// server over a real session bus (run it under tests/linux/headless.sh):
 // - BacklogDrain: a server that queued 100,000 readings while its broker was away sends them
 //   when the broker comes back; readings per second acknowledged at QoS 1 and received by a
 //   subscriber, while the [WAITRS] answer delay is measured at the same time (median, 99th
@@ -40,15 +40,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/kelvor_state.h"
+#include "core/desk/kelvor_state.h"
 #include "bench/bench_server.h"
-#include "dde/dde_server.h"
-#include "outputs/reading_outputs.h"
-#include "platform/dbus_dde_transport.h"
-#include "platform/mosquitto_publisher.h"
-#include "platform/termios_serial.h"
-#include "serial/receive_pipeline.h"
-#include "tests/outputs/mosquitto_broker.h"
+#include "core/dde/dde_server.h"
+#include "core/outputs/reading_outputs.h"
+#include "linux/dde_transport.h"
+#include "mqtt/mosquitto_publisher.h"
+#include "linux/serial_port.h"
+#include "core/line/receive_pipeline.h"
+#include "tests/linux/outputs/mosquitto_broker.h"
 
 namespace {
 
@@ -57,19 +57,6 @@ using Clock = std::chrono::steady_clock;
 
 const QString kBusName = QStringLiteral("dde.KelvorMqttBench");
 constexpr int kBacklog = 100000;
-
-// The poll's hand-over to the outputs, as the program wires it.
-class OutputsFeed : public ReadingOutput {
- public:
-  OutputsFeed(ReadingOutputs& outputs, const Reception& reception) : outputs_(outputs), reception_(reception) {}
-  void deliver(const Text<2550>& currentFrame, const Configuration& config) override {
-    outputs_.deliver(config.NAME.trimmed(), config.PORT, currentFrame.trimmed(), reception_.rawFrame.trimmed());
-  }
-
- private:
-  ReadingOutputs& outputs_;
-  const Reception& reception_;
-};
 
 int serve(int argc, char** argv, const std::string& folder, int brokerPort) {
   QCoreApplication app(argc, argv);
@@ -91,9 +78,11 @@ int serve(int argc, char** argv, const std::string& folder, int brokerPort) {
   settings.mqtt.QUEUE = 2 * kBacklog;
   outputs.apply(settings, "BENCH");
   for (int i = 0; i < kBacklog; ++i) outputs.deliver("BENCH", 0, "12.34", "12.34");
-  OutputsFeed feed(outputs, state.reception);
+  // The poll's hand-over to the outputs, as the desk makes it.
   PollHooks hooks;
-  hooks.outputs = &feed;
+  hooks.deliver = [&outputs, &state](const Text<2550>& frame, const Text<2550>& value) {
+    outputs.deliver(state.config.NAME.trimmed(), state.config.PORT, value.trimmed(), frame.trimmed());
+  };
 
   return bench::serveOnTick(app, state, library, "KelvorMqttBench", hooks);
 }
@@ -251,7 +240,7 @@ int main(int argc, char** argv) {
 
   QCoreApplication app(argc, argv);
   if (!QDBusConnection::sessionBus().isConnected()) {
-    std::fprintf(stderr, "mqtt_bench needs a D-Bus session bus: run it under tests/headless.sh or dbus-run-session\n");
+    std::fprintf(stderr, "mqtt_bench needs a D-Bus session bus: run it under tests/linux/headless.sh or dbus-run-session\n");
     return 1;
   }
   if (!startServer(argv[0])) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "serial/receive_pipeline.h"
+#include "core/line/receive_pipeline.h"
 
 namespace kelvor {
 namespace {

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "dde/dde_commands.h"
+#include "core/dde/dde_commands.h"
 #include "fuzz/fuzz_support.h"
-#include "toolkit/encoding.h"
+#include "core/toolkit/encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view utf8(reinterpret_cast<const char*>(data), size);

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "config/configuration.h"
+#include "core/settings/configuration.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

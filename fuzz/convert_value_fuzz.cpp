@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "serial/receive_pipeline.h"
+#include "core/line/receive_pipeline.h"
 
 namespace {
 

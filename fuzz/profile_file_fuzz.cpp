@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/profile_file.h"
+#include "core/settings/profile_file.h"
 
 namespace {
 

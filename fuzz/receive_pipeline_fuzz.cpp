@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "config/configuration.h"
+#include "core/settings/configuration.h"
 #include "fuzz/fuzz_support.h"
-#include "serial/receive_pipeline.h"
-#include "serial/reception.h"
-#include "serial/serial_library.h"
+#include "core/line/receive_pipeline.h"
+#include "core/line/reception.h"
+#include "core/line/serial_library.h"
 
 namespace {
 
@@ -123,14 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   reception.isRunning = 1;
   std::size_t nextFrame = 0;  // the first frame of the stream a delivered reading may be
   bool cut = false;
-  // Checks each reading the poll hands on as it is delivered.
-  struct Checker : kelvor::ReadingOutput {
-    std::function<void(const kelvor::Text<2550>&)> check;
-    void deliver(const kelvor::Text<2550>& currentFrame, const kelvor::Configuration&) override { check(currentFrame); }
-  } checker;
+  // Checks each reading the poll hands on as it is delivered, and offers it as the desk does.
   kelvor::PollHooks hooks;
-  hooks.keystrokes = &checker;
-  checker.check = [&](const kelvor::Text<2550>& currentFrame) {
+  hooks.deliver = [&](const kelvor::Text<2550>&, const kelvor::Text<2550>& currentFrame) {
+    if (config.SENDORREQUEST == 0) reception.offerCurrentFrame();
     cut = true;
     FUZZ_CHECK(currentFrame.padded().size() == 2550, "a frame of %zu characters", currentFrame.padded().size());
     const std::size_t rawLength = reception.rawFrame.trimmed().size();

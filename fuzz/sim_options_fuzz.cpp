@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "tools/kelvor_sim/sim_frames.h"
-#include "tools/kelvor_sim/sim_options.h"
+#include "linux/tools/kelvor_sim/sim_frames.h"
+#include "linux/tools/kelvor_sim/sim_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args(1);

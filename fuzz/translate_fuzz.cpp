@@ -7,8 +7,8 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "i18n/translate.h"
-#include "toolkit/encoding.h"
+#include "core/i18n/translate.h"
+#include "core/toolkit/encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto input = kelvor::fuzz::splitHeader(std::string_view(reinterpret_cast<const char*>(data), size));

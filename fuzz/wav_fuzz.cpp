@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
-#include "toolkit/wav_file.h"
+#include "core/toolkit/wav_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto sound = kelvor::decodeWav(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The soak run: the real program for a chosen time under everything it serves at once, on a
-# private desktop (tests/headless.sh). kelvor-sim sends numbered readings ("0000123 g") at
+# private desktop (tests/linux/headless.sh). kelvor-sim sends numbered readings ("0000123 g") at
 # 40 a second; Kelvor types each into a focused xterm that records what arrives; four D-Bus
 # clients request ManualData all the while (two of them arm each request with [WAITRS]) and
 # one is hot-linked to AutoData.
@@ -24,10 +24,10 @@ if [ -z "${KELVOR_HEADLESS_INNER:-}" ]; then
     cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$root/build" -j"$(nproc)" --target kelvor kelvor-sim kelvor-dde
   fi
-  exec "$root/tests/headless.sh" "$0" "$@"
+  exec "$root/tests/linux/headless.sh" "$0" "$@"
 fi
 
-source "$root/tests/e2e_lib.sh"
+source "$root/tests/linux/e2e_lib.sh"
 kelvor=$root/build/kelvor
 kdde=$root/build/kelvor-dde
 ksim=$root/build/kelvor-sim

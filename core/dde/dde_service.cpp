@@ -1,0 +1,232 @@
+#include "core/dde/dde_service.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+#include "core/settings/configuration.h"
+#include "core/toolkit/modal_gate.h"
+#include "core/toolkit/text.h"
+
+namespace kelvor::dde {
+namespace {
+
+// The longest [WAIT( in hundredths of a second.
+constexpr double kLongestWait = 1e12;
+
+constexpr int kNormalHeight = 26;
+constexpr int kWaitHeight = 38;  // reveals the progress bar
+constexpr std::int32_t kWaitRsTimeout = 500;  // hundredths of a second
+
+}  // namespace
+
+MonotonicClock steadyClock() {
+  return [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+}
+
+DdeService::DdeService(ServiceRecords state, CommandHost& host, SerialLibrary& library, MonotonicClock clock)
+    : state_(state), host_(host), library_(library), clock_(std::move(clock)) {}
+
+std::int32_t DdeService::hundredths() const { return keepWidth<std::int32_t>(clock_() / 10); }
+
+BoundValue DdeService::requestValue() {
+  return [this] { return state_.reception.requestValue.cText(); };
+}
+
+void DdeService::writeManualData() {
+  host_.setDdeStatusIcon("~precep.ico");
+  if (server_) server_->write(-1, "ManualData", requestValue());
+  host_.setDdeStatusIcon("~pok.ico");
+}
+
+void DdeService::requestPending() {
+  // While a [WAITRS] runs, the timer gives the answer.
+  if (state_.reception.waitState != 0) return;
+  writeManualData();
+}
+
+void DdeService::adviseWithoutLink() {
+  host_.setDdeStatusIcon("~precep.ico");
+  if (server_) server_->write(1, "AutoData", requestValue());
+  host_.setDdeStatusIcon("~pok.ico");
+  ModalGate::Hold hold(modalGate());
+  host_.showMessage("Autodata:" + state_.reception.requestValue.cText());
+}
+
+void DdeService::execute(const std::string& command) {
+  const Configuration& config = state_.config;
+  if (config.ENABLEDDESOUND == 1) host_.playSoundIfEnabled(config.FILESOUNDDDE.trimmed(), config.SOUNDENABLE);
+  host_.setDdeStatusIcon("~psend.ico");
+  runCommand(matchCommand(commandText(command)));
+  // Read again: [LOAD( may have changed the setting.
+  if (state_.config.ENABLESERVERDDE == 1) host_.setDdeStatusIcon("~pok.ico");
+}
+
+void DdeService::runCommand(const MatchedCommand& command) {
+  Reception& r = state_.reception;
+  const int port = state_.config.PORT;
+  switch (command.command) {
+    case Command::None:
+      return;
+    case Command::AppClose:
+      if (r.isRunning == 1) {
+        host_.closePort();
+        {
+          ModalGate::Hold hold(modalGate());
+          host_.waitSeconds(2);
+        }
+        host_.refresh();
+      }
+      host_.closeMainWindow();
+      host_.forceZOrder();
+      return;
+    case Command::AppTop:
+      host_.setZOrderMode(1);
+      return;
+    case Command::AppHide:
+      host_.setZOrderMode(2);
+      return;
+    case Command::Run:
+      if (r.isRunning == 0) host_.runFromCommand();
+      host_.forceZOrder();
+      return;
+    case Command::Opto:
+      // A short low pulse on DTR; the delay is given the port, as the library allows.
+      r.waitState = 0;
+      library_.Dtr(port, 0);
+      library_.ComDelay(port, 2);
+      library_.Dtr(port, 1);
+      return;
+    case Command::Stop:
+      host_.stopFromCommand();
+      host_.forceZOrder();
+      return;
+    case Command::Request:
+      r.offerCurrentFrame();
+      return;
+    case Command::WaitRs:
+      r.waitState = 1;
+      state_.wait.waitStart = hundredths();
+      return;
+    case Command::ClearBuf:
+      if (r.isRunning != 1) return;
+      r.waitState = 0;
+      r.requestValue.clear();
+      r.clearBuffers();
+      r.rawFrame.clear();
+      r.currentFrame.clear();
+      library_.ClrBuf(port);
+      return;
+    case Command::SendW:
+      sendCommand(command.argument, true);
+      return;
+    case Command::Send:
+      sendCommand(command.argument, false);
+      return;
+    case Command::Wait:
+      waitCommand(command.argument);
+      host_.forceZOrder();
+      return;
+    case Command::Load:
+      loadCommand(command.argument);
+      host_.forceZOrder();
+      return;
+    case Command::Message: {
+      {
+        ModalGate::Hold hold(modalGate());
+        host_.showMessage(windows1252ToUtf8(trimRight(command.argument)));
+      }
+      host_.forceZOrder();
+      return;
+    }
+  }
+}
+
+void DdeService::sendCommand(const std::string& argument, bool oneByOne) {
+  const int port = state_.config.PORT;
+  state_.reception.waitState = 0;
+  const std::string text = trimRight(argument) + "\r";
+  library_.ClrBuf(port);
+  if (oneByOne) {
+    for (char c : text) {
+      library_.ComPutb(port, &c, 1);
+      library_.ComDelay(state_.reception.portWindowHandle, 2);
+    }
+  } else {
+    library_.ComPuts(port, text);
+  }
+  host_.setOrangeLamp(true);
+  host_.setOrangeLamp(false);
+  host_.refresh();
+}
+
+void DdeService::waitCommand(const std::string& argument) {
+  const std::int64_t start = clock_() / 10;
+  // Held within what the clock can count (about 300 years), so that a huge argument waits
+  // "for ever" instead of overflowing the conversion into a negative wait.
+  double hundredths = readDecimal(argument) * 100;
+  if (!std::isfinite(hundredths)) hundredths = hundredths > 0 ? kLongestWait : 0;
+  const std::int64_t end = start + static_cast<std::int64_t>(std::clamp(hundredths, -kLongestWait, kLongestWait));
+  host_.setWindowHeight(kWaitHeight);
+  host_.flushKeyboard();
+  host_.setProgress(0);
+  if (end > start) {
+    // Nothing else of the program runs meanwhile: ticks are dropped, DDE events wait.
+    ModalGate::Hold hold(modalGate());
+    std::int64_t seen = -1;
+    for (std::int64_t now = start; now < end; now = clock_() / 10) {
+      if (now != seen) {
+        seen = now;
+        host_.setProgress(100.0 * static_cast<double>(now - start) / static_cast<double>(end - start));
+        host_.refresh();
+      }
+      if (host_.waitPass()) break;  // the main window has taken the key press
+    }
+  }
+  host_.setWindowHeight(kNormalHeight);
+  host_.refresh();
+}
+
+void DdeService::loadCommand(const std::string& argument) {
+  const std::string name = windows1252ToUtf8(trimRight(argument));
+  state_.configFilePath = findPathIgnoringCase(host_.currentDirectory(), name);
+  loadConfiguration(state_.config, state_.configFilePath);
+  host_.refresh();
+}
+
+void DdeService::answerDueRequest() {
+  writeManualData();
+  state_.reception.waitState = 0;
+}
+
+void DdeService::readingDelivered() {
+  if (state_.reception.waitState == 1) state_.reception.waitState = 2;
+}
+
+void DdeService::tickBeforePoll() {
+  Reception& r = state_.reception;
+  if (r.waitState == 1) {
+    const auto difference = static_cast<std::int32_t>(static_cast<std::uint32_t>(hundredths()) -
+                                                      static_cast<std::uint32_t>(state_.wait.waitStart));
+    state_.wait.elapsed = keepWidth<std::int32_t>(std::abs(static_cast<long long>(difference)));
+    if (state_.wait.elapsed > kWaitRsTimeout) r.waitState = 2;
+  }
+  if (r.waitState == 2) answerDueRequest();
+}
+
+void DdeService::tickAfterPoll() {
+  if (state_.reception.waitState == 2) answerDueRequest();
+}
+
+void DdeService::tick(const std::function<void()>& poll) {
+  tickBeforePoll();
+  poll();
+  tickAfterPoll();
+}
+
+}  // namespace kelvor::dde

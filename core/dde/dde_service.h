@@ -1,0 +1,86 @@
+#pragma once
+// The program side of the DDE server: the request, advise and execute handlers, the execute
+// commands, and the timer duties the main window's tick runs around its serial poll.
+//
+// Plain C++ over the records it is given. The window-side effects go through CommandHost,
+// the line through SerialLibrary, time through a monotonic clock (so a wait across midnight
+// still ends on time). The server may be absent (ENABLESERVERDDE 0, or the bus name was
+// taken): writes then reach nobody, and everything else behaves the same.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/settings/configuration.h"
+#include "core/dde/command_host.h"
+#include "core/dde/dde_commands.h"
+#include "core/dde/dde_server.h"
+#include "core/line/reception.h"
+#include "core/line/serial_library.h"
+
+namespace kelvor::dde {
+
+// Milliseconds from a monotonic clock.
+using MonotonicClock = std::function<std::int64_t()>;
+MonotonicClock steadyClock();
+
+// What a pending [WAITRS] keeps between ticks (the strip shows `elapsed`).
+struct WaitRecord {
+  std::int32_t waitStart = 0;  // hundredths of a second, when [WAITRS] began to wait
+  std::int32_t elapsed = 0;    // hundredths of a second the pending request has waited
+};
+
+// The records the handlers and commands read and change: the settings ([LOAD( replaces
+// them and the file they came from), the reception fields (the value, the wait state, the
+// buffers [CLEARBUF] empties) and the wait.
+struct ServiceRecords {
+  Configuration& config;
+  std::string& configFilePath;
+  Reception& reception;
+  WaitRecord& wait;
+};
+
+class DdeService : public DdeEvents {
+ public:
+  DdeService(ServiceRecords records, CommandHost& host, SerialLibrary& library, MonotonicClock clock);
+
+  void setServer(DdeServer* server) { server_ = server; }
+  DdeServer* server() const { return server_; }
+
+  // DdeEvents: the handlers of the main window's DDE events.
+  void requestPending() override;
+  void adviseWithoutLink() override;
+  void execute(const std::string& command) override;
+
+  // A reading was delivered: a pending [WAITRS] gets its answer at the next step.
+  void readingDelivered();
+
+  // Runs one matched command.
+  void runCommand(const MatchedCommand& command);
+
+  // The tick steps around the poll: before it, time out a [WAITRS] after more than 500
+  // hundredths and answer a due request; after it, answer a request the poll made due.
+  void tickBeforePoll();
+  void tickAfterPoll();
+  // The whole of it, for callers that prefer one call: before, poll(), after.
+  void tick(const std::function<void()>& poll);
+
+  // The clock in hundredths of a second, as waitStart holds it.
+  std::int32_t hundredths() const;
+
+ private:
+  void answerDueRequest();
+  void writeManualData();
+  void waitCommand(const std::string& argument);
+  void sendCommand(const std::string& argument, bool oneByOne);
+  void loadCommand(const std::string& argument);
+  BoundValue requestValue();
+
+  ServiceRecords state_;
+  CommandHost& host_;
+  SerialLibrary& library_;
+  MonotonicClock clock_;
+  DdeServer* server_ = nullptr;
+};
+
+}  // namespace kelvor::dde

@@ -1,0 +1,203 @@
+#include "core/desk/desk.h"
+
+#include "core/settings/file_commands.h"
+#include "core/settings/profile_file.h"
+#include "core/system/system.h"
+#include "core/toolkit/modal_gate.h"
+
+namespace kelvor {
+namespace {
+
+constexpr std::size_t kMessageLine = 50;
+
+// The message window shows three lines of 50 characters: break the sentence between words.
+std::string wrapForMessage(const std::string& sentence) {
+  std::string text;
+  std::string line;
+  std::size_t pos = 0;
+  while (pos < sentence.size()) {
+    std::size_t end = sentence.find(' ', pos);
+    if (end == std::string::npos) end = sentence.size();
+    const std::string word = sentence.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.size() + 1 + word.size() > kMessageLine) {
+      text += padRight(line, kMessageLine);
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  return text + line;
+}
+
+}  // namespace
+
+Desk::Desk(std::string iniFilePath, Clock clock) : clock_(std::move(clock)), workingFolder_(folderOf(iniFilePath)) {
+  state_.splashSeconds = 10;
+  state_.touchSoundPath = "sound\\touch.wav";
+  state_.iniFilePath = std::move(iniFilePath);
+  state_.language.languageFilePath = readProfileString(state_.iniFilePath, "TRANSLATE", "FILENAME");
+  loadStartupConfiguration(state_.config, state_.configFilePath, state_.iniFilePath);
+}
+
+Desk::~Desk() { release(); }
+
+// The parts go before the adapters and views they hold on to, which the face owns; the
+// publisher says "offline" and ends its thread before the notices it uses go away.
+void Desk::release() {
+  outputs_.reset();
+  publisher_.reset();
+  queuedNotices_.reset();
+  server_.reset();
+  service_.reset();
+  run_.reset();
+  portWatch_.reset();
+  keystrokes_.reset();
+}
+
+void Desk::connect(DeskPlatform platform, DeskFace face) {
+  serial_ = &platform.serial;
+  notices_ = &platform.notices;
+  endpoint_ = platform.dde;
+  view_ = &face.view;
+  commands_ = &face.commands;
+  hostName_ = platform.hostName;
+  Notices& notices = platform.notices;
+
+  // Keystroke output (ENABLESENDKEY): each delivered reading typed through the session's
+  // keyboard into the focused window of another program. A desktop that asks the user
+  // before Kelvor may type asks at start when readings are to be typed, and otherwise only
+  // once the first one is.
+  keystrokes_ = std::make_unique<KeystrokeOutput>(platform.keyboard, face.keystrokes, notices);
+  if (state_.config.ENABLESENDKEY == 1) platform.keyboard.open();
+  face.keystrokes.showKeyboard(platform.keyboard.name());
+  notices.note({NoticeKind::Information, "keystrokes", platform.keyboard.name()});
+
+  // The port and the watch that brings its device back during a run.
+  portWatch_ = std::make_unique<PortWatch>(portContext(), platform.deviceWatch, face.view, clock_);
+  run_ = std::make_unique<RunControl>(state_.reception, face.view);
+  run_->openPort = [this] { openPort(); };
+  run_->closePort = [this] { closePort(); };
+  run_->watch = portWatch_.get();
+  pollHooks_.showLamps = [this](bool green, bool red) { view_->showLamps(green, red); };
+  pollHooks_.deliver = [this](const Text<2550>& frame, const Text<2550>& value) { deliver(frame, value); };
+
+  // The DDE service's handlers and commands; the server comes with startDde().
+  service_ = std::make_unique<dde::DdeService>(state_.serviceRecords(), face.commands, platform.serial,
+                                               milliseconds());
+
+  // The reading log and MQTT publishing, as KELVOR.INI sets them. The publisher tells from a
+  // thread of its own.
+  queuedNotices_ = std::make_unique<QueuedNotices>(notices, platform.ui);
+  publisher_ = platform.makePublisher(*queuedNotices_);
+  outputs_ = std::make_unique<ReadingOutputs>(*queuedNotices_, *publisher_, OutputsPlace{workingFolder_, hostName_});
+  outputs_->apply(readOutputSettings(state_.iniFilePath), state_.config.NAME.trimmed());
+}
+
+dde::MonotonicClock Desk::milliseconds() const {
+  return [clock = clock_] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(clock().time_since_epoch()).count();
+  };
+}
+
+std::string Desk::serviceName() {
+  const std::string asked = trimRight(readProfileString(state_.iniFilePath, "DDE", "SERVICE"));
+  if (asked.empty()) return std::string(dde::kDefaultService);
+  std::string rule;
+  if (endpoint_->isServiceName(asked, rule)) return asked;
+  notices_->mention({NoticeKind::Warning, "DDE server",
+                     "The DDE service name \"" + asked + "\" ([DDE] SERVICE in KELVOR.INI) cannot be used: " + rule +
+                         ". Kelvor serves as \"" + std::string(dde::kDefaultService) + "\" instead."});
+  return std::string(dde::kDefaultService);
+}
+
+void Desk::startDde() {
+  if (state_.config.ENABLESERVERDDE != 1 || server_ || endpoint_ == nullptr) return;
+  const std::string service = serviceName();
+  server_ = std::make_unique<dde::DdeServer>(service, "System", *endpoint_, *service_, milliseconds());
+  std::string error;
+  if (!endpoint_->start(service, *server_, error)) {
+    server_.reset();
+    state_.ddeChannel = 0;
+    // Kelvor's own message window says it, as it always has; the journal gets the line.
+    notices_->note({NoticeKind::Warning, "DDE server", error});
+    commands_->showMessage(wrapForMessage(error));
+    return;
+  }
+  service_->setServer(server_.get());
+  state_.ddeChannel = 1;
+}
+
+void Desk::closeDde() {
+  if (!server_) return;
+  endpoint_->close();
+  service_->setServer(nullptr);
+  server_.reset();
+  state_.ddeChannel = 0;
+}
+
+void Desk::started() {
+  state_.reception.portWindowHandle = kMainWindowHandle;
+  state_.splashSeconds = 0;
+  state_.zOrderMode = 1;
+  state_.reception.waitState = 0;
+  nextLinkLook_ = clock_() + kLinkInterval;
+}
+
+bool Desk::tick() {
+  // The link timer goes on while a modal window is open, as a timer of its own would.
+  const auto now = clock_();
+  if (server_ && now >= nextLinkLook_) {
+    nextLinkLook_ = now + kLinkInterval;
+    server_->checkLinks();
+  }
+  if (!modalGate().isOpen()) return false;
+  service_->tickBeforePoll();
+  if (state_.reception.isRunning == 1) {
+    poll(state_.config, state_.reception, *serial_, pollHooks_);
+    portWatch_->tick();
+    view_->showTexts();
+  }
+  service_->tickAfterPoll();
+  return true;
+}
+
+void Desk::deliver(const Text<2550>& frame, const Text<2550>& value) {
+  const Configuration& config = state_.config;
+  // The DDE value, then the outputs (the moment it becomes the value, before it is typed),
+  // then the keystrokes, then a [WAITRS] waiting for it.
+  if (config.SENDORREQUEST == 0) state_.reception.offerCurrentFrame();
+  outputs_->deliver(config.NAME.trimmed(), config.PORT, value.trimmed(), frame.trimmed());
+  if (config.ENABLESENDKEY == 1) keystrokes_->deliver(value, config);
+  service_->readingDelivered();
+}
+
+void Desk::openPort() {
+  PortContext port = portContext();
+  kelvor::openPort(port);
+}
+
+void Desk::closePort() {
+  PortContext port = portContext();
+  kelvor::closePort(port);
+}
+
+std::string Desk::defaultClientId() const { return clientId({}, hostName_, workingFolder_); }
+
+std::string Desk::defaultTopic() const { return topicPrefix({}, hostName_, state_.config.NAME.trimmed()); }
+
+void Desk::saveOutputSettings(const OutputSettings& settings) {
+  std::string error;
+  if (!writeOutputSettings(state_.iniFilePath, settings, error)) {
+    notices_->mention({NoticeKind::Error, "Reading log and MQTT",
+                       "The settings cannot be saved in KELVOR.INI: " + error + ". They are in force until Kelvor ends."});
+  }
+  outputs_->apply(settings, state_.config.NAME.trimmed());
+}
+
+void Desk::shutdown() {
+  if (state_.reception.isRunning == 1) closePort();
+  closeDde();
+  release();
+}
+
+}  // namespace kelvor

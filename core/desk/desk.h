@@ -1,0 +1,156 @@
+#pragma once
+// The desk: the one object that owns the program's records and runs it, the same on every
+// desktop. It holds the reception (the port, its poll and its watch), keystroke output, the
+// DDE service and server, and the outputs (the reading log and MQTT); it runs the 20 ms tick
+// and hands every delivered reading on by one way:
+//
+//   poll() -> Desk::deliver(frame, value) -> the DDE value (requestValue), the reading log
+//   and MQTT, the keystrokes, a pending [WAITRS] made due
+//
+// A face (the Qt strip on Linux, the Win32 strip on Windows) gives it the platform's
+// adapters and its own views, calls tick() every 20 ms, and shows what the records hold.
+//
+// Life: construct (the records are read: KELVOR.INI, the start-up configuration), then
+// connect() once the face exists, startDde() at start-up step 13, started() when the strip
+// shows, shutdown() when the strip closes.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/dde/command_host.h"
+#include "core/dde/dde_server.h"
+#include "core/dde/dde_service.h"
+#include "core/desk/kelvor_state.h"
+#include "core/desk/queued_notices.h"
+#include "core/keystrokes/keyboard_choice.h"
+#include "core/keystrokes/keystroke_output.h"
+#include "core/line/port_watch.h"
+#include "core/line/receive_pipeline.h"
+#include "core/line/run_control.h"
+#include "core/line/serial_library.h"
+#include "core/outputs/reading_outputs.h"
+#include "core/system/ui_thread.h"
+#include "core/toolkit/notices.h"
+
+namespace kelvor {
+
+// What the strip shows of the desk beyond the run state.
+class DeskView : public RunView {
+ public:
+  // The two lamps of the poll: green while a poll runs, red too while it received bytes.
+  virtual void showLamps(bool green, bool red) = 0;
+  // The configuration's name and the last reading, shown again.
+  virtual void showTexts() = 0;
+};
+
+// The platform's adapters.
+struct DeskPlatform {
+  SerialLibrary& serial;
+  DeviceWatch& deviceWatch;
+  ChosenKeyboard& keyboard;
+  dde::DdeEndpoint* dde = nullptr;  // none: this desk serves no DDE
+  // Makes the MQTT publisher; the notices it is given accept calls from any thread.
+  std::function<std::unique_ptr<ReadingPublisher>(Notices& notices)> makePublisher;
+  Notices& notices;  // the face's own, on the user-interface thread
+  UiThread& ui;
+  std::string hostName;
+};
+
+// The face's views and hosts.
+struct DeskFace {
+  DeskView& view;
+  dde::CommandHost& commands;
+  KeystrokeHost& keystrokes;
+};
+
+class Desk {
+ public:
+  // AutoData and the other periodic links are looked at this often.
+  static constexpr std::chrono::milliseconds kLinkInterval{1050};
+
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // Reads the records of the desk that lives in the folder of `iniFilePath` (KELVOR.INI):
+  // the language file named there and the start-up configuration. `clock` paces the links
+  // and the port's watch.
+  explicit Desk(std::string iniFilePath, Clock clock = [] { return std::chrono::steady_clock::now(); });
+  ~Desk();
+  Desk(const Desk&) = delete;
+  Desk& operator=(const Desk&) = delete;
+
+  KelvorState& state() { return state_; }
+  const KelvorState& state() const { return state_; }
+
+  // Builds the parts on the platform's adapters and the face's views: the port, its poll and
+  // watch, keystroke output, the DDE service, the reading log and MQTT (as KELVOR.INI sets
+  // them).
+  void connect(DeskPlatform platform, DeskFace face);
+
+  // Registers the DDE server when ENABLESERVERDDE is 1: service "Kelvor", or the one [DDE]
+  // SERVICE of KELVOR.INI names. When it cannot serve (a second Kelvor, no bus), the program
+  // goes on without a server and says so once.
+  void startDde();
+  bool ddeServing() const { return server_ != nullptr; }
+
+  // The strip is shown and the tick is about to start (start-up steps 14 to 18).
+  void started();
+
+  // The 20 ms tick. The link timer's duty runs every time; the rest only while the modal gate
+  // is open (ticks while a modal window or a blocking wait holds it are dropped, not
+  // replayed): a [WAITRS] time-out or due answer, the poll, an answer the poll made due.
+  // Returns whether the gated steps ran.
+  bool tick();
+
+  // A reading the poll delivered: the frame as cut and its value.
+  void deliver(const Text<2550>& frame, const Text<2550>& value);
+
+  RunControl* runControl() { return run_.get(); }
+  PortContext portContext() { return state_.portContext(*serial_, *notices_); }
+  void openPort();
+  void closePort();
+
+  // The outputs: their settings in force, the defaults shown for blank ones, and a change
+  // saved in KELVOR.INI and put in force at once.
+  const OutputSettings& outputSettings() const { return outputs_->settings(); }
+  std::string defaultClientId() const;
+  std::string defaultTopic() const;
+  void saveOutputSettings(const OutputSettings& settings);
+
+  // The port closed if reception runs, then the DDE server; nothing is saved. The parts are
+  // released, so that the face may take its adapters and views down after it.
+  void shutdown();
+
+ private:
+  void release();
+  void closeDde();
+  std::string serviceName();
+  // The desk's clock in milliseconds, for the DDE service and server.
+  dde::MonotonicClock milliseconds() const;
+
+  KelvorState state_;
+  Clock clock_;
+  std::string hostName_;
+  std::string workingFolder_;
+
+  SerialLibrary* serial_ = nullptr;
+  Notices* notices_ = nullptr;
+  dde::DdeEndpoint* endpoint_ = nullptr;
+  DeskView* view_ = nullptr;
+  dde::CommandHost* commands_ = nullptr;
+
+  std::unique_ptr<QueuedNotices> queuedNotices_;
+  std::unique_ptr<ReadingPublisher> publisher_;
+  std::unique_ptr<ReadingOutputs> outputs_;
+  std::unique_ptr<KeystrokeOutput> keystrokes_;
+  std::unique_ptr<PortWatch> portWatch_;
+  std::unique_ptr<RunControl> run_;
+  std::unique_ptr<dde::DdeService> service_;
+  std::unique_ptr<dde::DdeServer> server_;
+  PollHooks pollHooks_;
+  std::chrono::steady_clock::time_point nextLinkLook_{};
+};
+
+}  // namespace kelvor

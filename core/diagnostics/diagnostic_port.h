@@ -1,0 +1,56 @@
+#pragma once
+// The port as the view and test windows use it: each window opens the configured port
+// itself when it opens and closes it when it closes, with its own handle in
+// portWindowHandle meanwhile, and hands the main window's handle back afterwards.
+//
+// While reception runs (started from the strip or by [RUN], which leaves the menu usable)
+// the port is already open under the running reception. Opening it a second time would
+// have the window and the reception take bytes from each other, so the windows refuse to
+// open then and say why; reception goes on untouched.
+
+#include <cstdint>
+#include <string>
+
+#include "core/line/port_control.h"
+
+
+namespace kelvor {
+
+class DiagnosticPort {
+ public:
+  // `context`: the program's records, its serial library and its notices.
+  explicit DiagnosticPort(PortContext context) : context_(context) {}
+  ~DiagnosticPort() { close(); }
+  DiagnosticPort(const DiagnosticPort&) = delete;
+  DiagnosticPort& operator=(const DiagnosticPort&) = delete;
+
+  // Stores `windowHandle` in portWindowHandle, then opens the port (a failure is shown to
+  // the user by openPort; the window still opens and polls).
+  void open(std::uint16_t windowHandle);
+  // Closes the port and stores the handle found before open() back. Does nothing when the
+  // port was not opened here.
+  void close();
+
+  bool isOpen() const { return open_; }
+  SerialLibrary& library() { return context_.library; }
+  const Configuration& config() const { return context_.config; }
+  Language& language() { return context_.language; }
+  Reception& reception() { return context_.reception; }
+  Notices& notices() { return context_.notices; }
+
+ private:
+  PortContext context_;
+  std::uint16_t ownerHandle_ = 0;
+  bool open_ = false;
+};
+
+
+// The text shown when a diagnostics window is asked for while reception runs; empty when
+// the window may open.
+std::string diagnosticsRefusal(const Reception& reception);
+
+// Tells the refusal (when there is one) in a box the user closes, and tells whether the
+// window may open.
+bool mayOpenDiagnostics(const Reception& reception, Notices& notices, const std::string& caption);
+
+}  // namespace kelvor

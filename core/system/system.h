@@ -1,0 +1,29 @@
+#pragma once
+// The system seam beyond files: the local time, the working folder and what makes a path
+// absolute. Each desk implements it (linux/system.cpp, windows/system.cpp).
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace kelvor {
+
+// The broken-down local time and UTC time of `seconds` (thread-safe, unlike std::localtime).
+std::tm localTime(std::time_t seconds);
+std::tm utcTime(std::time_t seconds);
+
+// The working folder, without a trailing separator (the root gives "").
+std::string currentDirectory();
+
+// Whether `path` names a file without the working folder: "/x" on Linux; "C:\x", "\\server\x"
+// or "\x" on Windows.
+bool isAbsolutePath(std::string_view path);
+
+// The device COM1 ... COM8 (port 0 ... 7) stand for when [PORTS] names none: /dev/ttyS0 ...
+// on Linux, \\.\COM1 ... on Windows; empty for other numbers.
+std::string defaultSerialDevice(int port);
+
+// The folder part of a path, without its last separator ("" when it has none).
+std::string folderOf(std::string_view path);
+
+}  // namespace kelvor

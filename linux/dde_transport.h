@@ -1,0 +1,66 @@
+#pragma once
+// The DDE server's transport on the D-Bus session bus.
+//
+// Service S is the bus name "dde.S"; the object is "/", the interface "dde.Server", with one
+// method per DDE message and the Data signal, sent to one client only. Every incoming call
+// is answered later (a delayed reply) and handed to the DDE server through the modal gate,
+// so that while a modal window, a file dialog or a blocking command is open, messages wait
+// in arrival order and are handled when the main window's own handling resumes. A client
+// that leaves the bus ends its conversations. The periodic data links are looked at by a
+// timer a little over one second apart.
+//
+// The server never goes deaf. A call that waits behind the gate is first checked for what
+// its arguments decide at once (DdeServer::refusal) and answered then; what waits is
+// bounded per client and in all, by count and by bytes, and a call beyond the bounds is
+// answered dde.Error.Busy at once. The bytes are counted as the memory a waiting call
+// holds: the message as it arrived and its decoded arguments (3 bytes a character of text,
+// 2 a byte of data, 512 for the message itself).
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "core/dde/dde_server.h"
+
+namespace kelvor {
+
+constexpr std::size_t kMaxWaitingCallsPerClient = 1024;
+constexpr std::size_t kMaxWaitingCalls = 8192;
+constexpr std::size_t kMaxWaitingBytesPerClient = 4u << 20;
+constexpr std::size_t kMaxWaitingBytes = 16u << 20;
+
+// Whether `name` can be a DDE service on the bus, where it becomes the last element of the
+// bus name "dde." + name: 1 to 251 letters, digits, "_" or "-", not beginning with a digit.
+bool isBusServiceName(std::string_view name);
+
+class DBusDdeTransport : public dde::DdeEndpoint {
+ public:
+  DBusDdeTransport();
+  ~DBusDdeTransport() override;
+  DBusDdeTransport(const DBusDdeTransport&) = delete;
+  DBusDdeTransport& operator=(const DBusDdeTransport&) = delete;
+
+  // Serves `server` as the DDE service `service` on the session bus. Returns false, with a
+  // sentence for the user in `error`, when there is no session bus or another program owns
+  // the name; nothing is registered then.
+  bool start(const std::string& service, dde::DdeServer& server, std::string& error) override;
+  // Ends every conversation (pending requests get dde.Error.Terminated) and gives up the
+  // name and the object. Does nothing when not started.
+  void close() override;
+  bool isServiceName(std::string_view name, std::string& rule) const override;
+  bool isStarted() const;
+
+  void replyEmpty(dde::ReplyToken token) override;
+  void replyConversation(dde::ReplyToken token, dde::ConversationId conversation) override;
+  void replyData(dde::ReplyToken token, const std::string& block) override;
+  void replyError(dde::ReplyToken token, dde::DdeError error, const std::string& message) override;
+  void sendData(const std::string& client, dde::ConversationId conversation, const std::string& item,
+                std::uint32_t format, const std::string& block) override;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kelvor

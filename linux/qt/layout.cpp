@@ -1,0 +1,40 @@
+#include "linux/qt/layout.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
+#include <QWidget>
+
+namespace kelvor {
+
+QFrame* addPanel(QWidget* parent, QRect area) {
+  auto* panel = new QFrame(parent);
+  panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  panel->setGeometry(area);
+  panel->lower();
+  return panel;
+}
+
+QLabel* addPicture(QWidget* parent, const QString& resource, QRect area) {
+  auto* picture = new QLabel(parent);
+  picture->setPixmap(QPixmap(resource).scaled(area.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  picture->setGeometry(area);
+  return picture;
+}
+
+QLabel* addLabel(QWidget* parent, const QString& text, int x, int y) {
+  auto* label = new QLabel(text, parent);
+  label->move(x * kUnit, y * kUnit);
+  label->adjustSize();
+  return label;
+}
+
+void centreOnScreen(QWidget& window) {
+  const QWidget* parent = window.parentWidget();
+  const QScreen* screen = parent ? parent->screen() : window.screen();
+  if (screen == nullptr) return;
+  window.move(screen->availableGeometry().center() - QPoint(window.width() / 2, window.height() / 2));
+}
+
+}  // namespace kelvor

@@ -1,0 +1,134 @@
+#include "linux/qt/message_window.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <QDialog>
+#include <QEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include "core/toolkit/encoding.h"
+#include "core/toolkit/modal_gate.h"
+#include "linux/qt/exec_modal.h"
+#include "linux/qt/pictures.h"
+#include "core/toolkit/sound.h"
+#include "core/toolkit/text.h"
+
+namespace kelvor {
+namespace {
+
+constexpr int kUnit = 2;  // layout units to device-independent pixels
+constexpr std::size_t kLineWidth = 50;
+
+// Swallows key presses while it is installed, remembering that one came.
+class KeyPressCatcher : public QObject {
+ public:
+  KeyPressCatcher() { qApp->installEventFilter(this); }
+  ~KeyPressCatcher() override { qApp->removeEventFilter(this); }
+  bool pressed = false;
+  QEventLoop* loopToEnd = nullptr;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
+    if (event->type() == QEvent::KeyPress) {
+      pressed = true;
+      if (loopToEnd != nullptr) loopToEnd->quit();
+    }
+    return true;
+  }
+};
+
+QLabel* messageLine(QWidget* parent, int y, const std::string& text) {
+  auto* label = new QLabel(parent);
+  label->setGeometry(4 * kUnit, y * kUnit, 290 * kUnit, 12 * kUnit);
+  label->setTextFormat(Qt::PlainText);
+  QFont font(QStringLiteral("Arial"), 14, QFont::Bold);
+  label->setFont(font);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, QColor(255, 58, 53));
+  label->setPalette(palette);
+  label->setText(QString::fromStdString(displayText(trimRight(text))));
+  return label;
+}
+
+}  // namespace
+
+MessageLines messageLines(std::string_view text) {
+  MessageLines lines;
+  for (int n = 0; n < 3; ++n) {
+    const std::string piece = trimRight(substring(text, static_cast<long long>(kLineWidth) * n + 1, kLineWidth));
+    const std::size_t blanks = std::min(piece.find_first_not_of(' '), piece.size());
+    const std::size_t front = (blanks + 1) / 2;
+    const std::string centred = std::string(front, ' ') + piece.substr(blanks) + std::string(blanks - front, ' ');
+    lines.line[n] = padRight(centred, kLineWidth);
+  }
+  return lines;
+}
+
+void showMessage(std::string_view text, std::uint8_t soundEnable, std::string_view touchSoundPath) {
+  QDialog window;
+  window.setWindowTitle(QStringLiteral("!"));
+  window.setFixedSize(300 * kUnit, 74 * kUnit);
+  window.setWindowFlag(Qt::WindowStaysOnTopHint);
+
+  auto* picture = new QLabel(&window);
+  picture->setPixmap(builtInPicture("f_messag.jpg"));
+  picture->setGeometry(0, 0, 298 * kUnit, 46 * kUnit);
+
+  while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+
+  const MessageLines lines = messageLines(text);
+  messageLine(&window, 4, lines.line[0]);
+  messageLine(&window, 17, lines.line[1]);
+  messageLine(&window, 30, lines.line[2]);
+
+  auto* ok = new QPushButton(&window);
+  ok->setGeometry(138 * kUnit, 48 * kUnit, 24 * kUnit, 24 * kUnit);
+  const QPixmap okPicture = builtInPicture("b_ok.jpg");
+  ok->setIcon(okPicture);
+  ok->setIconSize(okPicture.size());
+  ok->setFlat(true);
+  ok->setAccessibleName(QStringLiteral("OK"));
+
+  // Below the visible area: it takes the focus so that a stray Enter does not press OK.
+  auto* focusHolder = new QPushButton(&window);
+  focusHolder->setGeometry(100 * kUnit, 100 * kUnit, 5 * kUnit, 5 * kUnit);
+  focusHolder->setAutoDefault(false);
+  ok->setAutoDefault(false);
+
+  bool okPressed = false;
+  QObject::connect(ok, &QPushButton::clicked, &window, [&] {
+    okPressed = true;
+    window.accept();
+  });
+
+  soundName() = "sound\\info.wav";
+  if (soundEnable == 1) playSoundFile(soundName().str());
+  window.show();
+  focusHolder->setFocus();
+  execModal(window);
+  if (okPressed && soundEnable == 1) playSoundFile(touchSoundPath);
+}
+
+void flushKeyboard() {
+  KeyPressCatcher catcher;
+  QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
+}
+
+void waitSeconds(double seconds) {
+  ModalGate::Hold hold(modalGate());
+  flushKeyboard();
+  if (!(seconds > 0)) return;
+  // A monotonic clock: a wait across midnight (or a clock change) still ends on time.
+  // Qt's timers run on it too.
+  const auto hundredths = static_cast<long long>(seconds * 100);
+  QEventLoop loop;
+  KeyPressCatcher catcher;
+  catcher.loopToEnd = &loop;
+  QTimer::singleShot(std::chrono::milliseconds(hundredths * 10), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace kelvor

@@ -1,0 +1,50 @@
+#pragma once
+// TestWindow: tries the current framing settings on the live port before running for real.
+// It opens the port itself, reads it every 30 hundredths of a second, cuts, filters,
+// converts and clears with the receive pipeline's own code, and shows each resulting frame
+// in one field. Nothing is delivered: requestValue, the DDE items, keystrokes, sounds and
+// a pending [WAITRS] are left alone. Modal for the main window.
+
+#include "linux/qt/diagnostic_window.h"
+#include "core/line/serial_library.h"
+
+class QLineEdit;
+
+namespace kelvor {
+
+// One poll of the test window on the reception records: reads the port once, then cuts at
+// most one frame and turns it into currentFrame exactly as reception does, without
+// delivering it. Tells whether bytes arrived and whether a frame was cut.
+struct TestPollResult {
+  bool received = false;
+  bool frameCut = false;
+};
+TestPollResult pollForTest(const Configuration& config, Reception& reception, SerialLibrary& library);
+
+// What the test window does to the reception records when it opens: empty buffers and a
+// blank currentFrame (rawFrame is left as it is).
+void clearForTest(Reception& reception);
+
+class TestWindow : public DiagnosticWindow {
+  Q_OBJECT
+
+ public:
+  explicit TestWindow(PortContext port, QWidget* parent = nullptr);
+  ~TestWindow() override;
+
+  QLineEdit* resultField() const { return result_; }
+
+ private:
+  void setTexts() override;
+  void clearForOpening() override;
+  bool readOnce() override;
+  void showResult();
+
+  QLineEdit* result_ = nullptr;
+};
+
+// Menu item "test" of the main window: refuses (with a message) while reception runs,
+// otherwise runs the test window on the given port until it closes.
+void openTestWindow(PortContext port, QWidget* parent);
+
+}  // namespace kelvor

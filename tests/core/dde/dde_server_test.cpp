@@ -1,0 +1,433 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "core/dde/dde_server.h"
+#include "tests/core/dde/fake_transport.h"
+
+namespace kelvor::dde {
+namespace {
+
+using Kind = FakeTransport::Reply::Kind;
+
+struct RecordingEvents : DdeEvents {
+  void requestPending() override {
+    log.push_back("request");
+    if (onRequest) onRequest();
+  }
+  void adviseWithoutLink() override {
+    log.push_back("advise");
+    if (onAdvise) onAdvise();
+  }
+  void execute(const std::string& command) override { log.push_back("execute " + command); }
+  std::vector<std::string> log;
+  std::function<void()> onRequest;
+  std::function<void()> onAdvise;
+};
+
+class DdeServerTest : public ::testing::Test {
+ protected:
+  // Opens a conversation for `client` and returns its id.
+  ConversationId open(const std::string& client) {
+    const ReplyToken t = next();
+    server.handleInitiate(t, client, "Kelvor", "System");
+    const auto* r = transport.replyTo(t);
+    EXPECT_TRUE(r && r->kind == Kind::Conversation);
+    return r ? r->conversation : 0;
+  }
+  ReplyToken request(const std::string& client, ConversationId c, const std::string& item,
+                     std::uint32_t format = kFormatText) {
+    const ReplyToken t = next();
+    server.handleRequest(t, client, c, item, format);
+    return t;
+  }
+  ReplyToken advise(const std::string& client, ConversationId c, const std::string& item, bool warm = false,
+                    std::uint32_t format = kFormatText) {
+    const ReplyToken t = next();
+    server.handleAdvise(t, client, c, item, format, warm);
+    return t;
+  }
+  const FakeTransport::Reply* reply(ReplyToken t) { return transport.replyTo(t); }
+  bool answeredWith(ReplyToken t, const std::string& text) {
+    const auto* r = reply(t);
+    return r && r->kind == Kind::Data && r->block == textBlock(text);
+  }
+  bool failedWith(ReplyToken t, DdeError error) {
+    const auto* r = reply(t);
+    return r && r->kind == Kind::Error && r->error == error;
+  }
+  BoundValue bound() {
+    return [this] { return value; };
+  }
+  ReplyToken next() { return ++token; }
+
+  std::int64_t nowMs = 100000;
+  std::string value = "12.5";
+  FakeTransport transport;
+  RecordingEvents events;
+  DdeServer server{"Kelvor", "System", transport, events, [this] { return nowMs; }};
+  ReplyToken token = 0;
+};
+
+struct InitiateCase {
+  const char* application;
+  const char* topic;
+  bool connects;
+};
+
+TEST_F(DdeServerTest, InitiateAcceptsNullOrMatchingNamesWithoutRegardToCase) {
+  const InitiateCase cases[] = {
+      {"", "", true},           {"Kelvor", "System", true}, {"KELVOR", "system", true},
+      {"kelvor", "", true},     {"", "SYSTEM", true},       {"Kelvo", "System", false},
+      {"Kelvor", "Sys", false}, {"Excel", "System", false}, {"Kelvor ", "System", false},
+  };
+  for (const auto& c : cases) {
+    const ReplyToken t = next();
+    server.handleInitiate(t, ":1.5", c.application, c.topic);
+    const auto* r = reply(t);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->kind == Kind::Conversation, c.connects) << c.application << "/" << c.topic;
+    if (!c.connects) {
+      EXPECT_EQ(r->error, DdeError::NoAnswer);
+    }
+  }
+  server.handleInitiate(next(), ":1.5", std::string(256, 'K'), "System");
+  EXPECT_TRUE(failedWith(token, DdeError::NoAnswer));
+}
+
+TEST_F(DdeServerTest, EachInitiateOpensItsOwnConversation) {
+  const ConversationId a = open(":1.5");
+  const ConversationId b = open(":1.5");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(server.conversationCount(), 2u);
+}
+
+TEST_F(DdeServerTest, RequestFormatsOtherThanTextOrZeroAreRefused) {
+  const ConversationId c = open(":1.5");
+  const std::pair<std::uint32_t, bool> cases[] = {{1, true}, {0, true}, {2, false}, {13, false}, {0xFFFF, false}};
+  for (const auto& [format, kept] : cases) {
+    events.log.clear();
+    const ReplyToken t = request(":1.5", c, "ManualData", format);
+    if (kept) {
+      EXPECT_EQ(reply(t), nullptr) << format;  // pending: no answer yet
+      EXPECT_EQ(events.log, std::vector<std::string>{"request"});
+    } else {
+      EXPECT_TRUE(failedWith(t, DdeError::Negative)) << format;
+      EXPECT_TRUE(events.log.empty());
+    }
+  }
+  EXPECT_TRUE(failedWith(advise(":1.5", c, "AutoData", false, 0), DdeError::Negative));
+  EXPECT_TRUE(failedWith(advise(":1.5", c, "AutoData", false, 0xFFFF), DdeError::Negative));
+}
+
+TEST_F(DdeServerTest, ConversationsOfOtherClientsAndUnknownIdsAreRefused) {
+  const ConversationId mine = open(":1.5");
+  const ConversationId theirs = open(":1.6");
+  for (ConversationId c : {theirs, ConversationId(9999), ConversationId(0)}) {
+    EXPECT_TRUE(failedWith(request(":1.5", c, "ManualData"), DdeError::UnknownConversation));
+    EXPECT_TRUE(failedWith(advise(":1.5", c, "AutoData"), DdeError::UnknownConversation));
+    server.handleUnadvise(next(), ":1.5", c, "", kFormatText);
+    EXPECT_TRUE(failedWith(token, DdeError::UnknownConversation));
+    server.handleExecute(next(), ":1.5", c, "[RUN]");
+    EXPECT_TRUE(failedWith(token, DdeError::UnknownConversation));
+    server.handlePoke(next(), ":1.5", c);
+    EXPECT_TRUE(failedWith(token, DdeError::UnknownConversation));
+    server.handleTerminate(next(), ":1.5", c);
+    EXPECT_TRUE(failedWith(token, DdeError::UnknownConversation));
+  }
+  EXPECT_TRUE(events.log.empty());
+  EXPECT_EQ(server.conversationCount(), 2u);
+  server.handlePoke(next(), ":1.5", mine);
+  EXPECT_EQ(reply(token)->kind, Kind::Empty);
+}
+
+TEST_F(DdeServerTest, OnceWriteGoesToNewestEntryOfNewestConversationHavingOne) {
+  const ConversationId a = open(":1.5");
+  const ConversationId b = open(":1.6");
+  const ConversationId c = open(":1.7");
+  const ReplyToken a1 = request(":1.5", a, "ManualData");
+  const ReplyToken b1 = request(":1.6", b, "ManualData");
+  const ReplyToken b2 = request(":1.6", b, "manualdata");
+  const ReplyToken c1 = request(":1.7", c, "Other");  // newest conversation, but another item
+
+  server.write(-1, "ManualData", bound());
+  EXPECT_TRUE(answeredWith(b2, "12.5"));
+  EXPECT_EQ(reply(b1), nullptr);
+  EXPECT_EQ(reply(a1), nullptr);
+  EXPECT_EQ(reply(c1), nullptr);
+  EXPECT_EQ(server.entryCount(b), 1u);  // the answered request is gone
+  EXPECT_FALSE(server.hasLink("ManualData"));
+
+  value = "7";
+  server.write(-1, "MANUALDATA", bound());
+  EXPECT_TRUE(answeredWith(b1, "7"));
+  server.write(-1, "ManualData", bound());
+  EXPECT_TRUE(answeredWith(a1, "7"));
+  server.write(-1, "ManualData", bound());  // nobody left: nothing happens
+  EXPECT_EQ(transport.data.size(), 0u);
+}
+
+TEST_F(DdeServerTest, OnceWriteToAnAdviseEntrySendsDataAndKeepsTheEntry) {
+  const ConversationId a = open(":1.5");
+  const ReplyToken pending = request(":1.5", a, "ManualData");
+  advise(":1.5", a, "ManualData");  // added after the request: it is the newest entry
+  server.write(-1, "ManualData", bound());
+  EXPECT_EQ(reply(pending), nullptr);
+  ASSERT_EQ(transport.data.size(), 1u);
+  EXPECT_EQ(transport.data[0].client, ":1.5");
+  EXPECT_EQ(transport.data[0].conversation, a);
+  EXPECT_EQ(transport.data[0].item, "ManualData");
+  EXPECT_EQ(transport.data[0].format, kFormatText);
+  EXPECT_EQ(transport.data[0].block, std::string("12.5\0", 5));
+  EXPECT_EQ(server.entryCount(a), 2u);
+}
+
+TEST_F(DdeServerTest, PeriodicLinkSendsAtOnceThenOnlyChangesAfterItsInterval) {
+  const ConversationId a = open(":1.5");
+  const ConversationId b = open(":1.6");
+  advise(":1.5", a, "AutoData");
+  advise(":1.6", b, "autodata", /*warm=*/true);
+  const ReplyToken pending = request(":1.6", b, "AutoData");
+  transport.data.clear();
+
+  server.write(1, "AutoData", bound());
+  ASSERT_EQ(transport.data.size(), 2u);
+  EXPECT_EQ(transport.data[0].block, textBlock("12.5"));
+  EXPECT_EQ(transport.data[1].block, "");  // warm: no block
+  EXPECT_EQ(transport.data[1].item, "autodata");
+  EXPECT_TRUE(answeredWith(pending, "12.5"));
+  EXPECT_EQ(server.entryCount(b), 1u);
+
+  struct Step {
+    std::int64_t advanceMs;
+    const char* value;
+    std::size_t sent;  // Data messages this look sends
+  };
+  const Step steps[] = {
+      {500, "13", 0},   // changed, but the interval has not passed
+      {500, "13", 0},   // exactly 1000 ms: not more than the interval
+      {1, "13", 2},     // looked at: changed since the copy last sent
+      {1001, "13", 0},  // unchanged
+      {1001, "14", 2},
+  };
+  for (const auto& s : steps) {
+    transport.data.clear();
+    nowMs += s.advanceMs;
+    value = s.value;
+    server.checkLinks();
+    EXPECT_EQ(transport.data.size(), s.sent) << "after " << s.advanceMs << " ms, value " << s.value;
+  }
+}
+
+TEST_F(DdeServerTest, LinkChangeLinkModeZeroSendsOnEveryLook) {
+  const ConversationId a = open(":1.5");
+  advise(":1.5", a, "AutoData");
+  transport.data.clear();
+  server.write(0, "AutoData", bound());
+  EXPECT_EQ(transport.data.size(), 1u);
+  value = "x";
+  nowMs += 1;
+  server.checkLinks();
+  EXPECT_EQ(transport.data.size(), 2u);
+  server.checkLinks();
+  EXPECT_EQ(transport.data.size(), 2u);
+}
+
+TEST_F(DdeServerTest, ANewWriteReplacesTheLink) {
+  const ConversationId a = open(":1.5");
+  advise(":1.5", a, "AutoData");
+  server.write(1, "AutoData", bound());
+  server.write(-1, "AutoData", bound());
+  EXPECT_FALSE(server.hasLink("AutoData"));
+  transport.data.clear();
+  value = "changed";
+  nowMs += 5000;
+  server.checkLinks();
+  EXPECT_TRUE(transport.data.empty());
+}
+
+TEST_F(DdeServerTest, RequestOnLinkedItemIsAnsweredAtOnceWithTheCurrentValue) {
+  const ConversationId a = open(":1.5");
+  server.write(1, "AutoData", bound());
+  value = "newer";
+  const ReplyToken t = request(":1.5", a, "AUTODATA");
+  EXPECT_TRUE(answeredWith(t, "newer"));
+  EXPECT_TRUE(events.log.empty());
+  EXPECT_EQ(server.entryCount(a), 0u);
+}
+
+TEST_F(DdeServerTest, AdviseIsAcknowledgedBeforeItsHandlerRuns) {
+  const ConversationId a = open(":1.5");
+  ReplyToken t = 0;
+  bool ackedFirst = false;
+  events.onAdvise = [&] { ackedFirst = reply(t) && reply(t)->kind == Kind::Empty; };
+  t = next();
+  server.handleAdvise(t, ":1.5", a, "AutoData", kFormatText, false);
+  EXPECT_TRUE(ackedFirst);
+  EXPECT_EQ(events.log, std::vector<std::string>{"advise"});
+}
+
+TEST_F(DdeServerTest, AdviseOnLinkedItemSendsCurrentValueToTheNewEntryOnlyWithoutHandler) {
+  const ConversationId a = open(":1.5");
+  const ConversationId b = open(":1.6");
+  advise(":1.5", a, "AutoData");
+  server.write(1, "AutoData", bound());
+  events.log.clear();
+  transport.data.clear();
+  value = "99";
+  const ReplyToken t = advise(":1.6", b, "AutoData", true);
+  EXPECT_EQ(reply(t)->kind, Kind::Empty);
+  ASSERT_EQ(transport.data.size(), 1u);
+  EXPECT_EQ(transport.data[0].client, ":1.6");
+  EXPECT_EQ(transport.data[0].block, "");  // a warm entry gets no block
+  EXPECT_TRUE(events.log.empty());
+}
+
+TEST_F(DdeServerTest, UnadviseCountsRemovedAdviseEntriesAndKeepsRequests) {
+  const ConversationId a = open(":1.5");
+  advise(":1.5", a, "AutoData");
+  advise(":1.5", a, "AutoData", true);
+  advise(":1.5", a, "Other");
+  const ReplyToken pending = request(":1.5", a, "ManualData");
+
+  struct Case {
+    const char* item;
+    std::uint32_t format;
+    bool positive;
+    std::size_t entriesLeft;
+  };
+  const Case cases[] = {
+      {"AutoData", 2, false, 4},       // other formats remove nothing
+      {"ManualData", 1, false, 4},     // pending requests are not advises
+      {"autodata", 1, true, 2},        // both AutoData entries
+      {"AutoData", 1, false, 2},       // nothing left to remove
+      {"", 0, true, 1},                // every advise; the request stays
+      {"", 1, false, 1},
+  };
+  for (const auto& c : cases) {
+    server.handleUnadvise(next(), ":1.5", a, c.item, c.format);
+    const auto* r = reply(token);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->kind == Kind::Empty, c.positive) << c.item << " format " << c.format;
+    EXPECT_EQ(server.entryCount(a), c.entriesLeft) << c.item;
+  }
+  EXPECT_EQ(reply(pending), nullptr);
+}
+
+TEST_F(DdeServerTest, TerminateAnswersPendingRequestsAndRemovesTheConversation) {
+  const ConversationId a = open(":1.5");
+  const ConversationId b = open(":1.5");
+  const ReplyToken p1 = request(":1.5", a, "ManualData");
+  const ReplyToken p2 = request(":1.5", a, "Other");
+  const ReplyToken p3 = request(":1.5", b, "ManualData");
+  server.handleTerminate(next(), ":1.5", a);
+  EXPECT_EQ(reply(token)->kind, Kind::Empty);
+  EXPECT_TRUE(failedWith(p1, DdeError::Terminated));
+  EXPECT_TRUE(failedWith(p2, DdeError::Terminated));
+  EXPECT_EQ(reply(p3), nullptr);
+  EXPECT_EQ(server.conversationCount(), 1u);
+  EXPECT_TRUE(failedWith(request(":1.5", a, "ManualData"), DdeError::UnknownConversation));
+}
+
+TEST_F(DdeServerTest, ClientLeavingTheBusEndsOnlyItsConversations) {
+  const ConversationId a = open(":1.5");
+  open(":1.5");
+  const ConversationId other = open(":1.6");
+  const ReplyToken mine = request(":1.5", a, "ManualData");
+  const ReplyToken theirs = request(":1.6", other, "ManualData");
+  advise(":1.5", a, "AutoData");
+  server.clientLeft(":1.5");
+  EXPECT_TRUE(failedWith(mine, DdeError::Terminated));
+  EXPECT_EQ(reply(theirs), nullptr);
+  EXPECT_FALSE(server.hasConversationsOf(":1.5"));
+  EXPECT_EQ(server.conversationCount(), 1u);
+  // Later writes reach only the remaining client.
+  transport.data.clear();
+  server.write(1, "AutoData", bound());
+  EXPECT_TRUE(transport.data.empty());
+}
+
+TEST_F(DdeServerTest, ExecuteIsAcknowledgedBeforeTheCommandRunsAndPokeIsIgnored) {
+  const ConversationId a = open(":1.5");
+  server.handleExecute(next(), ":1.5", a, "[run]");
+  EXPECT_EQ(reply(token)->kind, Kind::Empty);
+  EXPECT_EQ(events.log, std::vector<std::string>{"execute [run]"});
+  server.handlePoke(next(), ":1.5", a);
+  EXPECT_EQ(reply(token)->kind, Kind::Empty);
+  EXPECT_EQ(events.log.size(), 1u);
+  EXPECT_EQ(server.entryCount(a), 0u);
+}
+
+TEST_F(DdeServerTest, RequestHandlerAnswerWithinTheCallReachesTheRequester) {
+  const ConversationId a = open(":1.5");
+  events.onRequest = [&] { server.write(-1, "ManualData", bound()); };
+  value = "";
+  const ReplyToken t = request(":1.5", a, "ManualData");
+  ASSERT_NE(reply(t), nullptr);
+  EXPECT_EQ(reply(t)->block, std::string(1, '\0'));  // an empty value is the single zero byte
+}
+
+TEST_F(DdeServerTest, GrowthIsBoundedForMisbehavingClients) {
+  // Pending requests and advise entries: a share per client over all its conversations, and
+  // a bound in all; beyond them the call is refused with Busy.
+  struct Case {
+    std::size_t perClient;
+    std::size_t inAll;
+    std::function<ReplyToken(const std::string&, ConversationId, std::size_t)> add;
+  };
+  const Case cases[] = {
+      {kMaxPendingRequestsPerClient, kMaxPendingRequests,
+       [&](const std::string& client, ConversationId c, std::size_t) { return request(client, c, "Nothing"); }},
+      {kMaxAdvisesPerClient, kMaxAdvises,
+       [&](const std::string& client, ConversationId c, std::size_t i) {
+         return advise(client, c, "Item" + std::to_string(i));
+       }},
+  };
+  int client = 100;
+  for (const auto& c : cases) {
+    std::size_t added = 0;
+    while (added < c.inAll) {
+      const std::string name = ":1." + std::to_string(client++);
+      const ConversationId first = open(name), second = open(name);
+      for (std::size_t i = 0; i < c.perClient; ++i, ++added) c.add(name, i % 2 ? first : second, i);
+      EXPECT_TRUE(failedWith(c.add(name, first, 0), DdeError::Busy)) << name;
+    }
+    const std::string late = ":1." + std::to_string(client++);
+    EXPECT_TRUE(failedWith(c.add(late, open(late), 0), DdeError::Busy));
+  }
+  EXPECT_TRUE(failedWith(request(":1.100", 1, std::string(256, 'x')), DdeError::Negative));
+
+  server.close();
+  const ConversationId a = open(":1.5");
+  for (std::size_t i = 1; i < kMaxConversationsPerClient; ++i) open(":1.5");
+  server.handleInitiate(next(), ":1.5", "", "");
+  EXPECT_TRUE(failedWith(token, DdeError::NoAnswer));  // this client has its share
+  for (int client = 100; server.conversationCount() < kMaxConversations; ++client) {
+    for (std::size_t i = 0; i < kMaxConversationsPerClient && server.conversationCount() < kMaxConversations; ++i) {
+      open(":1." + std::to_string(client));
+    }
+  }
+  server.handleInitiate(next(), ":1.99", "", "");
+  EXPECT_TRUE(failedWith(token, DdeError::NoAnswer));
+  EXPECT_EQ(server.entryCount(a), 0u);
+}
+
+TEST_F(DdeServerTest, CloseAnswersEveryPendingRequestAndDropsLinks) {
+  const ConversationId a = open(":1.5");
+  const ReplyToken t = request(":1.5", a, "ManualData");
+  server.write(1, "AutoData", bound());
+  server.close();
+  EXPECT_TRUE(failedWith(t, DdeError::Terminated));
+  EXPECT_EQ(server.conversationCount(), 0u);
+  EXPECT_FALSE(server.hasLink("AutoData"));
+}
+
+TEST(TextBlock, IsTheTextUpToItsFirstZeroThenOneZero) {
+  EXPECT_EQ(textBlock(""), std::string(1, '\0'));
+  EXPECT_EQ(textBlock("12.5  "), std::string("12.5  \0", 7));
+  EXPECT_EQ(textBlock(std::string("ab\0cd", 5)), std::string("ab\0", 3));
+}
+
+}  // namespace
+}  // namespace kelvor::dde

@@ -1,0 +1,237 @@
+// The desk on fakes: a reading's one way from the poll to the DDE value, the outputs, the
+// keystrokes and a pending [WAITRS]; the DDE server it starts and the links its tick looks at.
+
+#include "core/desk/desk.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/toolkit/modal_gate.h"
+#include "tests/core/dde/fake_transport.h"
+#include "tests/core/line/fake_serial_library.h"
+#include "tests/core/recording_notices.h"
+
+namespace kelvor {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TypingKeyboard : KeyboardSynth {
+  bool available() const override { return true; }
+  std::string name() const override { return "test keyboard"; }
+  void typeText(std::string_view utf8) override { typed += std::string(utf8); }
+  void pressRight() override { typed += "<Right>"; }
+  void pressLeft() override { typed += "<Left>"; }
+  std::string typed;
+};
+
+struct QuietWatch : DeviceWatch {
+  void watch(const std::string&) override {}
+  bool changed() override { return false; }
+  void stop() override {}
+};
+
+struct RecordingPublisher : ReadingPublisher {
+  void configure(const PublisherSettings& settings) override { enabled = settings.enabled; }
+  void publish(const Reading& reading, std::string_view) override { published.push_back(reading); }
+  bool enabled = false;
+  std::vector<Reading> published;
+};
+
+struct SameThread : UiThread {
+  bool isCurrent() const override { return true; }
+  void post(std::function<void()> call) override { call(); }
+};
+
+struct StripView : DeskView {
+  void showRunning(bool) override {}
+  void setMenuEnabled(bool) override {}
+  void showPortAway(const std::string&) override {}
+  void showLamps(bool, bool) override {}
+  void showTexts() override { ++texts; }
+  int texts = 0;
+};
+
+struct Commands : dde::CommandHost {
+  void runFromCommand() override {}
+  void stopFromCommand() override {}
+  void closePort() override {}
+  void setZOrderMode(std::uint8_t) override {}
+  void forceZOrder() override {}
+  void closeMainWindow() override {}
+  void refresh() override {}
+  void setOrangeLamp(bool) override {}
+  void setDdeStatusIcon(const std::string&) override {}
+  void setWindowHeight(int) override {}
+  void setProgress(double) override {}
+  bool waitPass() override { return true; }
+  void flushKeyboard() override {}
+  void waitSeconds(double) override {}
+  void showMessage(const std::string& text) override { messages.push_back(text); }
+  void playSoundIfEnabled(const std::string&, std::uint8_t) override {}
+  std::string currentDirectory() override { return {}; }
+  std::vector<std::string> messages;
+};
+
+struct Keys : KeystrokeHost {
+  void focusKeyCatcher() override {}
+  void setSendKeyIcon(std::string_view) override {}
+  void playKeySound(std::string_view, std::uint8_t) override {}
+  void callAfter(int, std::function<void()> then) override { then(); }
+};
+
+struct Endpoint : dde::FakeTransport, dde::DdeEndpoint {
+  void replyEmpty(dde::ReplyToken t) override { FakeTransport::replyEmpty(t); }
+  void replyConversation(dde::ReplyToken t, dde::ConversationId c) override { FakeTransport::replyConversation(t, c); }
+  void replyData(dde::ReplyToken t, const std::string& b) override { FakeTransport::replyData(t, b); }
+  void replyError(dde::ReplyToken t, dde::DdeError e, const std::string& m) override { FakeTransport::replyError(t, e, m); }
+  void sendData(const std::string& client, dde::ConversationId c, const std::string& item, std::uint32_t f,
+                const std::string& b) override {
+    FakeTransport::sendData(client, c, item, f, b);
+  }
+  bool isServiceName(std::string_view name, std::string& rule) const override {
+    rule = "no blanks";
+    return name.find(' ') == std::string_view::npos;
+  }
+  bool start(const std::string& service, dde::DdeServer& s, std::string& error) override {
+    if (refuse) error = "taken";
+    started = service;
+    server = &s;
+    return !refuse;
+  }
+  void close() override { server = nullptr; }
+  bool refuse = false;
+  std::string started;
+  dde::DdeServer* server = nullptr;
+};
+
+// A desk in a folder of its own, on fakes, reception running.
+class DeskRig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = fs::temp_directory_path() / ("kelvor-desk-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+  }
+  void TearDown() override {
+    desk.reset();
+    fs::remove_all(folder);
+  }
+  void start(const std::string& ini = "") {
+    std::ofstream(folder / "KELVOR.INI") << ini;
+    desk = std::make_unique<Desk>((folder / "KELVOR.INI").string(), [this] { return now; });
+    Configuration& c = desk->state().config;
+    c.SELECTENDOF = 1;  // frames end at CR
+    c.ENDOFCHAR = 1;
+    c.ENABLESERVERDDE = 1;
+    desk->connect({library, watch, keyboard, &endpoint,
+                   [this](Notices&) {
+                     auto p = std::make_unique<RecordingPublisher>();
+                     publisher = p.get();
+                     return p;
+                   },
+                   notices, ui, "bench"},
+                  {view, commands, keys});
+    desk->started();
+    desk->state().reception.isRunning = 1;
+  }
+  Configuration& config() { return desk->state().config; }
+  Reception& reception() { return desk->state().reception; }
+
+  fs::path folder;
+  std::chrono::steady_clock::time_point now{};
+  testing::FakeSerialLibrary library;
+  QuietWatch watch;
+  TypingKeyboard* typing = new TypingKeyboard;
+  ChosenKeyboard keyboard{{KeyboardCandidate{"test keyboard", [this] { return std::unique_ptr<KeyboardSynth>(typing); }, ""}}};
+  Endpoint endpoint;
+  RecordingPublisher* publisher = nullptr;
+  RecordingNotices notices;
+  SameThread ui;
+  StripView view;
+  Commands commands;
+  Keys keys;
+  std::unique_ptr<Desk> desk;
+};
+
+TEST_F(DeskRig, EachReadingGoesOutOnceByOneWayFrameAndValueApart) {
+  start("[MQTT]\nENABLE=1\nHOST=broker\n");
+  config().ENABLECONVERTVALUE = 1;
+  config().ENABLESENDKEY = 1;
+  library.reads = {"  +012.50 mm\r 7 g\r"};
+  desk->tick();
+  desk->tick();
+  ASSERT_EQ(publisher->published.size(), 2u);
+  EXPECT_EQ(publisher->published[0].value, "12.5");
+  EXPECT_EQ(publisher->published[0].frame, "  +012.50 mm");
+  EXPECT_EQ(publisher->published[1].value, "7");
+  EXPECT_EQ(typing->typed, "12.5\r7\r");
+  EXPECT_EQ(reception().requestValue.str().substr(0, 3), "7  ");
+  EXPECT_EQ(view.texts, 2);
+}
+
+TEST_F(DeskRig, RequestModeAndKeystrokesOffLeaveTheValueAndTheKeyboardAlone) {
+  start();
+  config().SENDORREQUEST = 1;
+  reception().requestValue = "old";
+  library.reads = {"12.5\r"};
+  desk->tick();
+  EXPECT_EQ(reception().requestValue.str(), "old");
+  EXPECT_EQ(reception().currentFrame.trimmed(), "12.5");
+  EXPECT_EQ(typing->typed, "");
+  config().SENDORREQUEST = 0;
+  library.reads = {"13\r"};
+  desk->tick();
+  EXPECT_EQ(reception().requestValue.str(), "13" + std::string(125, ' '));
+}
+
+TEST_F(DeskRig, AReadingTurnsAPendingWaitIntoADueAnswerAndNothingElseDoes) {
+  start();
+  reception().waitState = 1;
+  desk->deliver(Text<2550>("5"), Text<2550>("5"));
+  EXPECT_EQ(reception().waitState, 2);
+  reception().waitState = 0;
+  desk->deliver(Text<2550>("6"), Text<2550>("6"));
+  EXPECT_EQ(reception().waitState, 0);
+}
+
+TEST_F(DeskRig, ServesTheNamedServiceOrSaysWhyNot) {
+  start("[DDE]\nSERVICE=Bench 2\n");
+  desk->startDde();
+  EXPECT_EQ(endpoint.started, "Kelvor");  // a name the transport cannot carry
+  EXPECT_TRUE(desk->ddeServing());
+  ASSERT_FALSE(notices.texts().empty());
+  EXPECT_NE(notices.texts().back().find("no blanks"), std::string::npos);
+
+  desk->shutdown();
+  EXPECT_EQ(endpoint.server, nullptr);
+  desk.reset();
+  endpoint.refuse = true;
+  start();
+  desk->startDde();
+  EXPECT_FALSE(desk->ddeServing());
+  EXPECT_EQ(commands.messages, (std::vector<std::string>{"taken"}));
+}
+
+TEST_F(DeskRig, HotLinksAreLookedAtFromTheTickAlsoWhileAModalWindowHolds) {
+  start();
+  desk->startDde();
+  ASSERT_NE(endpoint.server, nullptr);
+  endpoint.server->handleInitiate(1, "client", "Kelvor", "System");
+  endpoint.server->handleAdvise(2, "client", 1, "AutoData", dde::kFormatText, false);
+  const std::size_t before = endpoint.data.size();
+  library.reads = {"4.2\r"};
+  desk->tick();  // the reading arrives; links are looked at only once the interval has passed
+  EXPECT_EQ(endpoint.data.size(), before);
+  ModalGate::Hold hold(modalGate());
+  now += Desk::kLinkInterval;
+  desk->tick();
+  ASSERT_GT(endpoint.data.size(), before);
+  EXPECT_EQ(endpoint.data.back().block.substr(0, 4), "4.2 ");
+}
+
+}  // namespace
+}  // namespace kelvor

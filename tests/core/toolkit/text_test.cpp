@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "core/toolkit/encoding.h"
+#include "core/toolkit/text.h"
+
+namespace kelvor {
+namespace {
+
+struct SubstringCase {
+  const char* text;
+  long long start;
+  long long length;
+  const char* expected;
+};
+
+TEST(Substring, FollowsTheStartAndLengthRules) {
+  const SubstringCase cases[] = {
+      {"ABCDEFGH", 3, 4, "CDEF"},    {"ABCDEFGH", 0, 2, "AB"},    {"ABCDEFGH", 1, 0, ""},
+      {"ABCDEFGH", -2, 5, "GH"},     {"ABCDEFGH", -1, 1, "H"},    {"ABCDEFGH", -20, 3, "ABC"},
+      {"ABCDEFGH", 9, 1, ""},        {"ABCDEFGH", 8, 1, "H"},     {"ABCDEFGH", 6, 100, "FGH"},
+      {"ABCDEFGH", 6, -1, "FGH"},    {"", 1, 5, ""},               {"", 0, -1, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(substring(c.text, c.start, c.length), c.expected)
+        << c.text << " from " << c.start << " for " << c.length;
+  }
+}
+
+TEST(NumberReading, SkipsBlanksTakesSignAndStopsAtFirstOtherCharacter) {
+  EXPECT_EQ(readNumber(""), 0);
+  EXPECT_EQ(readNumber("   42"), 42);
+  EXPECT_EQ(readNumber("-27136"), -27136);
+  EXPECT_EQ(readNumber("12.7"), 12);
+  EXPECT_EQ(readNumber("3,9"), 3);
+  EXPECT_EQ(readNumber("abc"), 0);
+  EXPECT_EQ(readNumber("+5"), 0);
+  EXPECT_EQ(readNumber("- 5"), 0);
+  EXPECT_EQ(readNumber("007"), 7);
+  EXPECT_GT(readNumber(std::string(500, '9')), 0);  // far too long: no overflow to negative
+}
+
+TEST(FieldWidths, KeepOnlyWhatFits) {
+  EXPECT_EQ(keepWidth<std::uint8_t>(300), 44);
+  EXPECT_EQ(keepWidth<std::uint8_t>(-1), 255);
+  EXPECT_EQ(keepWidth<std::int16_t>(40000), -25536);
+  EXPECT_EQ(keepWidth<std::int16_t>(38400), -27136);
+  EXPECT_EQ(keepWidth<std::int32_t>(4294967296LL + 7), 7);
+  EXPECT_EQ(writeNumber(keepWidth<std::int16_t>(38400)), "-27136");
+}
+
+TEST(Text, CutsPadsAndComparesWithoutTrailingBlanks) {
+  Text<8> name("SCALE1");
+  EXPECT_EQ(name.padded(), "SCALE1  ");
+  EXPECT_EQ(name.trimmed(), "SCALE1");
+  EXPECT_TRUE(name == "SCALE1      ");
+  EXPECT_FALSE(name == " SCALE1");
+  name = "ABCDEFGHIJ";
+  EXPECT_EQ(name.padded(), "ABCDEFGH");
+  EXPECT_TRUE(Text<4>().isBlank());
+}
+
+TEST(Text, PathsArePaddedButNeverCut) {
+  const std::string longPath = "/home/user/" + std::string(300, 'x') + ".wav";
+  PathText<250> path(longPath);
+  EXPECT_EQ(path.trimmed(), longPath);
+  PathText<250> shortPath("/a.wav");
+  EXPECT_EQ(shortPath.padded().size(), 250u);
+}
+
+TEST(ZField, HoldsAtMostOneLessThanItsSizeAndKeepsZeroBytes) {
+  ZField<128> value(std::string(200, 'a'));
+  EXPECT_EQ(value.size(), 127u);
+  ZField<10> withZero(std::string("ab\0cd", 5));
+  EXPECT_EQ(withZero.size(), 5u);
+  EXPECT_EQ(withZero.cText(), "ab");
+}
+
+TEST(Encoding, ShowsWindows1252AsUtf8AndBack) {
+  EXPECT_EQ(displayText("\xA6"), "\xC2\xA6");          // broken bar
+  EXPECT_EQ(displayText("\x80"), "\xE2\x82\xAC");      // euro
+  EXPECT_EQ(displayText("caf\xC3\xA9"), "caf\xC3\xA9");  // already UTF-8
+  EXPECT_EQ(toWindows1252("caf\xC3\xA9 \xE2\x82\xAC"), "caf\xE9 \x80");
+  EXPECT_EQ(toWindows1252("\xE4\xB8\xAD"), "?");      // outside the code page
+  EXPECT_FALSE(isValidUtf8("\xC3"));
+  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));           // surrogate
+}
+
+}  // namespace
+}  // namespace kelvor

@@ -1,0 +1,130 @@
+// The main window's run control, z-order bookkeeping and tick gate, driven offscreen.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <vector>
+
+#include "linux/qt/main_window.h"
+#include "tests/core/recording_notices.h"
+#include "core/toolkit/modal_gate.h"
+#include "linux/qt/pictures.h"
+
+namespace kelvor {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() {
+    state_.language.languageFilePath = "/nonexistent/english.lan";
+    state_.iniFilePath = "/nonexistent/KELVOR.INI";
+    run_.openPort = [this] { calls_.push_back("open"); };
+    run_.closePort = [this] { calls_.push_back("close"); };
+    window_.setRunControl(&run_);
+    window_.hooks.tick = [this] { calls_.push_back("tick"); };
+    window_.rebuildMainTexts();
+  }
+  template <typename Widget = QWidget>
+  Widget* control(int number) {
+    return window_.findChild<Widget*>(QStringLiteral("control%1").arg(number));
+  }
+  KelvorState state_;
+  RecordingNotices notices_;
+  MainWindow window_{state_, notices_};
+  RunControl run_{state_.reception, window_.deskView()};
+  std::vector<std::string> calls_;
+};
+
+TEST_F(MainWindowTest, RunButtonStartsAndStopsReceptionAndLocksTheMenu) {
+  state_.reception.frameBuffer = "old";
+  state_.reception.frameBufferLength = 3;
+  state_.reception.currentFrame = "12.5";
+  QPushButton* run = control<QPushButton>(12);
+  ASSERT_NE(run, nullptr);
+  QTest::mouseClick(run, Qt::LeftButton);
+  EXPECT_EQ(state_.reception.isRunning, 1);
+  EXPECT_FALSE(window_.menuButtonEnabled());
+  EXPECT_EQ(state_.reception.frameBufferLength, 0);
+  EXPECT_TRUE(state_.reception.frameBuffer.empty());
+  EXPECT_TRUE(state_.reception.currentFrame.isBlank());
+  EXPECT_EQ(run->toolTip(), "[RUNOFF]");
+  EXPECT_EQ(window_.lastAppliedZOrderMode(), 99);
+
+  QTest::mouseClick(run, Qt::LeftButton);
+  EXPECT_EQ(state_.reception.isRunning, 0);
+  EXPECT_TRUE(window_.menuButtonEnabled());
+  EXPECT_EQ(run->toolTip(), "[RUNON]");
+  EXPECT_EQ(calls_, (std::vector<std::string>{"open", "close"}));
+}
+
+TEST_F(MainWindowTest, CommandRunLeavesTheMenuUsableAndStopLeavesItAsItWas) {
+  state_.reception.waitState = 1;
+  window_.runFromCommand();
+  EXPECT_EQ(state_.reception.isRunning, 1);
+  EXPECT_EQ(state_.reception.waitState, 0);
+  EXPECT_TRUE(window_.menuButtonEnabled());
+  window_.runFromCommand();  // already running: nothing
+  EXPECT_EQ(calls_, (std::vector<std::string>{"open"}));
+
+  // Started with the button, stopped by [STOP]: the menu button stays disabled.
+  window_.stopFromCommand();
+  QTest::mouseClick(control<QPushButton>(12), Qt::LeftButton);
+  window_.stopFromCommand();
+  EXPECT_EQ(state_.reception.isRunning, 0);
+  EXPECT_FALSE(window_.menuButtonEnabled());
+  window_.stopFromCommand();  // also when already stopped, the port is closed again
+  EXPECT_EQ(calls_, (std::vector<std::string>{"open", "close", "open", "close", "close"}));
+}
+
+TEST_F(MainWindowTest, TickAppliesTheZOrderThenRunsTheDesksTickAndLeavesTheStripAloneWhileTheGateIsHeld) {
+  state_.zOrderMode = 1;
+  window_.tick();
+  EXPECT_EQ(calls_, (std::vector<std::string>{"tick"}));
+  EXPECT_EQ(window_.lastAppliedZOrderMode(), 1);
+  {
+    // The desk's tick runs on (its link timer does not wait); the strip does.
+    ModalGate::Hold hold(modalGate());
+    state_.zOrderMode = 2;
+    window_.tick();
+  }
+  EXPECT_EQ(calls_, (std::vector<std::string>{"tick", "tick"}));
+  EXPECT_EQ(window_.lastAppliedZOrderMode(), 1);
+}
+
+TEST_F(MainWindowTest, ZOrderModeRebuildsTheMenuAndReachesTheWindowAtTheNextTick) {
+  state_.zOrderMode = 1;
+  window_.tick();
+  window_.toggleTop();
+  EXPECT_EQ(state_.zOrderMode, 2);
+  EXPECT_EQ(window_.menuText().substr(0, 7), "-[TOP]|");
+  EXPECT_EQ(window_.lastAppliedZOrderMode(), 1);  // not yet applied
+  window_.tick();
+  EXPECT_EQ(window_.lastAppliedZOrderMode(), 2);
+  window_.toggleTop();
+  EXPECT_EQ(window_.menuText().substr(0, 7), "+[TOP]|");
+  // rebuildMainTexts always builds Top checked, whatever the mode.
+  window_.setZOrderMode(2);
+  window_.rebuildMainTexts();
+  EXPECT_EQ(window_.menuText().substr(0, 7), "+[TOP]|");
+}
+
+TEST_F(MainWindowTest, StatusIconsFollowTheSettingsAndHideTheLamps) {
+  window_.setLamp(MainWindow::Lamp::Green, true);
+  window_.setLamp(MainWindow::Lamp::Orange, true);
+  window_.refreshStatusIcons();
+  for (int lamp : {7, 8, 9}) EXPECT_TRUE(control(lamp)->isHidden()) << lamp;
+  const QImage ok = builtInPicture("~pok.ico").toImage();
+  const QImage cancel = builtInPicture("~pcancel.ico").toImage();
+  EXPECT_EQ(control<QLabel>(2)->pixmap().toImage(), cancel);
+  state_.config.ENABLESENDKEY = 1;
+  state_.config.ENABLESERVERDDE = 1;
+  window_.refreshStatusIcons();
+  EXPECT_EQ(control<QLabel>(2)->pixmap().toImage(), ok);
+  EXPECT_EQ(control<QLabel>(3)->pixmap().toImage(), ok);
+}
+
+}  // namespace
+}  // namespace kelvor

@@ -1,0 +1,248 @@
+#!/usr/bin/env bash
+# The DDE server end to end: the real program on the private desktop and bus of
+# tests/linux/headless.sh, the simulated instrument on a pseudo-terminal, kelvor-dde and gdbus as
+# clients. Requests before and after frames, the [WAITRS] hand-shake, a hot link on
+# AutoData, the commands that drive the line and the window, and [APPCLOSE].
+# Usage: dde_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim PATH/TO/dde_flood
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../e2e_lib.sh"
+kelvor=$(readlink -f "$1")
+kdde=$(readlink -f "$2")
+ksim=$(readlink -f "$3")
+flood=$(readlink -f "$4")
+
+e2e_scratch advise recorder sim pid
+
+e2e_configuration TEST.KLV NAME=TEST PORT=0
+e2e_configuration Second.Klv NAME=SECOND PORT=1
+e2e_workspace TEST.KLV "$work/com1" "$work/com2"
+
+# Prints a requested value between brackets, so that blanks and emptiness show.
+value() {
+  local out
+  out=$("$kdde" "$@"; echo x)
+  out=${out%x}
+  printf '[%s]' "${out%$'\n'}"
+}
+padded() { printf '[%-127s]' "$1"; }
+owner() { gdbus call --session -d org.freedesktop.DBus -o / -m org.freedesktop.DBus.NameHasOwner dde.Kelvor | grep -q true; }
+above() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
+now() { date +%s%N; }
+ms_since() { echo $((($(now) - $1) / 1000000)); }
+
+"$ksim" --link "$work/com1" --format plain --interval 300 --start 10 --step 1 >sim.log 2>&1 &
+sim=$!
+for _ in $(seq 50); do [ -e com1 ] && break; sleep 0.1; done
+
+# In a sanitizer build, freed memory waits in a quarantine of 256 MiB before reuse, which the
+# flood's memory bound below would count; a small one keeps that bound meaningful there too.
+ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=8" "$kelvor" >kelvor.log 2>&1 &
+pid=$!
+e2e_close_splash
+main=$(e2e_wait_window '^NORDAL - Kelvor$')
+for _ in $(seq 100); do owner && break; sleep 0.1; done
+owner || e2e_fail "dde.Kelvor did not appear on the bus"
+
+# Before any frame the value is empty.
+[ "$(value request)" = "[]" ] || e2e_fail "request before any frame gave $(value request)"
+[ "$(value request ManualData --topic '')" = "[]" ] || e2e_fail "a null topic did not connect"
+
+# [RUN] (in lower case): frames arrive and the value is the frame padded to 127 characters.
+"$kdde" execute '[run]' || e2e_fail "execute [run] was not acknowledged"
+got=""
+for _ in $(seq 50); do
+  got=$(value request)
+  [ "$got" != "[]" ] && break
+  sleep 0.1
+done
+[[ "$got" =~ ^\[[0-9]+\.[0-9]+\ +\]$ ]] || e2e_fail "request after [RUN] gave $got"
+[ ${#got} -eq 129 ] || e2e_fail "the value is ${#got} characters with brackets, not 127 + 2"
+
+# gdbus against the interface. Each gdbus call is its own client, so the conversation one
+# opened is refused to the next.
+conv=$(gdbus call --session -d dde.Kelvor -o / -m dde.Server.Initiate Kelvor System | sed 's/.*uint32 \([0-9]*\).*/\1/')
+[ -n "$conv" ] && [ "$conv" -gt 0 ] || e2e_fail "gdbus Initiate gave no conversation"
+refused() { local out; out=$("$@" 2>&1 || true); grep -q "$ERROR" <<<"$out"; }
+ERROR=dde.Error.UnknownConversation refused gdbus call --session -d dde.Kelvor -o / -m dde.Server.Request "$conv" ManualData 1 ||
+  e2e_fail "another client's conversation was not refused"
+ERROR=dde.Error.NoAnswer refused gdbus call --session -d dde.Kelvor -o / -m dde.Server.Initiate Excel System ||
+  e2e_fail "an initiate for another application was answered"
+busctl --user call dde.Kelvor / dde.Server Initiate ss "" "" | grep -q '^u [0-9]' ||
+  e2e_fail "busctl could not initiate with null names"
+
+# [WAITRS]: the next request is answered with the next frame (one comes every 300 ms).
+"$kdde" execute '[WAITRS]'
+start=$(now)
+got=$(value request)
+took=$(ms_since "$start")
+[ "$took" -lt 1500 ] || e2e_fail "[WAITRS] then request took $took ms with frames every 300 ms"
+[[ "$got" =~ ^\[[0-9]+\.[0-9]+\ +\]$ ]] || e2e_fail "[WAITRS] then request gave $got"
+
+# A hot link on AutoData: the value at once, then changes about once a second. The advise
+# handler's "Autodata:" message waits for a person: close it as one would.
+"$kdde" advise >advise.out 2>advise.err &
+advise=$!
+message=$(e2e_wait_window '^!$' 10) || e2e_fail "no Autodata: message window"
+sleep 0.5
+[ -s advise.out ] || e2e_fail "the advise sent nothing at once"
+xdotool mousemove --window "$message" 300 120 click 1
+e2e_wait_gone '^!$' 10 || e2e_fail "the message window did not close on OK"
+sleep 5.2
+kill -INT "$advise"
+rc=0
+wait "$advise" || rc=$?
+advise=""
+[ "$rc" = 0 ] || e2e_fail "kelvor-dde advise ended with $rc on Ctrl-C"
+lines=$(wc -l <advise.out)
+# Frames change the value every 300 ms; the link sends it about once a second (a loaded
+# machine may stretch that a little, hence the lower bound of two changes).
+[ "$lines" -ge 3 ] && [ "$lines" -le 8 ] || e2e_fail "advise printed $lines lines in about 6 s: $(cat advise.out)"
+# The simulated readings cycle, so a value may come back later; only a repeat of the value
+# just sent means an update without a change.
+[ "$(uniq -d advise.out | wc -l)" = 0 ] || e2e_fail "advise sent a value that had not changed"
+awk 'length($0) != 127 { exit 1 }' advise.out || e2e_fail "an advised value is not 127 characters"
+
+# [STOP]: reception ends, the value stays; [WAITRS] then answers after about 5 seconds.
+"$kdde" execute '[STOP]'
+sleep 0.5
+held=$(value request)
+sleep 1
+[ "$(value request)" = "$held" ] || e2e_fail "the value changed after [STOP]"
+"$kdde" execute '[WAITRS]'
+start=$(now)
+got=$(value request)
+took=$(ms_since "$start")
+[ "$took" -ge 4900 ] && [ "$took" -le 6500 ] || e2e_fail "[WAITRS] without frames answered after $took ms"
+[ "$got" = "$held" ] || e2e_fail "[WAITRS] without frames gave $got, not the held value"
+
+# The line: a recorder replaces the instrument on COM1.
+kill "$sim"
+wait "$sim" 2>/dev/null || true
+sim=""
+python3 "$here/line_recorder.py" "$work/com1" line1.out 55.5 &
+recorder=$!
+for _ in $(seq 50); do [ -e com1 ] && break; sleep 0.1; done
+"$kdde" execute '[RUN]'
+"$kdde" execute '[SEND(abc)]'
+"$kdde" execute '[SEND_W(x y )]'
+sleep 0.8
+[ "$(cat line1.out)" = $'ABC\rX Y\r' ] || e2e_fail "the line got $(od -c line1.out)"
+[ "$(value request)" = "$(padded 55.5)" ] || e2e_fail "the recorder's answer did not arrive: $(value request)"
+# [CLEARBUF] while running empties the value.
+"$kdde" execute '[CLEARBUF]'
+[ "$(value request)" = "[]" ] || e2e_fail "[CLEARBUF] left $(value request)"
+
+# [LOAD( finds Second.Klv without regard to case; its PORT 1 is COM2 from the next [RUN].
+python3 "$here/line_recorder.py" "$work/com2" line2.out &
+recorder="$recorder $!"
+for _ in $(seq 50); do [ -e com2 ] && break; sleep 0.1; done
+"$kdde" execute '[LOAD(second.klv)]'
+"$kdde" execute '[STOP]'
+"$kdde" execute '[RUN]'
+"$kdde" execute '[SEND(two)]'
+sleep 0.8
+[ "$(cat line2.out 2>/dev/null)" = $'TWO\r' ] || e2e_fail "after [LOAD( the line of COM2 got: $(od -c line2.out 2>&1)"
+
+# [APPHIDE] takes the strip out of the top-most band at the next tick; [APPTOP] restores it.
+above "$main" || e2e_fail "the strip is not top-most to begin with"
+"$kdde" execute '[APPHIDE]'
+sleep 0.5
+above "$main" && e2e_fail "[APPHIDE] left the strip top-most"
+"$kdde" execute '[APPTOP]'
+sleep 0.5
+above "$main" || e2e_fail "[APPTOP] did not make the strip top-most"
+
+# [WAIT( grows the strip to 38 units with the progress bar, holds every other DDE message
+# meanwhile, and ends early at a key press.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$HEIGHT" = 52 ] || e2e_fail "the strip is $HEIGHT pixels high before [WAIT(, not 26 units"
+start=$(now)
+"$kdde" execute '[WAIT(8)]'
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$HEIGHT" = 76 ] || e2e_fail "the strip is $HEIGHT pixels high during [WAIT(, not 38 units"
+xdotool windowactivate --sync "$main" key space
+"$kdde" request >/dev/null  # answered only once the wait has ended
+took=$(ms_since "$start")
+[ "$took" -lt 4500 ] || e2e_fail "a key press did not end [WAIT(8)] early (a request waited until $took ms)"
+sleep 0.3
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$HEIGHT" = 52 ] || e2e_fail "the strip stayed $HEIGHT pixels high after [WAIT("
+start=$(now)
+"$kdde" execute '[WAIT(2)]'
+"$kdde" request >/dev/null
+took=$(ms_since "$start")
+[ "$took" -ge 1900 ] || e2e_fail "a request was answered $took ms into a [WAIT(2)]: DDE messages must wait"
+
+# A client floods the server while its own [WAIT( holds it. Requests with a 1 MiB item on a
+# conversation not its own are refused at once; of its requests on its own conversation,
+# those beyond what one client may have waiting get Busy at once. Kelvor's memory stays
+# within 48 MiB of what it was, and once a key ends the wait it answers within a second
+# (66 MiB held back used to leave it deaf for good).
+mib() { awk -v key="$2:" '$1 == key { print int($2 / 1024) }' "/proc/$1/status"; }
+before=$(mib "$pid" VmRSS)
+"$flood" 66 1048576 1100 >flood.out || e2e_fail "the flooding client failed"
+grep -qx 'dde.Error.UnknownConversation 66' flood.out && grep -qx 'dde.Error.Busy 76' flood.out &&
+  grep -qx 'waiting 1024' flood.out || e2e_fail "the flood was answered: $(cat flood.out)"
+grew=$(($(mib "$pid" VmHWM) - before))
+[ "$grew" -le 48 ] || e2e_fail "Kelvor grew by $grew MiB during the flood"
+echo "memory during the flood: at most $grew MiB above the $before MiB before"
+xdotool windowactivate --sync "$main" key space
+"$kdde" --timeout 1 request >/dev/null || e2e_fail "no answer within a second of the end of the backlog"
+gdbus call --session --timeout 1 -d dde.Kelvor -o / -m org.freedesktop.DBus.Peer.Ping >/dev/null ||
+  e2e_fail "no Ping answer after the backlog"
+
+# kelvor-dde's exit codes: a request nobody answers times out (3), usage errors give 2.
+rc=0
+"$kdde" --timeout 0.5 request NoSuchItem >/dev/null 2>&1 || rc=$?
+[ "$rc" = 3 ] || e2e_fail "a request for an unknown item exited $rc, not 3 (time-out)"
+for usage in "" "bogus" "execute" "poke ITEM" "--timeout 0 request" "--service 9x request" "--frobnicate request"; do
+  rc=0
+  # shellcheck disable=SC2086
+  "$kdde" $usage >/dev/null 2>&1 || rc=$?
+  [ "$rc" = 2 ] || e2e_fail "kelvor-dde $usage exited $rc, not 2"
+done
+"$kdde" --help | grep -q '^EXIT STATUS' || e2e_fail "kelvor-dde --help has no EXIT STATUS section"
+
+# A second Kelvor cannot take the name: it starts without a server and says so once; the
+# first keeps serving.
+"$kelvor" >kelvor2.log 2>&1 &
+second=$!
+pid="$pid $second"
+e2e_close_splash
+notice=$(e2e_wait_window '^!$' 20) || e2e_fail "the second Kelvor did not say that it has no DDE server"
+xdotool mousemove --window "$notice" 300 120 click 1
+e2e_wait_gone '^!$' 10 || e2e_fail "the notice did not close on OK"
+kill -0 "$second" 2>/dev/null || e2e_fail "the second Kelvor did not go on without a server"
+[ "$(value request)" = "[]" ] || e2e_fail "the first Kelvor stopped serving when a second one started"
+kill "$second"
+wait "$second" 2>/dev/null || true
+pid=${pid% *}
+
+# An advise on the linked AutoData gets the value at once, without the Autodata: message,
+# and ends with 1 when the server leaves the bus.
+"$kdde" advise >advise2.out 2>/dev/null &
+advise=$!
+sleep 1
+xdotool search --onlyvisible --name '^!$' >/dev/null 2>&1 && e2e_fail "an advise on a linked item showed a message"
+[ "$(wc -l <advise2.out)" -ge 1 ] || e2e_fail "the advise on a linked item sent nothing at once"
+
+# [APPCLOSE] while running: the port closes, two seconds pass, the program ends and its
+# name leaves the bus.
+start=$(now)
+"$kdde" execute '[APPCLOSE]'
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && e2e_fail "[APPCLOSE] did not end the program"
+took=$(ms_since "$start")
+[ "$took" -ge 1800 ] || e2e_fail "[APPCLOSE] while running ended after $took ms, without the two-second wait"
+pid=""
+owner && e2e_fail "dde.Kelvor stayed on the bus after the program ended"
+rc=0
+wait "$advise" || rc=$?
+advise=""
+[ "$rc" = 1 ] || e2e_fail "kelvor-dde advise exited $rc when the server left, not 1"
+rc=0
+"$kdde" request >/dev/null 2>&1 || rc=$?
+[ "$rc" = 1 ] || e2e_fail "kelvor-dde without a server exited $rc, not 1"
+echo "DDE end-to-end: all checks passed"
