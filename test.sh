@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Kelvor and runs every test headless: the logic tests,
-# then the window and end-to-end tests on a private X display, D-Bus session and sound
-# server (tests/linux/headless.sh), and the fuzz targets' regression run (tools/fuzz.sh). Set
-# KELVOR_SANITIZE=1 for an address/undefined sanitizer build.
+# Installs what is missing, builds both desks and runs every test headless: the fuzz targets'
+# regression run (tools/fuzz.sh); the Linux desk's logic tests, then its window and
+# end-to-end tests on a private X display, D-Bus session and sound server
+# (tests/linux/headless.sh); the Windows desk, cross-built with mingw-w64 in build-windows/,
+# its tests under a private Wine (tests/windows/wine.sh). Set KELVOR_SANITIZE=1 for an
+# address/undefined sanitizer build of the Linux desk.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -24,8 +26,13 @@ if [ "${KELVOR_SANITIZE:-0}" = 1 ]; then
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 fi
 
+tools/check_core_includes.sh
 cmake -S . -B "$build" "${options[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
+# The Windows desk from the same core.
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=windows/toolchain-mingw.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -Wno-dev >/dev/null
+cmake --build build-windows -j"$(nproc)"
 
 export QT_QPA_PLATFORM=xcb
 status=0
@@ -37,6 +44,10 @@ env -u ASAN_OPTIONS -u UBSAN_OPTIONS tools/fuzz.sh || status=$?
 # busy neighbour.
 tests/linux/headless.sh ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 -LE desktop || status=$?
 tests/linux/headless.sh ctest --test-dir "$build" --output-on-failure --timeout 300 -L desktop || status=$?
+# The Windows desk's tests (the core's among them) under Wine.
+wine_started=$SECONDS
+tests/windows/wine.sh build-windows ctest --test-dir build-windows --output-on-failure --timeout 300 || status=$?
+echo "Windows tests under Wine: $((SECONDS - wine_started)) s"
 
 if [ -n "$reports" ] && [ -n "$(ls -A "$reports")" ]; then
   for report in "$reports"/*; do

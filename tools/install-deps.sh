@@ -22,6 +22,11 @@ packages=(
   dpkg-dev file lintian desktop-file-utils appstream man-db
   # the settings kill test stops the program right at one of its writes
   strace
+  # the JSON of MQTT readings (header-only, for both desks)
+  nlohmann-json3-dev
+  # the Windows desk: mingw-w64 with POSIX threads, GoogleTest's sources to build with it, and
+  # Wine to run the Windows programs and tests
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64
   # Wayland: Qt's Wayland platform for Kelvor's windows; a headless compositor, a terminal
   # that receives the typing, screenshots, and wtype for the typing benchmark
   qt6-wayland sway foot grim wtype

@@ -143,9 +143,14 @@ bool writeByReplacing(const std::string& path, const Change& change, std::size_t
   }
   CloseHandle(h);
   // The handle is closed first: Windows moves no file that is open without delete sharing.
+  // Nor does it replace a file another program holds open (an editor, a second Kelvor, a
+  // virus scanner): that one is then rewritten in place, which it allows.
   if (ok && !MoveFileExW(toWide(temporary).c_str(), toWide(path).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    ok = failed();
+    const DWORD error = GetLastError();
+    inPlace = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    errno = errnoOf(error);
+    ok = false;
   }
   const int cause = errno;
   if (!ok) DeleteFileW(toWide(temporary).c_str());

@@ -8,16 +8,55 @@
 
 namespace kelvor {
 
+namespace {
+
+// The UTC fields of a time the C runtime refuses (it takes none before 1970).
+std::tm fieldsOf(long long seconds) {
+  long long days = seconds / 86400;
+  long long rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    days -= 1;
+  }
+  std::tm t{};
+  t.tm_hour = static_cast<int>(rest / 3600);
+  t.tm_min = static_cast<int>(rest / 60 % 60);
+  t.tm_sec = static_cast<int>(rest % 60);
+  t.tm_wday = static_cast<int>(((days + 4) % 7 + 7) % 7);
+  // Days to the civil date, in eras of 400 years that start on 1 March.
+  const long long z = days + 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long dayOfEra = z - era * 146097;
+  const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const long long mp = (5 * dayOfYear + 2) / 153;
+  const int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const long long year = yearOfEra + era * 400 + (month <= 2);
+  t.tm_year = static_cast<int>(year - 1900);
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  return t;
+}
+
+}  // namespace
+
 std::tm localTime(std::time_t seconds) {
   std::tm local{};
-  localtime_s(&local, &seconds);
-  return local;
+  if (localtime_s(&local, &seconds) == 0) return local;
+  // Before 1970: the zone's offset at the start of 1970, without summer time.
+  std::tm atEpoch{};
+  const std::time_t epoch = 0;
+  if (localtime_s(&atEpoch, &epoch) != 0) return fieldsOf(seconds);
+  const long long offset = (atEpoch.tm_year - 70) * 86400LL * 365 + atEpoch.tm_yday * 86400LL +
+                           atEpoch.tm_hour * 3600LL + atEpoch.tm_min * 60LL + atEpoch.tm_sec;
+  return fieldsOf(static_cast<long long>(seconds) + offset);
 }
 
 std::tm utcTime(std::time_t seconds) {
   std::tm utc{};
-  gmtime_s(&utc, &seconds);
-  return utc;
+  if (gmtime_s(&utc, &seconds) == 0) return utc;
+  return fieldsOf(seconds);
 }
 
 std::string currentDirectory() {

@@ -107,6 +107,20 @@ std::string windows1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+// Paths are UTF-8 inside Kelvor, whatever the system's own code page is.
+std::filesystem::path utf8Path(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string utf8Name(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
+}  // namespace
+
 std::string findPathIgnoringCase(const std::string& directory, const std::string& name) {
   namespace fs = std::filesystem;
   std::string relative = name;
@@ -138,18 +152,25 @@ std::string findPathIgnoringCase(const std::string& directory, const std::string
     pos = slash + 1;
     if (part.empty() && slash < relative.size()) continue;  // doubled "/"
     std::string chosen = part;
-    std::error_code error;
-    if (!lost && !part.empty() && !fs::exists(fs::path(resolved + "/" + part), error)) {
-      lost = true;
+    if (!lost && !part.empty() && part != "." && part != "..") {
+      // The name as it is stored wins, also where the system itself matches names without
+      // regard to case (Windows): an exact match first, else the first that differs in case.
       const std::string wanted = upperAscii(part);
-      for (fs::directory_iterator it(resolved.empty() ? "/" : resolved, error), end; !error && it != end;
-           it.increment(error)) {
-        const std::string candidate = it->path().filename().string();
-        if (upperAscii(candidate) == wanted) {
-          chosen = candidate;
-          lost = false;
+      std::string caseless;
+      bool exact = false;
+      std::error_code error;
+      for (fs::directory_iterator it(utf8Path(resolved + "/"), error), end; !error && it != end; it.increment(error)) {
+        const std::string candidate = utf8Name(it->path().filename());
+        if (candidate == part) {
+          exact = true;
           break;
         }
+        if (caseless.empty() && upperAscii(candidate) == wanted) caseless = candidate;
+      }
+      if (!exact && !caseless.empty()) {
+        chosen = caseless;
+      } else if (!exact) {
+        lost = !fs::exists(utf8Path(resolved + "/" + part), error);
       }
     }
     resolved += "/" + chosen;

@@ -52,8 +52,9 @@ double readDecimal(std::string_view text);
 std::string windows1252ToUtf8(std::string_view bytes);
 
 // The file a [LOAD( name stands for: relative to `directory` unless absolute, "\" read as
-// "/", and every part of the path matched without regard to case (the first match in
-// directory order wins). Parts that match nothing are kept as written.
+// "/", and every part of the path matched without regard to case: the name as stored, an
+// exact match first, else the first match in directory order. Parts that match nothing are
+// kept as written.
 std::string findPathIgnoringCase(const std::string& directory, const std::string& name);
 
 }  // namespace kelvor::dde

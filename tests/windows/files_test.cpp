@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -43,7 +45,8 @@ class WindowsFiles : public ::testing::Test {
   fs::path folder;
 };
 
-TEST_F(WindowsFiles, ASettingsFileOpenElsewhereIsReplacedWholeAndKeepsItsLineEnds) {
+// Windows replaces no file that another program holds open, so it is rewritten in place.
+TEST_F(WindowsFiles, ASettingsFileOpenElsewhereIsWrittenWholeAndKeepsItsLineEnds) {
   const std::string ini = path("KELVOR.INI");
   std::ofstream(ini, std::ios::binary) << "[SCREEN]\r\nPosX=1\r\nPosY=2\r\n";
   // An editor (or a second Kelvor) reading the file keeps it open, shared as Windows programs do.
@@ -51,7 +54,8 @@ TEST_F(WindowsFiles, ASettingsFileOpenElsewhereIsReplacedWholeAndKeepsItsLineEnd
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   const ProfileValue moved[] = {{"SCREEN", "PosX", "640"}, {"SCREEN", "PosY", "480"}};
-  EXPECT_TRUE(writeProfileStrings(ini, moved));
+  errno = 0;
+  EXPECT_TRUE(writeProfileStrings(ini, moved)) << std::strerror(errno);
   CloseHandle(reader);
   std::ifstream in(ini, std::ios::binary);
   const std::string content((std::istreambuf_iterator<char>(in)), {});

@@ -353,7 +353,7 @@ TEST_F(DdeServiceTest, LoadFindsTheFileWithoutRegardToCaseAndReadsIt) {
   std::ofstream(dir / "Line2.klv") << "[APP]\nNAME=LINE2\nENABLESERVERDDE=1\n[COMMPORT]\nPORT=3\n";
   host.directory = dir.string();
   execute("[load(line2.klv)]");
-  EXPECT_EQ(state.configFilePath, (dir / "Line2.klv").string());
+  EXPECT_EQ(std::filesystem::path(state.configFilePath), dir / "Line2.klv");
   EXPECT_EQ(state.config.NAME, "LINE2");
   EXPECT_EQ(state.config.PORT, 3);
   EXPECT_EQ(host.log.back(), "~pok.ico");
