@@ -81,7 +81,9 @@ TEST_F(ComDevice, WithoutKelvorIniEveryPortIsTheSystemsOwn) {
   for (int port = 0; port < 8; ++port) {
     EXPECT_EQ(comDevice(ini_, port), defaultSerialDevice(port));
     EXPECT_NE(defaultSerialDevice(port), "");
-    if (port > 0) EXPECT_NE(defaultSerialDevice(port), defaultSerialDevice(port - 1));
+    if (port > 0) {
+      EXPECT_NE(defaultSerialDevice(port), defaultSerialDevice(port - 1));
+    }
   }
   EXPECT_EQ(defaultSerialDevice(8), "");
 }
