@@ -1,0 +1,216 @@
+// A DDE client that speaks the raw WM_DDE messages, for the end-to-end tests: one
+// conversation, the steps of its command line in order, one line of output for each answer.
+//   connect APP TOPIC   initiate ('' for a null name); prints "connected N" (servers that
+//                       answered). Without it, the client connects to Kelvor / System first.
+//   request ITEM [FMT]  prints "data ITEM TEXT" (with "response" and "ackreq" flags shown),
+//                       or "ack positive|negative|busy"
+//   advise ITEM [FMT]   hot link; warm ITEM: a link told of changes without data
+//   unadvise ITEM       ('' for every item)
+//   execute COMMAND     prints the acknowledgement and "same-block" when the server
+//                       returned the command's own memory block
+//   poke ITEM TEXT
+//   wait MS             prints what arrives meanwhile (data of links, a terminate)
+//   terminate           prints "terminated" when the server answers
+// Texts are printed as UTF-8; an answer that does not come within 10 seconds prints "timeout".
+
+#include <windows.h>
+#include <dde.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "windows/dde_message.h"
+
+namespace {
+
+using namespace kelvor::win;
+
+HWND self = nullptr;
+HWND server = nullptr;
+int answered = 0;      // servers that acknowledged the initiate
+bool gotAnswer = false;  // the answer the current step waits for
+HGLOBAL sentBlock = nullptr;  // the block of the step waiting for its acknowledgement
+UINT sentMessage = 0;
+
+void print(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+std::string status(UINT_PTR word) {
+  if (word & kAckPositive) return "positive";
+  return (word & kAckBusy) ? "busy" : "negative";
+}
+
+void onData(LPARAM lParam) {
+  UINT_PTR low = 0, high = 0;
+  UnpackDDElParam(WM_DDE_DATA, lParam, &low, &high);
+  FreeDDElParam(WM_DDE_DATA, lParam);
+  auto data = reinterpret_cast<HGLOBAL>(low);
+  const auto atom = static_cast<ATOM>(high);
+  const std::string item = atomName(atom);
+  if (!data) {
+    print("warm " + item);
+    GlobalDeleteAtom(atom);
+    return;
+  }
+  const auto block = readDataBlock(data);
+  std::string flags = block && block->response ? " response" : "";
+  if (block && block->ackRequested) flags += " ackreq";
+  print("data " + item + flags + " " + (block ? fromCfText(block->text) : std::string("<unreadable>")));
+  if (block && block->response) gotAnswer = true;
+  if (block && block->ackRequested) {
+    PostMessageW(server, WM_DDE_ACK, reinterpret_cast<WPARAM>(self), PackDDElParam(WM_DDE_ACK, kAckPositive, atom));
+  } else {
+    GlobalDeleteAtom(atom);
+  }
+  if (block && block->release) GlobalFree(data);
+}
+
+void onAck(WPARAM wParam, LPARAM lParam) {
+  if (!server) {  // an answer to the initiate, sent: the atoms are ours to delete
+    if (answered++ == 0) {
+      server = reinterpret_cast<HWND>(wParam);
+    } else {
+      PostMessageW(reinterpret_cast<HWND>(wParam), WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(self), 0);
+    }
+    GlobalDeleteAtom(LOWORD(lParam));
+    GlobalDeleteAtom(HIWORD(lParam));
+    return;
+  }
+  UINT_PTR word = 0, high = 0;
+  UnpackDDElParam(WM_DDE_ACK, lParam, &word, &high);
+  FreeDDElParam(WM_DDE_ACK, lParam);
+  std::string line = "ack " + status(word);
+  if (sentMessage == WM_DDE_EXECUTE) {
+    if (reinterpret_cast<HGLOBAL>(high) == sentBlock) line += " same-block";
+    GlobalFree(sentBlock);
+  } else {
+    if (high) GlobalDeleteAtom(static_cast<ATOM>(high));
+    // A negative answer leaves the block with its sender.
+    if (sentBlock && !(word & kAckPositive)) GlobalFree(sentBlock);
+  }
+  sentBlock = nullptr;
+  print(line);
+  gotAnswer = true;
+}
+
+LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DDE_ACK:
+      onAck(wParam, lParam);
+      return 0;
+    case WM_DDE_DATA:
+      onData(lParam);
+      return 0;
+    case WM_DDE_TERMINATE:
+      print("terminated");
+      gotAnswer = true;
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+// Pumps messages until the step's answer came or `ms` passed.
+void pump(DWORD ms, bool untilAnswer) {
+  gotAnswer = false;
+  const DWORD start = GetTickCount();
+  MSG message;
+  while (!(untilAnswer && gotAnswer)) {
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= ms) {
+      if (untilAnswer) print("timeout");
+      return;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+}
+
+ATOM atom(const std::wstring& name) { return name.empty() ? 0 : GlobalAddAtomW(name.c_str()); }
+
+void connect(const std::wstring& application, const std::wstring& topic) {
+  server = nullptr;
+  answered = 0;
+  const ATOM a = atom(application), t = atom(topic);
+  SendMessageW(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(self), MAKELPARAM(a, t));
+  if (a) GlobalDeleteAtom(a);
+  if (t) GlobalDeleteAtom(t);
+  print("connected " + std::to_string(answered));
+}
+
+void send(UINT message, LPARAM lParam, HGLOBAL block) {
+  sentMessage = message;
+  sentBlock = block;
+  PostMessageW(server, message, reinterpret_cast<WPARAM>(self), lParam);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = clientProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"KelvorRawDdeClient";
+  RegisterClassW(&windowClass);
+  self = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                         windowClass.hInstance, nullptr);
+  std::vector<std::wstring> args(argv + 1, argv + argc);
+  std::size_t i = 0;
+  auto next = [&]() { return i < args.size() ? args[i++] : std::wstring(); };
+  if (args.empty() || args[0] != L"connect") connect(L"Kelvor", L"System");
+  while (i < args.size()) {
+    const std::wstring step = next();
+    if (step == L"connect") {
+      const std::wstring a = next();
+      connect(a, next());
+      continue;
+    }
+    if (step == L"wait") {
+      pump(static_cast<DWORD>(std::wcstoul(next().c_str(), nullptr, 10)), false);
+      continue;
+    }
+    if (!server) {
+      print("no server");
+      return 1;
+    }
+    if (step == L"request" || step == L"unadvise") {
+      const ATOM item = atom(next());
+      const bool withFormat = step == L"request" && i < args.size() && iswdigit(args[i][0]);
+      const auto format = static_cast<WORD>(withFormat ? std::wcstoul(next().c_str(), nullptr, 10) : CF_TEXT);
+      send(step == L"request" ? WM_DDE_REQUEST : WM_DDE_UNADVISE, MAKELPARAM(format, item), nullptr);
+    } else if (step == L"advise" || step == L"warm") {
+      const ATOM item = atom(next());
+      HGLOBAL options = makeAdviseBlock(step == L"warm", false);
+      if (i < args.size() && iswdigit(args[i][0])) {
+        auto* advise = static_cast<DDEADVISE*>(GlobalLock(options));
+        advise->cfFormat = static_cast<short>(std::wcstoul(next().c_str(), nullptr, 10));
+        GlobalUnlock(options);
+      }
+      send(WM_DDE_ADVISE, PackDDElParam(WM_DDE_ADVISE, reinterpret_cast<UINT_PTR>(options), item), options);
+    } else if (step == L"execute") {
+      HGLOBAL command = makeExecuteBlock(utf8(next()), IsWindowUnicode(server));
+      send(WM_DDE_EXECUTE, reinterpret_cast<LPARAM>(command), command);
+    } else if (step == L"poke") {
+      const ATOM item = atom(next());
+      HGLOBAL data = makePokeBlock(toCfText(utf8(next())));
+      send(WM_DDE_POKE, PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(data), item), data);
+    } else if (step == L"terminate") {
+      send(WM_DDE_TERMINATE, 0, nullptr);
+      pump(10000, true);
+      server = nullptr;
+      continue;
+    } else {
+      print("unknown step " + utf8(step));
+      return 2;
+    }
+    pump(10000, true);
+  }
+  return 0;
+}
