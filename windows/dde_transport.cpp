@@ -381,8 +381,12 @@ void Win32DdeTransport::resume() {
   if (impl_->listener && !impl_->waiting.empty()) PostMessageW(impl_->listener, kResume, 0, 0);
 }
 
-bool Win32DdeTransport::start(const std::string& service, const std::string& topic, dde::DdeServer& server,
-                              std::string& error) {
+bool Win32DdeTransport::isServiceName(std::string_view name, std::string& rule) const {
+  rule = "a DDE service name has 1 to 255 characters";
+  return !name.empty() && win::wide(name).size() <= dde::kMaxNameLength;
+}
+
+bool Win32DdeTransport::start(const std::string& service, dde::DdeServer& server, std::string& error) {
   Impl& d = *impl_;
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = windowProc;
@@ -393,7 +397,7 @@ bool Win32DdeTransport::start(const std::string& service, const std::string& top
     return false;
   }
   d.service = win::wide(service);
-  d.topic = win::wide(topic);
+  d.topic = L"System";
   d.listener = d.makeWindow();
   if (!d.listener) {
     error = "Kelvor could not make its DDE window, so it runs without its DDE server.";

@@ -31,23 +31,25 @@ namespace kelvor {
 constexpr std::size_t kMaxWaitingMessagesPerClient = 1024;
 constexpr std::size_t kMaxWaitingMessages = 8192;
 
-class Win32DdeTransport : public dde::DdeTransport {
+class Win32DdeTransport : public dde::DdeEndpoint {
  public:
   Win32DdeTransport();
   ~Win32DdeTransport() override;
   Win32DdeTransport(const Win32DdeTransport&) = delete;
   Win32DdeTransport& operator=(const Win32DdeTransport&) = delete;
 
-  // Serves `server` under the names `service` and `topic`. Returns false, with a sentence for
-  // the user in `error`, when the windows cannot be made.
-  bool start(const std::string& service, const std::string& topic, dde::DdeServer& server, std::string& error);
+  // A service name is a global atom: 1 to 255 characters.
+  bool isServiceName(std::string_view name, std::string& rule) const override;
+  // Serves `server` as `service`, topic "System". Returns false, with a sentence for the user
+  // in `error`, when the windows cannot be made.
+  bool start(const std::string& service, dde::DdeServer& server, std::string& error) override;
   // Tells whether the front end holds its events back (a modal window is open); messages
   // then wait until resume() is called with the hold lifted.
   void setHold(std::function<bool()> held);
   // Handles what waits, when nothing holds it.
   void resume();
   // Ends every conversation with WM_DDE_TERMINATE and destroys the windows.
-  void close();
+  void close() override;
   bool isStarted() const;
 
   void replyEmpty(dde::ReplyToken token) override;

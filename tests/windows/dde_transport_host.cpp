@@ -56,7 +56,7 @@ int wmain(int argc, wchar_t** argv) {
   });
   events.server = &server;
   std::string error;
-  if (!transport.start(service, "System", server, error)) {
+  if (!transport.start(service, server, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

@@ -1,0 +1,217 @@
+// Kelvor.exe: bridges a measuring instrument on a serial line and the other programs of the
+// Windows desktop. Everything comes from KELVOR.INI in the working folder, the configuration
+// file it names and the language file; there are no options.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "core/desk/desk.h"
+#include "core/settings/file_commands.h"
+#include "core/settings/profile_file.h"
+#include "core/system/system.h"
+#include "core/toolkit/modal_gate.h"
+#include "core/toolkit/sound.h"
+#include "windows/dde_message.h"
+#include "windows/dde_transport.h"
+#include "windows/device_watch.h"
+#include "windows/main_window.h"
+#include "windows/notices.h"
+#include "windows/pictures.h"
+#include "windows/serial_port.h"
+#include "windows/session_keyboard.h"
+#include "windows/sound_output.h"
+#include "windows/strip_hosts.h"
+
+namespace kelvor {
+namespace {
+
+// No MQTT client library builds for Windows from what Debian ships: this build publishes
+// nothing, and says so once when the settings ask for it.
+class AbsentPublisher : public ReadingPublisher {
+ public:
+  explicit AbsentPublisher(Notices& notices) : notices_(notices) {}
+  void configure(const PublisherSettings& settings) override {
+    if (!settings.enabled || told_) return;
+    told_ = true;
+    notices_.mention({NoticeKind::Warning, "MQTT", "This Windows build of Kelvor publishes no MQTT; the reading log "
+                                                   "and everything else work as usual."});
+  }
+  void publish(const Reading&, std::string_view) override {}
+
+ private:
+  Notices& notices_;
+  bool told_ = false;
+};
+
+// The device behind a COM number: [PORTS] of KELVOR.INI, else the COM port of that number.
+std::string comDeviceOnWindows(const std::string& iniFilePath, int port) {
+  const std::string name = "COM" + std::to_string(port + 1);
+  const std::string device = trimRight(readProfileString(iniFilePath, "PORTS", name));
+  return device.empty() ? name : device;
+}
+
+std::string hostName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  return GetComputerNameW(name, &size) ? win::utf8(std::wstring_view(name, size)) : std::string("windows");
+}
+
+// --- The splash: the about picture, closed by a click or after `seconds`.
+constexpr wchar_t kSplashClass[] = L"KelvorSplash";
+constexpr int kSplashWidth = 788, kSplashHeight = 398;
+
+LRESULT CALLBACK splashProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(window, &paint);
+      if (HBITMAP picture = builtInBitmap("~logoapp.jpg")) {
+        BITMAP info{};
+        GetObjectW(picture, sizeof info, &info);
+        HDC source = CreateCompatibleDC(dc);
+        HGDIOBJ old = SelectObject(source, picture);
+        SetStretchBltMode(dc, HALFTONE);
+        StretchBlt(dc, 0, 0, kSplashWidth, kSplashHeight, source, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
+        SelectObject(source, old);
+        DeleteDC(source);
+      }
+      SetBkMode(dc, TRANSPARENT);
+      HFONT big = CreateFontW(-150, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, ANTIALIASED_QUALITY, 0,
+                              L"Century Gothic");
+      HFONT small = CreateFontW(-24, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, ANTIALIASED_QUALITY, 0,
+                                L"Century Gothic");
+      HGDIOBJ old = SelectObject(dc, big);
+      TextOutW(dc, 128, 80, L"Kelvor", 6);
+      SelectObject(dc, small);
+      const wchar_t tagline[] = L"Dynamic Data Exchange for Nordal instruments";
+      TextOutW(dc, 144, 252, tagline, static_cast<int>(wcslen(tagline)));
+      SelectObject(dc, old);
+      DeleteObject(big);
+      DeleteObject(small);
+      EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+      DestroyWindow(window);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+void runSplash(std::int32_t seconds, std::uint8_t soundEnable) {
+  ModalGate::Hold hold(modalGate());
+  WNDCLASSW splashClass{};
+  splashClass.lpfnWndProc = splashProc;
+  splashClass.hInstance = GetModuleHandleW(nullptr);
+  splashClass.style = CS_DBLCLKS;
+  splashClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  splashClass.lpszClassName = kSplashClass;
+  RegisterClassW(&splashClass);
+  HWND splash = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kSplashClass, L"Kelvor", WS_POPUP,
+                                (GetSystemMetrics(SM_CXSCREEN) - kSplashWidth) / 2,
+                                (GetSystemMetrics(SM_CYSCREEN) - kSplashHeight) / 2, kSplashWidth, kSplashHeight,
+                                nullptr, nullptr, splashClass.hInstance, nullptr);
+  if (!splash) return;
+  ShowWindow(splash, SW_SHOW);
+  UpdateWindow(splash);
+  playSoundIfEnabled("sound\\start.wav", soundEnable);
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  while (IsWindow(splash) && (seconds == 0 || GetTickCount64() <= end)) pumpMessages(10);
+  if (IsWindow(splash)) DestroyWindow(splash);
+}
+
+int runMainWindowProcedure() {
+  Win32Notices notices(currentDirectory() + "\\kelvor.log");
+  setProfileFileNotice([&notices](const std::string& text) { notices.mention({NoticeKind::Warning, "Kelvor", text}); });
+  Win32UiThread ui;
+  modalGate().setDeferral([&ui](std::function<void()> call) { ui.post(std::move(call)); });
+  setSoundOutput(makeWin32SoundOutput());
+
+  // The desk's records; KELVOR.INI's path is fixed once.
+  Desk desk(currentDirectory() + "\\KELVOR.INI");
+  KelvorState& state = desk.state();
+  MainWindow window;
+  Strip strip(state, window, notices);
+  notices.setModalRunner([](const std::function<void()>& show) {
+    ModalGate::Hold hold(modalGate());
+    show();
+  });
+  const int x = keepWidth<std::int32_t>(readNumber(readProfileString(state.iniFilePath, "SCREEN", "PosX")));
+  const int y = keepWidth<std::int32_t>(readNumber(readProfileString(state.iniFilePath, "SCREEN", "PosY")));
+
+  const std::string iniFilePath = state.iniFilePath;
+  Win32SerialLibrary serialLibrary([iniFilePath](int port) { return comDeviceOnWindows(iniFilePath, port); }, notices);
+  Win32DeviceWatch deviceWatch;
+  const std::unique_ptr<ChosenKeyboard> keyboard = openSessionKeyboard(state.iniFilePath);
+  Win32DdeTransport transport;
+  transport.setHold([] { return !modalGate().isOpen(); });
+  StripKeystrokeHost keystrokeHost(window);
+  StripCommandHost commandHost(state, strip, window);
+  commandHost.closePortWith = [&desk] { desk.closePort(); };
+  desk.connect({serialLibrary, deviceWatch, *keyboard, &transport,
+                [](Notices& queued) { return std::make_unique<AbsentPublisher>(queued); }, notices, ui, hostName()},
+               {strip, commandHost, keystrokeHost});
+  strip.setRunControl(desk.runControl());
+
+  // The splash; the strip shows only once it has closed.
+  runSplash(state.splashSeconds, state.config.SOUNDENABLE);
+
+  if (!window.create(x, y)) {
+    notices.tell({NoticeKind::Error, "Kelvor", "Windows refused to make Kelvor's window."});
+    return 1;
+  }
+  notices.setOwner(window.handle());
+  window.hooks.runButton = [&strip] { strip.runButton(); };
+  window.hooks.menuButton = [&strip] { strip.showMenu(); };
+  window.hooks.keyCatcher = [&state] { playSoundFile(state.touchSoundPath); };
+  window.hooks.moved = [&state](int movedX, int movedY) { saveWindowPosition(state.iniFilePath, movedX, movedY); };
+  window.hooks.closing = [&window] { window.close(); };
+  window.show();
+  strip.refreshStatusIcons();
+  // No language file known yet: english.lan in the working folder (its dialog comes with the
+  // other windows).
+  if (trimRight(state.language.languageFilePath).empty()) {
+    state.language.languageFilePath = currentDirectory() + "\\english.lan";
+  }
+  strip.rebuildMainTexts();
+
+  desk.startDde();
+
+  strip.showTexts();
+  window.hooks.tick = [&desk, &strip, &window, &state, &transport] {
+    // Ticks that come while a modal window or a blocking wait holds the gate are dropped,
+    // not replayed: the next one does the work (the desk's link timer goes on meanwhile).
+    const bool open = modalGate().isOpen();
+    if (open) strip.applyZOrder();
+    desk.tick();
+    if (!open) return;
+    window.setWaitValues(state.reception.waitState, state.wait.elapsed);
+    // DDE messages held back while the gate was closed are taken up now.
+    transport.resume();
+  };
+  desk.started();
+  window.startTimer20ms();
+  window.focusKeyCatcher();
+
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+
+  window.hooks = {};
+  strip.setRunControl(nullptr);
+  desk.shutdown();
+  setProfileFileNotice(nullptr);
+  return 0;
+}
+
+}  // namespace
+}  // namespace kelvor
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return kelvor::runMainWindowProcedure(); }
