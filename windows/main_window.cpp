@@ -110,8 +110,10 @@ struct MainWindow::Impl {
     waitStateText = child(L"STATIC", L"0", 0, 30, 72, 10, 8, 6);
     keyCatcher = child(L"BUTTON", L"Pedate", BS_PUSHBUTTON, 2, 86, 36, 18, kKeyCatcherId);
     elapsedText = child(L"STATIC", L"0", 0, 46, 70, 20, 8, 15);
+    // Not owned by the strip: an owned top-most window above it would keep the strip itself
+    // out of the top-most band under Wine, whose SetWindowPos places an owner below its popups.
     toolTips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
-                               owner.window_, nullptr, GetModuleHandleW(nullptr), nullptr);
+                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     addTool(0, menuButton, {}, menuTip);
     addTool(0, runButton, {}, runTip);
     addTool(2, nullptr, iconArea(kSendKeyIcon), sendKeyTip);

@@ -1,7 +1,8 @@
 // The window that receives Kelvor's keystrokes in the end-to-end tests: an EDIT control with
-// the focus that writes what it gets to a file, in UTF-8, as it arrives: each character as
-// itself, Return as a line break, and the arrow and Tab keys as <Right>, <Left>, <Tab>, so
-// that a structured record's moves between cells show in order.
+// the focus that writes what it gets to a file, in UTF-8, as it arrives, the way a terminal
+// in raw mode writes it: each character as itself, Return as CR, Tab as TAB, and the arrows
+// as ESC [ C and ESC [ D, so that a structured record's moves between cells show in order
+// and the Linux typing test's checker reads the file unchanged.
 // Usage: key_receiver OUTPUT-FILE
 
 #include <windows.h>
@@ -25,14 +26,12 @@ void write(const std::wstring& text) {
 
 LRESULT CALLBACK recordingEdit(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_KEYDOWN) {
-    if (wParam == VK_RIGHT) write(L"<Right>");
-    if (wParam == VK_LEFT) write(L"<Left>");
+    if (wParam == VK_RIGHT) write(L"\x1b[C");
+    if (wParam == VK_LEFT) write(L"\x1b[D");
   } else if (message == WM_CHAR) {
     const auto unit = static_cast<wchar_t>(wParam);
-    if (unit == L'\r') {
-      write(L"\n");
-    } else if (unit == L'\t') {
-      write(L"<Tab>");
+    if (unit == L'\r' || unit == L'\t') {
+      write(std::wstring(1, unit));
     } else if (unit >= 0xD800 && unit < 0xDC00) {
       pendingHigh = unit;
     } else if (unit >= 0xDC00 && unit < 0xE000) {

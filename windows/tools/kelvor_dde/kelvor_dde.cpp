@@ -11,11 +11,13 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kelvor_build.h"
@@ -285,6 +287,13 @@ int run(const Options& options) {
     }
     DdeFreeStringHandle(instance, name);
   }
+  // The server takes the terminate up in turn, even after this client stopped waiting: a
+  // busy one (a [WAIT( or a message window) holds us a second at most.
+  std::fflush(stdout);
+  std::thread([code] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ExitProcess(static_cast<UINT>(code));
+  }).detach();
   DdeDisconnect(conversation);
   return code;
 }
