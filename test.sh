@@ -30,8 +30,9 @@ tools/check_core_includes.sh
 cmake -S . -B "$build" "${options[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 # The Windows desk from the same core.
+# Its end-to-end tests take the simulated instrument from the Linux build.
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=windows/toolchain-mingw.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -Wno-dev >/dev/null
+  -DKELVOR_LINUX_BUILD="$PWD/$build" -Wno-dev >/dev/null
 cmake --build build-windows -j"$(nproc)"
 
 export QT_QPA_PLATFORM=xcb

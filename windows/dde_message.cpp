@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/toolkit/encoding.h"
+#include "windows/text_convert.h"
 
 namespace kelvor::win {
 namespace {
@@ -62,28 +63,12 @@ std::string toCfText(std::string_view bytes) {
   return isValidUtf8(bytes) ? toWindows1252(bytes) : std::string(bytes);
 }
 
-std::string utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
 std::string fromCfText(std::string_view bytes) {
   if (bytes.empty()) return {};
   const int n = MultiByteToWideChar(kCfTextPage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
   std::wstring text(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(kCfTextPage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
-  return utf8(text);
+  return fromWide(text);
 }
 
 HGLOBAL makeDataBlock(std::string_view text, bool response, bool ackRequested) {
@@ -129,7 +114,7 @@ std::optional<AdviseOptions> readAdviseBlock(HGLOBAL block) {
 
 HGLOBAL makeExecuteBlock(std::string_view utf8Command, bool unicode) {
   if (unicode) {
-    const std::wstring text = wide(utf8Command);
+    const std::wstring text = toWide(utf8Command);
     return allocate((text.size() + 1) * sizeof(wchar_t), text.data(), text.size() * sizeof(wchar_t), {});
   }
   const std::string text = toCfText(utf8Command);
@@ -143,14 +128,14 @@ std::string readExecuteBlock(HGLOBAL block, bool unicode) {
   const std::size_t units = locked.size() / sizeof(wchar_t);
   std::wstring text(units, L'\0');
   std::memcpy(text.data(), locked.bytes(), units * sizeof(wchar_t));
-  return utf8(std::wstring_view(text).substr(0, text.find(L'\0')));
+  return fromWide(std::wstring_view(text).substr(0, text.find(L'\0')));
 }
 
 std::string atomName(ATOM atom) {
   if (atom == 0) return {};
   wchar_t name[256];
   const UINT n = GlobalGetAtomNameW(atom, name, 256);
-  return utf8(std::wstring_view(name, n));
+  return fromWide(std::wstring_view(name, n));
 }
 
 }  // namespace kelvor::win

@@ -31,9 +31,6 @@ constexpr WORD kAckBusy = 0x4000;
 std::string toCfText(std::string_view bytes);
 // Windows-1252 bytes as UTF-8.
 std::string fromCfText(std::string_view bytes);
-// UTF-16 as UTF-8, and back.
-std::string utf8(std::wstring_view text);
-std::wstring wide(std::string_view utf8);
 
 // A DDEDATA block holding `text` (already CF_TEXT bytes) with the given flags; NULL when
 // memory runs out.

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace kelvor {
 namespace {
@@ -383,7 +384,7 @@ void Win32DdeTransport::resume() {
 
 bool Win32DdeTransport::isServiceName(std::string_view name, std::string& rule) const {
   rule = "a DDE service name has 1 to 255 characters";
-  return !name.empty() && win::wide(name).size() <= dde::kMaxNameLength;
+  return !name.empty() && toWide(name).size() <= dde::kMaxNameLength;
 }
 
 bool Win32DdeTransport::start(const std::string& service, dde::DdeServer& server, std::string& error) {
@@ -396,7 +397,7 @@ bool Win32DdeTransport::start(const std::string& service, dde::DdeServer& server
     error = "Kelvor could not make its DDE window, so it runs without its DDE server.";
     return false;
   }
-  d.service = win::wide(service);
+  d.service = toWide(service);
   d.topic = L"System";
   d.listener = d.makeWindow();
   if (!d.listener) {
@@ -502,7 +503,7 @@ void Win32DdeTransport::sendData(const std::string&, dde::ConversationId convers
   // A warm link is told of the change without a block.
   HGLOBAL data = block.empty() ? nullptr : win::makeDataBlock(win::toCfText(block), false, false);
   if (!block.empty() && !data) return;
-  const ATOM atom = GlobalAddAtomW(win::wide(item).c_str());
+  const ATOM atom = GlobalAddAtomW(toWide(item).c_str());
   const LPARAM lParam = PackDDElParam(WM_DDE_DATA, reinterpret_cast<UINT_PTR>(data), atom);
   if (!d.post(client, WM_DDE_DATA, window->second, lParam)) {
     FreeDDElParam(WM_DDE_DATA, lParam);

@@ -3,13 +3,14 @@
 #include <windows.h>
 
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace kelvor {
 namespace {
 
 std::wstring target(const std::string& name) {
   wchar_t buffer[1024];
-  const DWORD n = QueryDosDeviceW(win::wide(name).c_str(), buffer, 1024);
+  const DWORD n = QueryDosDeviceW(toWide(name).c_str(), buffer, 1024);
   return n ? std::wstring(buffer) : std::wstring();
 }
 

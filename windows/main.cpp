@@ -14,6 +14,7 @@
 #include "core/toolkit/modal_gate.h"
 #include "core/toolkit/sound.h"
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 #include "windows/dde_transport.h"
 #include "windows/device_watch.h"
 #include "windows/main_window.h"
@@ -55,7 +56,7 @@ std::string comDeviceOnWindows(const std::string& iniFilePath, int port) {
 std::string hostName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-  return GetComputerNameW(name, &size) ? win::utf8(std::wstring_view(name, size)) : std::string("windows");
+  return GetComputerNameW(name, &size) ? fromWide(std::wstring_view(name, size)) : std::string("windows");
 }
 
 // --- The splash: the about picture, closed by a click or after `seconds`.

@@ -4,6 +4,7 @@
 
 #include "core/toolkit/encoding.h"
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 #include "windows/pictures.h"
 
 namespace kelvor {
@@ -25,7 +26,7 @@ struct Place {
 constexpr Place kSendKeyIcon{80, 18}, kDdeIcon{100, 18}, kPortAwayIcon{44, 18};
 constexpr Place kGreenLamp{24, 17}, kRedLamp{32, 17}, kOrangeLamp{54, 17};
 
-std::wstring shown(const std::string& bytes) { return win::wide(displayText(bytes)); }
+std::wstring shown(const std::string& bytes) { return toWide(displayText(bytes)); }
 
 // The first `count` characters of a text (UTF-8 or Windows-1252), as the strip shows them.
 std::wstring firstCharacters(const std::string& bytes, std::size_t count) {

@@ -5,6 +5,7 @@
 
 #include "core/toolkit/encoding.h"
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace kelvor {
 namespace {
@@ -20,7 +21,7 @@ UINT iconOf(const Notice& notice) {
   return MB_ICONINFORMATION;
 }
 
-std::wstring shown(const std::string& text) { return win::wide(displayText(text)); }
+std::wstring shown(const std::string& text) { return toWide(displayText(text)); }
 
 std::string readWhole(HANDLE file) {
   std::string bytes;
@@ -41,7 +42,7 @@ void writeAll(HANDLE file, std::string_view bytes) {
 // Appends `line` to the log, dropping its older half first when it would grow past the
 // limit. Failures are silent: the log is a help, never a reason to stop.
 void appendToLog(const std::string& path, const std::string& line) {
-  HANDLE file = CreateFileW(win::wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   LARGE_INTEGER size{};
@@ -122,7 +123,7 @@ void Win32Notices::mention(const Notice& notice) {
 void Win32Notices::note(const Notice& notice) { writeLine(notice); }
 
 void Win32Notices::showBusy(std::string_view text) {
-  busyText_ = win::wide(text);
+  busyText_ = toWide(text);
   if (!busy_) {
     WNDCLASSW busyClass{};
     busyClass.lpfnWndProc = busyProc;

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace kelvor {
 namespace {
@@ -61,7 +62,7 @@ std::string systemErrorText(DWORD error) {
   wchar_t* text = nullptr;
   const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string words = n ? win::utf8(std::wstring_view(text, n)) : "system error " + std::to_string(error);
+  std::string words = n ? fromWide(std::wstring_view(text, n)) : "system error " + std::to_string(error);
   if (text) LocalFree(text);
   while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' || words.back() == '.'))
     words.pop_back();
@@ -116,7 +117,7 @@ std::int16_t Win32SerialLibrary::SetPortEx(int port, std::uint16_t, int, int wri
   }
   ports_.erase(port);
 
-  HANDLE handle = CreateFileW(win::wide(win32DeviceName(device)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  HANDLE handle = CreateFileW(toWide(win32DeviceName(device)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace kelvor {
 namespace {
@@ -33,7 +34,7 @@ class SendInputKeyboard : public KeyboardSynth {
 
   void typeText(std::string_view utf8) override {
     std::vector<INPUT> inputs;
-    for (wchar_t unit : win::wide(utf8)) {
+    for (wchar_t unit : toWide(utf8)) {
       if (unit == L'\r') {
         press(inputs, VK_RETURN);
       } else if (unit == L'\t') {

@@ -4,6 +4,7 @@
 #include <mmsystem.h>
 
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace kelvor {
 namespace {
@@ -11,7 +12,7 @@ namespace {
 class PlaySoundOutput : public SoundOutput {
  public:
   void play(const std::string& absolutePath) override {
-    PlaySoundW(win::wide(absolutePath).c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT);
+    PlaySoundW(toWide(absolutePath).c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT);
   }
 };
 

@@ -9,6 +9,7 @@
 #include "core/toolkit/encoding.h"
 #include "core/toolkit/sound.h"
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace kelvor {
 namespace {
@@ -259,7 +260,7 @@ void StripCommandHost::showMessage(const std::string& text) {
   // same text, which waits for the user as the message window does.
   playSoundIfEnabled("sound\\info.wav", state_.config.SOUNDENABLE);
   ModalGate::Hold hold(modalGate());
-  MessageBoxW(window_.handle(), win::wide(displayText(text)).c_str(), L"!", MB_OK | MB_TOPMOST | MB_ICONINFORMATION);
+  MessageBoxW(window_.handle(), toWide(displayText(text)).c_str(), L"!", MB_OK | MB_TOPMOST | MB_ICONINFORMATION);
 }
 
 void StripCommandHost::playSoundIfEnabled(const std::string& name, std::uint8_t soundEnable) {

@@ -4,8 +4,8 @@
 # DDE server with a value set by [SET(...)].
 #
 # Usage: dde_transport_e2e.sh BUILD_DIR
-# Needs WINEPREFIX and DISPLAY set and the Wine server of that prefix running (see
-# wine_session.sh); the programs run in that one server, as DDE peers must.
+# Runs under tests/windows/wine.sh (WINEPREFIX, DISPLAY, the Wine server started); the
+# programs run in that one server, as DDE peers must.
 set -u
 build=$1
 wine=${WINE:-/usr/lib/wine/wine64}

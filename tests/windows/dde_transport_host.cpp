@@ -14,6 +14,7 @@
 
 #include "core/dde/dde_server.h"
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 #include "windows/dde_transport.h"
 
 namespace {
@@ -47,7 +48,7 @@ class Events : public kelvor::dde::DdeEvents {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  const std::string service = argc > 1 ? kelvor::win::utf8(argv[1]) : "Kelvor";
+  const std::string service = argc > 1 ? kelvor::fromWide(argv[1]) : "Kelvor";
   Events events;
   kelvor::Win32DdeTransport transport;
   const auto start = std::chrono::steady_clock::now();

@@ -4,8 +4,8 @@
 # raw-message client, a window driver and a receiver window with an EDIT control.
 #
 # Usage: kelvor_e2e.sh WINDOWS_BUILD_DIR PATH/TO/kelvor-sim
-# Needs WINEPREFIX and DISPLAY set and the prefix's Wine server running persistently (see
-# wine_session.sh): Wine links COM1 to /dev/ttyS0 again whenever its server starts.
+# Runs under tests/windows/wine.sh (WINEPREFIX, DISPLAY, the Wine server started and kept):
+# Wine links COM1 to /dev/ttyS0 again whenever its server starts.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 linux_tests=${LINUX_TESTS:-$here/../linux}

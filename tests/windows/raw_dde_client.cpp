@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace {
 
@@ -195,11 +196,11 @@ int wmain(int argc, wchar_t** argv) {
       }
       send(WM_DDE_ADVISE, PackDDElParam(WM_DDE_ADVISE, reinterpret_cast<UINT_PTR>(options), item), options);
     } else if (step == L"execute") {
-      HGLOBAL command = makeExecuteBlock(utf8(next()), IsWindowUnicode(server));
+      HGLOBAL command = makeExecuteBlock(kelvor::fromWide(next()), IsWindowUnicode(server));
       send(WM_DDE_EXECUTE, reinterpret_cast<LPARAM>(command), command);
     } else if (step == L"poke") {
       const ATOM item = atom(next());
-      HGLOBAL data = makePokeBlock(toCfText(utf8(next())));
+      HGLOBAL data = makePokeBlock(toCfText(kelvor::fromWide(next())));
       send(WM_DDE_POKE, PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(data), item), data);
     } else if (step == L"terminate") {
       send(WM_DDE_TERMINATE, 0, nullptr);
@@ -207,7 +208,7 @@ int wmain(int argc, wchar_t** argv) {
       server = nullptr;
       continue;
     } else {
-      print("unknown step " + utf8(step));
+      print("unknown step " + kelvor::fromWide(step));
       return 2;
     }
     pump(10000, true);

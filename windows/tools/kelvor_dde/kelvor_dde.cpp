@@ -22,6 +22,7 @@
 
 #include "kelvor_build.h"
 #include "windows/dde_message.h"
+#include "windows/text_convert.h"
 
 namespace {
 
@@ -132,10 +133,10 @@ std::optional<int> parse(int argc, wchar_t** argv, Options& options) {
       hasValue = true;
     }
     if (name != L"--service" && name != L"--topic" && name != L"--timeout") {
-      return usage("unknown option '" + kelvor::win::utf8(arg.substr(arg.find_first_not_of(L'-'))) + "'");
+      return usage("unknown option '" + kelvor::fromWide(arg.substr(arg.find_first_not_of(L'-'))) + "'");
     }
     if (!hasValue) {
-      if (i + 1 >= argc) return usage("missing value after '" + kelvor::win::utf8(name) + "'");
+      if (i + 1 >= argc) return usage("missing value after '" + kelvor::fromWide(name) + "'");
       value = argv[++i];
     }
     if (name == L"--service") {
@@ -156,13 +157,13 @@ std::optional<int> parse(int argc, wchar_t** argv, Options& options) {
   const std::wstring& command = options.words[0];
   const auto count = options.words.size();
   if (command == L"request" || command == L"advise") {
-    if (count > 2) return usage(kelvor::win::utf8(command) + " takes at most one ITEM");
+    if (count > 2) return usage(kelvor::fromWide(command) + " takes at most one ITEM");
   } else if (command == L"execute") {
     if (count != 2) return usage("execute takes one COMMAND");
   } else if (command == L"poke") {
     if (count != 3) return usage("poke takes an ITEM and a TEXT");
   } else {
-    return usage("unknown command " + kelvor::win::utf8(command));
+    return usage("unknown command " + kelvor::fromWide(command));
   }
   return std::nullopt;
 }
@@ -242,7 +243,7 @@ int run(const Options& options) {
   DdeFreeStringHandle(instance, topic);
   if (!conversation) {
     std::fprintf(stderr, "kelvor-dde: no DDE server %s answers on topic %s\n",
-                 kelvor::win::utf8(options.service).c_str(), kelvor::win::utf8(options.topic).c_str());
+                 kelvor::fromWide(options.service).c_str(), kelvor::fromWide(options.topic).c_str());
     return kNegative;
   }
   int code = kPositive;
@@ -266,7 +267,7 @@ int run(const Options& options) {
       code = failed("Execute", options);
   } else if (command == L"poke") {
     HSZ name = DdeCreateStringHandleW(instance, options.words[1].c_str(), CP_WINUNICODE);
-    std::string text = kelvor::win::toCfText(kelvor::win::utf8(options.words[2]));
+    std::string text = kelvor::win::toCfText(kelvor::fromWide(options.words[2]));
     if (!DdeClientTransaction(reinterpret_cast<LPBYTE>(text.data()), static_cast<DWORD>(text.size() + 1), conversation,
                               name, CF_TEXT, XTYP_POKE, options.timeoutMs, nullptr))
       code = failed("Poke", options);
