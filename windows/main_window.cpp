@@ -306,15 +306,20 @@ void MainWindow::hideLamps() {
 }
 
 void MainWindow::setSendKeyIcon(const std::string& picture) {
+  if (impl_->sendKeyIcon == picture) return;
   impl_->sendKeyIcon = picture;
-  InvalidateRect(window_, nullptr, FALSE);
+  const RECT area = Impl::iconArea(kSendKeyIcon);
+  InvalidateRect(window_, &area, FALSE);
 }
 
 void MainWindow::setSendKeyToolTip(const std::string& text) { impl_->setTip(2, nullptr, impl_->sendKeyTip, text); }
 
 void MainWindow::setDdeIcon(const std::string& picture) {
+  if (impl_->ddeIcon == picture) return;
   impl_->ddeIcon = picture;
-  InvalidateRect(window_, nullptr, FALSE);
+  // Only the icon is painted again: every request shows it twice.
+  const RECT area = Impl::iconArea(kDdeIcon);
+  InvalidateRect(window_, &area, FALSE);
   // A command's icon must show while the command runs, before the loop paints again.
   UpdateWindow(window_);
 }
