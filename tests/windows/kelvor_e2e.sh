@@ -183,6 +183,11 @@ took=$(ms_since "$start")
 [ "$took" -ge 2900 ] && echo "ok: a request waits for [WAIT(3)] ($took ms)" || fail "a request was answered $took ms into [WAIT(3)]"
 check "the band hides again" "height 52" "$(driver height 'NORDAL - Kelvor')"
 
+# Moving the strip writes its place to KELVOR.INI at once.
+driver move 'NORDAL - Kelvor' 123,45 >/dev/null
+sleep 0.3
+check "a move is written to KELVOR.INI" "123 45" "$(e2e_ini KELVOR.INI SCREEN PosX) $(e2e_ini KELVOR.INI SCREEN PosY)"
+
 dde execute '[APPCLOSE]'
 for _ in $(seq 50); do kill -0 "$kelvor" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$kelvor" 2>/dev/null && fail "[APPCLOSE] did not end the program" || echo "ok: [APPCLOSE] ends the program"

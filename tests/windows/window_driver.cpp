@@ -8,6 +8,7 @@
 //   topmost WINDOW     prints "topmost yes" or "topmost no"
 //   height WINDOW      prints "height N", its client area's height in pixels
 //   count WINDOW       prints "count N", how many visible windows have that name
+//   move WINDOW X,Y    moves it, as dragging its caption would
 // Exit status 1 when a window named by a step is missing.
 
 #include <windows.h>
@@ -98,6 +99,12 @@ int wmain(int argc, wchar_t** argv) {
       PostMessageW(window, WM_KEYUP, VK_SPACE, 0xC0000001);
     } else if (step == L"topmost") {
       std::puts((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "topmost yes" : "topmost no");
+    } else if (step == L"move" && i + 2 < argc) {
+      const std::wstring place = argv[i + 2];
+      ++i;
+      const int x = std::wcstol(place.c_str(), nullptr, 10);
+      const int y = std::wcstol(place.c_str() + place.find(L',') + 1, nullptr, 10);
+      SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     } else if (step == L"height") {
       std::printf("height %ld\n", area.bottom);
     }
