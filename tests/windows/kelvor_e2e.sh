@@ -183,6 +183,13 @@ took=$(ms_since "$start")
 [ "$took" -ge 2900 ] && echo "ok: a request waits for [WAIT(3)] ($took ms)" || fail "a request was answered $took ms into [WAIT(3)]"
 check "the band hides again" "height 52" "$(driver height 'NORDAL - Kelvor')"
 
+# A client floods the server while a [WAIT( holds it: of its requests, those beyond what one
+# client may have waiting get a busy acknowledgement at once; the rest are answered once the
+# wait ends, and the server answers others at once after that.
+dde execute '[WAIT(2)]'
+check "a flood is bounded and then answered" "flood data 1024 busy 76 negative 0" "$(raw flood ManualData 1100 6000 | tail -1)"
+dde --timeout 1 request >/dev/null || fail "no answer within a second after the flood"
+
 # Moving the strip writes its place to KELVOR.INI at once.
 driver move 'NORDAL - Kelvor' 123,45 >/dev/null
 sleep 0.3

@@ -10,6 +10,8 @@
 //                       returned the command's own memory block
 //   poke ITEM TEXT
 //   wait MS             prints what arrives meanwhile (data of links, a terminate)
+//   flood ITEM N MS     posts N requests at once, then counts the answers for MS
+//                       milliseconds: prints "flood data D busy B negative G"
 //   terminate           prints "terminated" when the server answers
 // Texts are printed as UTF-8; an answer that does not come within 10 seconds prints "timeout".
 
@@ -33,6 +35,8 @@ HWND self = nullptr;
 HWND server = nullptr;
 int answered = 0;      // servers that acknowledged the initiate
 bool gotAnswer = false;  // the answer the current step waits for
+bool counting = false;   // a flood's answers are counted, not printed
+int floodData = 0, floodBusy = 0, floodNegative = 0;
 HGLOBAL sentBlock = nullptr;  // the block of the step waiting for its acknowledgement
 UINT sentMessage = 0;
 
@@ -62,7 +66,11 @@ void onData(LPARAM lParam) {
   const auto block = readDataBlock(data);
   std::string flags = block && block->response ? " response" : "";
   if (block && block->ackRequested) flags += " ackreq";
-  print("data " + item + flags + " " + (block ? fromCfText(block->text) : std::string("<unreadable>")));
+  if (counting) {
+    ++floodData;
+  } else {
+    print("data " + item + flags + " " + (block ? fromCfText(block->text) : std::string("<unreadable>")));
+  }
   if (block && block->response) gotAnswer = true;
   if (block && block->ackRequested) {
     PostMessageW(server, WM_DDE_ACK, reinterpret_cast<WPARAM>(self), PackDDElParam(WM_DDE_ACK, kAckPositive, atom));
@@ -96,6 +104,10 @@ void onAck(WPARAM wParam, LPARAM lParam) {
     if (sentBlock && !(word & kAckPositive)) GlobalFree(sentBlock);
   }
   sentBlock = nullptr;
+  if (counting) {
+    ++((word & kAckPositive) ? floodData : (word & kAckBusy) ? floodBusy : floodNegative);
+    return;
+  }
   print(line);
   gotAnswer = true;
 }
@@ -171,6 +183,20 @@ int wmain(int argc, wchar_t** argv) {
     if (step == L"connect") {
       const std::wstring a = next();
       connect(a, next());
+      continue;
+    }
+    if (step == L"flood" && server) {
+      const std::wstring item = next();
+      const int count = static_cast<int>(std::wcstol(next().c_str(), nullptr, 10));
+      const auto ms = static_cast<DWORD>(std::wcstoul(next().c_str(), nullptr, 10));
+      counting = true;
+      for (int n = 0; n < count; ++n) {
+        PostMessageW(server, WM_DDE_REQUEST, reinterpret_cast<WPARAM>(self), MAKELPARAM(CF_TEXT, atom(item)));
+      }
+      pump(ms, false);
+      counting = false;
+      print("flood data " + std::to_string(floodData) + " busy " + std::to_string(floodBusy) + " negative " +
+            std::to_string(floodNegative));
       continue;
     }
     if (step == L"wait") {
