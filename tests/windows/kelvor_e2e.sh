@@ -187,7 +187,7 @@ check "the band hides again" "height 52" "$(driver height 'NORDAL - Kelvor')"
 # client may have waiting get a busy acknowledgement at once; the rest are answered once the
 # wait ends, and the server answers others at once after that.
 dde execute '[WAIT(2)]'
-check "a flood is bounded and then answered" "flood data 1024 busy 76 negative 0" "$(raw flood ManualData 1100 6000 | tail -1)"
+check "a flood is bounded and then answered" "flood data 1024 busy 76 negative 0" "$(raw flood ManualData 1100 20000 | tail -1)"
 dde --timeout 1 request >/dev/null || fail "no answer within a second after the flood"
 
 # Moving the strip writes its place to KELVOR.INI at once.

@@ -10,8 +10,8 @@
 //                       returned the command's own memory block
 //   poke ITEM TEXT
 //   wait MS             prints what arrives meanwhile (data of links, a terminate)
-//   flood ITEM N MS     posts N requests at once, then counts the answers for MS
-//                       milliseconds: prints "flood data D busy B negative G"
+//   flood ITEM N MS     posts N requests at once, then counts the answers until all came
+//                       or MS milliseconds passed: prints "flood data D busy B negative G"
 //   terminate           prints "terminated" when the server answers
 // Texts are printed as UTF-8; an answer that does not come within 10 seconds prints "timeout".
 
@@ -193,7 +193,8 @@ int wmain(int argc, wchar_t** argv) {
       for (int n = 0; n < count; ++n) {
         PostMessageW(server, WM_DDE_REQUEST, reinterpret_cast<WPARAM>(self), MAKELPARAM(CF_TEXT, atom(item)));
       }
-      pump(ms, false);
+      const ULONGLONG end = GetTickCount64() + ms;
+      while (floodData + floodBusy + floodNegative < count && GetTickCount64() < end) pump(50, false);
       counting = false;
       print("flood data " + std::to_string(floodData) + " busy " + std::to_string(floodBusy) + " negative " +
             std::to_string(floodNegative));
