@@ -123,8 +123,10 @@ TermiosSerialLibrary::~TermiosSerialLibrary() {
   }
 }
 
+// Not a box that waits: a [RUN] from a DDE client would otherwise leave every other client
+// without an answer until someone at the bench clicks.
 void TermiosSerialLibrary::tell(const std::string& message) {
-  notices_.tell({NoticeKind::Warning, "Kelvor - serial port", message});
+  notices_.mention({NoticeKind::Warning, "Kelvor - serial port", message});
 }
 
 std::string TermiosSerialLibrary::devicePath(int port) const {

@@ -29,7 +29,7 @@ namespace kelvor {
 class TermiosSerialLibrary : public SerialLibrary {
  public:
   // `iniFilePath`: KELVOR.INI, whose [PORTS] section names the devices; `notices`: where
-  // DisplayPortError's message goes (a box the user closes, in the program).
+  // DisplayPortError's message goes (a box the user closes whenever he likes, in the program).
   TermiosSerialLibrary(std::string iniFilePath, Notices& notices);
   ~TermiosSerialLibrary() override;
 

@@ -39,6 +39,7 @@ class MosquittoPublisher : public ReadingPublisher {
 
   void configure(const PublisherSettings& settings) override;
   void publish(const Reading& reading, std::string_view topicPrefix) override;
+  PublisherState state() const override { return {connected(), waiting()}; }
 
   // For tests and the benchmark: readings queued and not yet delivered, and whether the
   // thread holds a connection accepted by the broker.

@@ -125,7 +125,7 @@ void DdeServer::handleAdvise(ReplyToken token, const std::string& client, Conver
   if (link != links_.end()) {
     deliver(entry, link->second.value());
   } else {
-    events_.adviseWithoutLink();
+    events_.adviseWithoutLink(item);
   }
 }
 
@@ -246,14 +246,29 @@ void DdeServer::deliver(EntryNumber number, const std::string& value) {
   }
 }
 
-void DdeServer::sendToAll(const std::string& itemKey, const std::string& value) {
+void DdeServer::sendToAll(const std::string& itemKey, const std::string& value, bool advisesOnly) {
   auto items = byItem_.find(itemKey);
   if (items == byItem_.end()) return;
   // Answered requests leave the index while it is walked: walk a copy of the numbers.
   std::vector<EntryNumber> numbers;
   numbers.reserve(items->second.size());
-  for (const auto& [conversation, number] : items->second) numbers.push_back(number);
+  for (const auto& [conversation, number] : items->second) {
+    if (!advisesOnly || entries_.at(number).kind != EntryKind::PendingRequest) numbers.push_back(number);
+  }
   for (EntryNumber number : numbers) deliver(number, value);
+}
+
+void DdeServer::send(const std::string& item, const std::string& value) { sendToAll(upperAscii(item), value, true); }
+
+void DdeServer::answerRequest(const std::string& item, const std::string& value) {
+  auto items = byItem_.find(upperAscii(item));
+  if (items == byItem_.end()) return;
+  for (auto it = items->second.rbegin(); it != items->second.rend(); ++it) {
+    if (entries_.at(it->second).kind == EntryKind::PendingRequest) {
+      deliver(it->second, value);
+      return;
+    }
+  }
 }
 
 void DdeServer::write(int mode, const std::string& item, BoundValue value) {

@@ -88,8 +88,8 @@ class DdeEvents {
   virtual ~DdeEvents() = default;
   // A request was left pending (no data link for its item).
   virtual void requestPending() = 0;
-  // An advise arrived for an item without a data link.
-  virtual void adviseWithoutLink() = 0;
+  // An advise arrived for `item`, which has no data link.
+  virtual void adviseWithoutLink(const std::string& item) = 0;
   // An execute command, as the client sent it (UTF-8).
   virtual void execute(const std::string& command) = 0;
 };
@@ -160,6 +160,11 @@ class DdeServer {
   // positive mode keeps a link looked at every `mode` seconds. A new link sends the current
   // value at once to every entry for the item.
   void write(int mode, const std::string& item, BoundValue value);
+  // Sends `value` once to every advise entry for `item` (a warm one is told without a
+  // block), as it comes: no link is kept and an equal value is sent again.
+  void send(const std::string& item, const std::string& value);
+  // Answers the most recent pending request for `item`, if there is one, with `value`.
+  void answerRequest(const std::string& item, const std::string& value);
   // The link timer: looks at every periodic link whose interval has passed (and at every
   // mode-0 link) and sends its value where it changed since the copy last sent.
   void checkLinks();
@@ -215,7 +220,8 @@ class DdeServer {
   void endConversation(ConversationId id, const char* why);
   // Delivers `value` to one entry; a pending request is answered and removed.
   void deliver(EntryNumber number, const std::string& value);
-  void sendToAll(const std::string& itemKey, const std::string& value);
+  // Every entry for the item, or only its advise entries.
+  void sendToAll(const std::string& itemKey, const std::string& value, bool advisesOnly = false);
 
   std::string service_;
   std::string topic_;

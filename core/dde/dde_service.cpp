@@ -40,7 +40,10 @@ BoundValue DdeService::requestValue() {
 
 void DdeService::writeManualData() {
   host_.setDdeStatusIcon("~precep.ico");
-  if (server_) server_->write(-1, "ManualData", requestValue());
+  if (server_) {
+    server_->write(-1, "ManualData", requestValue());
+    server_->answerRequest(std::string(kReadingsItem), state_.reception.requestValue.cText());
+  }
   host_.setDdeStatusIcon("~pok.ico");
 }
 
@@ -50,12 +53,15 @@ void DdeService::requestPending() {
   writeManualData();
 }
 
-void DdeService::adviseWithoutLink() {
+void DdeService::adviseWithoutLink(const std::string& item) {
+  // Its entry is all a Readings link needs: each reading is sent to it as it comes.
+  if (upperAscii(item) == upperAscii(kReadingsItem)) return;
   host_.setDdeStatusIcon("~precep.ico");
   if (server_) server_->write(1, "AutoData", requestValue());
   host_.setDdeStatusIcon("~pok.ico");
-  ModalGate::Hold hold(modalGate());
-  host_.showMessage("Autodata:" + state_.reception.requestValue.cText());
+  // Only says what the link began with: holding the desk until someone clicks would leave
+  // every other client unanswered and the strip still.
+  host_.showMessageWithoutWaiting("Autodata:" + state_.reception.requestValue.cText());
 }
 
 void DdeService::execute(const std::string& command) {
@@ -205,6 +211,11 @@ void DdeService::answerDueRequest() {
 }
 
 void DdeService::readingDelivered() {
+  if (server_) {
+    ZField<128> value;
+    value = state_.reception.currentFrame.padded();
+    server_->send(std::string(kReadingsItem), value.cText());
+  }
   if (state_.reception.waitState == 1) state_.reception.waitState = 2;
 }
 

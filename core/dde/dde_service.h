@@ -20,6 +20,11 @@
 
 namespace kelvor::dde {
 
+// The item whose hot link sends every delivered reading once, in order, never merged with an
+// equal one (AutoData is looked at once a second and sends only changes). Requested, it
+// answers as ManualData does.
+inline constexpr std::string_view kReadingsItem = "Readings";
+
 // Milliseconds from a monotonic clock.
 using MonotonicClock = std::function<std::int64_t()>;
 MonotonicClock steadyClock();
@@ -49,10 +54,11 @@ class DdeService : public DdeEvents {
 
   // DdeEvents: the handlers of the main window's DDE events.
   void requestPending() override;
-  void adviseWithoutLink() override;
+  void adviseWithoutLink(const std::string& item) override;
   void execute(const std::string& command) override;
 
-  // A reading was delivered: a pending [WAITRS] gets its answer at the next step.
+  // A reading was delivered: it goes to the Readings links, and a pending [WAITRS] gets its
+  // answer at the next step.
   void readingDelivered();
 
   // Runs one matched command.

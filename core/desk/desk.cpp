@@ -31,6 +31,19 @@ std::string wrapForMessage(const std::string& sentence) {
 
 }  // namespace
 
+std::string deskKey(std::string_view workingFolder) {
+  // FNV-1a: short, stable across runs and builds, and spreads similar paths apart.
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (const char c : workingFolder) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ULL;
+  }
+  static const char kDigits[] = "0123456789abcdef";
+  std::string key(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) key[static_cast<std::size_t>(i)] = kDigits[hash & 0xF];
+  return key;
+}
+
 Desk::Desk(std::string iniFilePath, Clock clock) : clock_(std::move(clock)), workingFolder_(folderOf(iniFilePath)) {
   state_.splashSeconds = 10;
   state_.touchSoundPath = "sound\\touch.wav";
@@ -78,7 +91,7 @@ void Desk::connect(DeskPlatform platform, DeskFace face) {
   run_->openPort = [this] { openPort(); };
   run_->closePort = [this] { closePort(); };
   run_->watch = portWatch_.get();
-  pollHooks_.showLamps = [this](bool green, bool red) { view_->showLamps(green, red); };
+  pollHooks_.showLamps = [this](bool green, bool red) { lightLamps(green, red); };
   pollHooks_.deliver = [this](const Text<2550>& frame, const Text<2550>& value) { deliver(frame, value); };
 
   // The DDE service's handlers and commands; the server comes with startDde().
@@ -89,7 +102,7 @@ void Desk::connect(DeskPlatform platform, DeskFace face) {
   // thread of its own.
   queuedNotices_ = std::make_unique<QueuedNotices>(notices, platform.ui);
   publisher_ = platform.makePublisher(*queuedNotices_);
-  outputs_ = std::make_unique<ReadingOutputs>(*queuedNotices_, *publisher_, OutputsPlace{workingFolder_, hostName_});
+  outputs_ = std::make_unique<ReadingOutputs>(*queuedNotices_, *publisher_, OutputsPlace{workingFolder_, hostName_, askedService()});
   outputs_->apply(readOutputSettings(state_.iniFilePath), state_.config.NAME.trimmed());
 }
 
@@ -100,8 +113,7 @@ dde::MonotonicClock Desk::milliseconds() const {
 }
 
 std::string Desk::serviceName() {
-  const std::string asked = trimRight(readProfileString(state_.iniFilePath, "DDE", "SERVICE"));
-  if (asked.empty()) return std::string(dde::kDefaultService);
+  const std::string asked = askedService();
   std::string rule;
   if (endpoint_->isServiceName(asked, rule)) return asked;
   notices_->mention({NoticeKind::Warning, "DDE server",
@@ -118,6 +130,7 @@ void Desk::startDde() {
   if (!endpoint_->start(service, *server_, error)) {
     server_.reset();
     state_.ddeChannel = 0;
+    ddeProblem_ = error;
     // Kelvor's own message window says it, as it always has; the journal gets the line.
     notices_->note({NoticeKind::Warning, "DDE server", error});
     commands_->showMessage(wrapForMessage(error));
@@ -125,6 +138,16 @@ void Desk::startDde() {
   }
   service_->setServer(server_.get());
   state_.ddeChannel = 1;
+  servedAs_ = service;
+  ddeProblem_.clear();
+}
+
+std::string Desk::ddeStatus() const {
+  if (server_) return "DDE server: serving as \"" + servedAs_ + "\".";
+  if (state_.config.ENABLESERVERDDE != 1) return "DDE server: switched off.";
+  if (endpoint_ == nullptr) return "DDE server: this desktop offers none.";
+  if (!ddeProblem_.empty()) return "DDE server: switched on, but not serving: " + ddeProblem_;
+  return "DDE server: switched on, not serving yet.";
 }
 
 void Desk::closeDde() {
@@ -133,6 +156,7 @@ void Desk::closeDde() {
   service_->setServer(nullptr);
   server_.reset();
   state_.ddeChannel = 0;
+  servedAs_.clear();
 }
 
 void Desk::started() {
@@ -157,8 +181,26 @@ bool Desk::tick() {
     portWatch_->tick();
     view_->showTexts();
   }
+  showLamps();
   service_->tickAfterPoll();
   return true;
+}
+
+void Desk::lightLamps(bool green, bool red) {
+  const auto now = clock_();
+  if (green) greenUntil_ = now + kLampShownFor;
+  if (red) redUntil_ = now + kLampShownFor;
+  showLamps();
+}
+
+void Desk::showLamps() {
+  const auto now = clock_();
+  const bool green = now < greenUntil_;
+  const bool red = now < redUntil_;
+  if (green == greenShown_ && red == redShown_) return;
+  greenShown_ = green;
+  redShown_ = red;
+  view_->showLamps(green, red);
 }
 
 void Desk::deliver(const Text<2550>& frame, const Text<2550>& value) {
@@ -181,9 +223,18 @@ void Desk::closePort() {
   kelvor::closePort(port);
 }
 
-std::string Desk::defaultClientId() const { return clientId({}, hostName_, workingFolder_); }
+std::string Desk::defaultClientId() const { return clientId({}, hostName_, askedService(), workingFolder_); }
+
+std::string Desk::askedService() const {
+  const std::string asked = trimRight(readProfileString(state_.iniFilePath, "DDE", "SERVICE"));
+  return asked.empty() ? std::string(dde::kDefaultService) : asked;
+}
 
 std::string Desk::defaultTopic() const { return topicPrefix({}, hostName_, state_.config.NAME.trimmed()); }
+
+std::string Desk::publishingState() const {
+  return publisherStateText(outputs_->settings().mqtt.ENABLE == 1, publisher_->state());
+}
 
 void Desk::saveOutputSettings(const OutputSettings& settings) {
   std::string error;

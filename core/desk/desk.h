@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/dde/command_host.h"
 #include "core/dde/dde_server.h"
@@ -66,10 +67,17 @@ struct DeskFace {
   KeystrokeHost& keystrokes;
 };
 
+// The name under which the desk of `workingFolder` is known to other starts of Kelvor on
+// this machine: 16 hexadecimal digits, the same for the same folder.
+std::string deskKey(std::string_view workingFolder);
+
 class Desk {
  public:
   // AutoData and the other periodic links are looked at this often.
   static constexpr std::chrono::milliseconds kLinkInterval{1050};
+  // How long a lamp stays lit after the event it marks. A poll takes far less than a
+  // millisecond: a lamp shown and hidden within it is never seen on any screen.
+  static constexpr std::chrono::milliseconds kLampShownFor{150};
 
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -92,8 +100,12 @@ class Desk {
   // Registers the DDE server when ENABLESERVERDDE is 1: service "Kelvor", or the one [DDE]
   // SERVICE of KELVOR.INI names. When it cannot serve (a second Kelvor, no bus), the program
   // goes on without a server and says so once.
+  // Called again once the user has switched the server on, it starts it then.
   void startDde();
   bool ddeServing() const { return server_ != nullptr; }
+  // What the DDE icon's tooltip says: serving under which name, off, or on but not serving
+  // and why.
+  std::string ddeStatus() const;
 
   // The strip is shown and the tick is about to start (start-up steps 14 to 18).
   void started();
@@ -117,6 +129,8 @@ class Desk {
   const OutputSettings& outputSettings() const { return outputs_->settings(); }
   std::string defaultClientId() const;
   std::string defaultTopic() const;
+  // The broker's connection and the queue, in a sentence for the outputs window.
+  std::string publishingState() const;
   void saveOutputSettings(const OutputSettings& settings);
 
   // The port closed if reception runs, then the DDE server; nothing is saved. The parts are
@@ -126,7 +140,13 @@ class Desk {
  private:
   void release();
   void closeDde();
+  // The poll's lamps: lit at once, put out only once they have been shown long enough; the
+  // strip is told only of a change, so that the poll does not repaint it every time.
+  void lightLamps(bool green, bool red);
+  void showLamps();
   std::string serviceName();
+  // The service KELVOR.INI asks for, or the default; not yet checked against the transport.
+  std::string askedService() const;
   // The desk's clock in milliseconds, for the DDE service and server.
   dde::MonotonicClock milliseconds() const;
 
@@ -151,6 +171,12 @@ class Desk {
   std::unique_ptr<dde::DdeServer> server_;
   PollHooks pollHooks_;
   std::chrono::steady_clock::time_point nextLinkLook_{};
+  std::string servedAs_;    // the service while serving
+  std::string ddeProblem_;  // why it could not serve, when it tried
+  std::chrono::steady_clock::time_point greenUntil_{};
+  std::chrono::steady_clock::time_point redUntil_{};
+  bool greenShown_ = false;
+  bool redShown_ = false;
 };
 
 }  // namespace kelvor

@@ -99,6 +99,11 @@ void KeystrokeOutput::deliver(const Text<2550>& currentFrame, const Configuratio
     return;
   }
   if (!keyboard_.waiting()) tellProblemOnce();
+  if (host_.ownWindowFocused()) {
+    pause();
+    return;
+  }
+  endPause();
   if (held_.size() >= kMaxHeldFrames) {
     if (!toldTooMany_) {
       toldTooMany_ = true;
@@ -153,6 +158,10 @@ void KeystrokeOutput::pump() {
       break;
     }
     if (keyboard_.waiting()) break;  // the change handler resumes
+    if (host_.ownWindowFocused()) {
+      pause();
+      break;
+    }
     HeldFrame& frame = held_.front();
     if (!frame.started) {
       frame.started = true;
@@ -186,6 +195,22 @@ void KeystrokeOutput::pump() {
     timerPending_ = true;
     host_.callAfter(0, [this] { resume(); });
   }
+}
+
+void KeystrokeOutput::pause() {
+  const bool halfTyped = !held_.empty() && held_.front().started;
+  held_.clear();
+  if (halfTyped) host_.setSendKeyIcon("~pok.ico");
+  if (paused_) return;
+  paused_ = true;
+  host_.showTypingPaused(true);
+  notices_.note({NoticeKind::Information, "keystrokes", std::string(kTypingPausedText)});
+}
+
+void KeystrokeOutput::endPause() {
+  if (!paused_) return;
+  paused_ = false;
+  host_.showTypingPaused(false);
 }
 
 void KeystrokeOutput::dropHeld() {

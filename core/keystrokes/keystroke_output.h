@@ -12,6 +12,10 @@
 // while the keyboard waits for the desktop's permission; they are dropped, with a word to
 // the user, when the keyboard gives up instead (refused, compositor gone), so that a frame
 // is never finished later into some other window.
+// While one of Kelvor's own windows has the keyboard focus, nothing is typed: the
+// keystrokes would tick its check boxes and press its buttons. Readings delivered meanwhile
+// are not typed at all, and frames still held are dropped, since typed later they would
+// land in whatever window gets the focus next. The strip shows the pause, said once.
 //
 // The main window supplies the host (its focus, its icon, its sound, its timer); the
 // keyboard is the platform's (serial/keyboard_choice.h) or a test's.
@@ -48,12 +52,21 @@ class KeystrokeHost {
   virtual void callAfter(int milliseconds, std::function<void()> then) = 0;
   // Shows which keyboard types (the key-output icon's tooltip).
   virtual void showKeyboard(std::string_view) {}
+  // Whether one of Kelvor's own windows has the keyboard focus: keystrokes would land in it.
+  virtual bool ownWindowFocused() const { return false; }
+  // Shows on the strip that typing is paused (true) or goes on again (false).
+  virtual void showTypingPaused(bool) {}
 };
 
 // Shown once when frames are to be typed but there is no X display to type into.
 inline constexpr std::string_view kNoKeyboardText =
     "Kelvor cannot type readings into other windows: typing keystrokes needs an X11 session, "
     "and this session has no X display. Everything else goes on as usual.";
+
+// Said once each time typing pauses because a window of Kelvor's has the keyboard focus.
+inline constexpr std::string_view kTypingPausedText =
+    "Typing paused: a Kelvor window has the keyboard focus. Readings are not typed until the "
+    "window of another program has it again; they still reach DDE, the reading log and MQTT.";
 
 // Frames held at most; a reading beyond that is not typed (told once), so that a keyboard
 // that never becomes ready, or a long delay behind a fast instrument, cannot eat memory.
@@ -101,6 +114,10 @@ class KeystrokeOutput {
   void perform(const KeyAction& action);
   void finish(const HeldFrame& frame);
   void dropHeld();
+  // A window of Kelvor's has the focus: nothing held survives, the pause is shown once.
+  void pause();
+  // The focus is elsewhere again: the strip stops showing the pause.
+  void endPause();
   // What the keyboard cannot do, for the user; empty when it types everywhere.
   std::string currentProblem() const;
   void tellProblemOnce();
@@ -114,6 +131,7 @@ class KeystrokeOutput {
   bool timerPending_ = false;
   bool keyboardChanged_ = false;
   bool toldTooMany_ = false;
+  bool paused_ = false;
   std::string toldProblem_;
 };
 

@@ -30,7 +30,8 @@ class SerialLibrary {
   virtual void ComDelay(int handleOrPort, int count) = 0;
   virtual void ClrBuf(int port) = 0;
   virtual void ResetPort(int port, std::uint16_t handle) = 0;
-  // Tells the user, in plain words, why SetPortEx failed with `code`.
+  // Tells the user, in plain words, why SetPortEx failed with `code`. The box does not hold
+  // the program: the tick and the DDE server go on until the user closes it.
   virtual void DisplayPortError(std::int16_t code) = 0;
   // Never blocks: the bytes received since the last call (at most 2549) into
   // `receiveBuffer`; returns their count, 0 when none.

@@ -1,4 +1,5 @@
 #include "core/outputs/output_settings.h"
+#include "core/outputs/reading_publisher.h"
 
 #include <algorithm>
 
@@ -78,9 +79,18 @@ std::string logFolder(const LogSettings& log, const std::string& workingFolder) 
   return isAbsolutePath(folder) ? folder : workingFolder + "/" + folder;
 }
 
-std::string clientId(const MqttSettings& mqtt, std::string_view hostName, std::string_view workingFolder) {
+std::string clientId(const MqttSettings& mqtt, std::string_view hostName, std::string_view serviceName,
+                     std::string_view workingFolder) {
   if (!mqtt.CLIENTID.empty()) return mqtt.CLIENTID;
-  return std::string(hostName) + ":" + std::string(workingFolder.empty() ? "/" : workingFolder);
+  return std::string(hostName) + ":" + std::string(serviceName) + ":" +
+         std::string(workingFolder.empty() ? "/" : workingFolder);
+}
+
+std::string publisherStateText(bool enabled, const PublisherState& state) {
+  const std::string waiting = state.waiting == 1 ? "1 reading waits" : std::to_string(state.waiting) + " readings wait";
+  if (!enabled) return state.waiting == 0 ? "Publishing is off." : "Publishing is off; " + waiting + " in the queue.";
+  return std::string(state.connected ? "Connected to the broker" : "Not connected to the broker") + "; " + waiting +
+         " in the queue.";
 }
 
 std::string topicPrefix(const MqttSettings& mqtt, std::string_view hostName, std::string_view configurationName) {

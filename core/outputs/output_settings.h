@@ -52,8 +52,10 @@ bool writeOutputSettings(const std::string& iniFilePath, const OutputSettings& s
 // The folder the log writes into: FOLDER resolved against the working folder.
 std::string logFolder(const LogSettings& log, const std::string& workingFolder);
 
-// The client id the broker knows this desk by.
-std::string clientId(const MqttSettings& mqtt, std::string_view hostName, std::string_view workingFolder);
+// The client id the broker knows this desk by: CLIENTID, or <host>:<DDE service>:<working
+// folder>, so that two desks, on one machine or on two, never throw each other out.
+std::string clientId(const MqttSettings& mqtt, std::string_view hostName, std::string_view serviceName,
+                     std::string_view workingFolder);
 
 // The topic prefix: TOPIC, or kelvor/<host name>/<configuration name>. The host and
 // configuration names are made fit for a topic level ("/", "+", "#" become "_"; Windows-1252

@@ -11,7 +11,7 @@ PublisherSettings ReadingOutputs::publisherSettings(std::string_view configurati
   p.enabled = m.ENABLE == 1 && !m.HOST.empty();
   p.host = m.HOST;
   p.port = m.PORT;
-  p.clientId = clientId(m, place_.hostName, place_.workingFolder);
+  p.clientId = clientId(m, place_.hostName, place_.serviceName, place_.workingFolder);
   p.topicPrefix = topicPrefix(m, place_.hostName, configurationName);
   p.user = m.USER;
   p.password = m.PASSWORD;

@@ -19,6 +19,7 @@ namespace kelvor {
 struct OutputsPlace {
   std::string workingFolder;  // where KELVOR.INI lies
   std::string hostName;
+  std::string serviceName;  // the DDE service the desk serves as
 };
 
 class ReadingOutputs {

@@ -32,9 +32,21 @@ struct PublisherSettings {
   friend bool operator==(const PublisherSettings&, const PublisherSettings&) = default;
 };
 
+// What the outputs window shows of publishing: whether the broker has accepted the
+// connection, and how many readings wait in the queue for it.
+struct PublisherState {
+  bool connected = false;
+  std::uint64_t waiting = 0;
+};
+
+// That state in a sentence; `enabled`: publishing is switched on.
+std::string publisherStateText(bool enabled, const PublisherState& state);
+
 class ReadingPublisher {
  public:
   virtual ~ReadingPublisher() = default;
+  // Safe to call from the user-interface thread while the publisher works.
+  virtual PublisherState state() const { return {}; }
   // Takes new settings: connects, reconnects with them or stops. Returns at once.
   virtual void configure(const PublisherSettings& settings) = 0;
   // Queues the reading for "<topicPrefix>/reading" with the next sequence number; it is sent

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "core/settings/profile_file.h"
 #include "core/system/file_dialog.h"
@@ -14,6 +16,13 @@ constexpr const char* kFilter = "*.KLV|*.KLV";
 std::string titleOf(Language& language, const char* key) {
   language.languageSection = "file";
   return translate(language, key);
+}
+
+// Whether anything at all has this name: a file, a folder, a dangling link.
+bool nameTaken(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::symlink_status(std::filesystem::path(std::u8string(path.begin(), path.end())), error).type() !=
+         std::filesystem::file_type::not_found;
 }
 
 }  // namespace
@@ -56,6 +65,29 @@ void saveWindowPosition(const std::string& iniFilePath, int x, int y) {
   const std::string posX = writeNumber(x), posY = writeNumber(y);
   const ProfileValue position[] = {{"SCREEN", "PosX", posX}, {"SCREEN", "PosY", posY}};
   writeProfileStrings(iniFilePath, position);
+}
+
+Configuration readyConfiguration() {
+  Configuration config;
+  config.NAME = "KELVOR";
+  config.ENABLESERVERDDE = 1;
+  config.BAUDRATE = 9600;
+  config.PARITY = 0;
+  config.DATABITS = 8;
+  config.STOPBITS = 1;
+  config.SELECTENDOF = 1;
+  config.ENDOFCHAR = 1;
+  config.ENABLECLEAR = 1;
+  return config;
+}
+
+void seedFirstStart(const std::string& folder, const std::string& languageFile) {
+  const std::string ini = folder + "/KELVOR.INI";
+  const std::string configuration = folder + "/" + kReadyConfigurationName;
+  if (nameTaken(ini) || nameTaken(configuration)) return;
+  if (!saveConfiguration(readyConfiguration(), configuration)) return;
+  const ProfileValue values[] = {{"FILECONFIG", "RS232", configuration}, {"TRANSLATE", "FILENAME", languageFile}};
+  writeProfileStrings(ini, values);
 }
 
 void loadStartupConfiguration(Configuration& config, std::string& configFilePath, const std::string& iniFilePath) {

@@ -23,6 +23,18 @@ void selectDefaultConfiguration(FileDialogs& dialogs, std::string& configFilePat
 // so that a crash never leaves a corner half moved.
 void saveWindowPosition(const std::string& iniFilePath, int x, int y);
 
+// The configuration a new folder starts with: 9600 bits/s, 8 data bits, no parity, 1 stop
+// bit on COM1, frames ending at CR (a LF after it goes with the cleared buffer, so CR LF
+// instruments work too), the DDE server on, no keystrokes.
+Configuration readyConfiguration();
+inline constexpr const char* kReadyConfigurationName = "KELVOR.KLV";
+
+// The first start in a new folder the shipped files were just copied into: KELVOR.INI names
+// the language file `languageFile` and KELVOR.KLV, written with readyConfiguration(), as the
+// start-up configuration, so that Run works at once and no dialog stands in the way. Nothing
+// is written when KELVOR.INI or KELVOR.KLV already exists.
+void seedFirstStart(const std::string& folder, const std::string& languageFile);
+
 // Reads [FILECONFIG] RS232 of KELVOR.INI into configFilePath and loads that file when named.
 void loadStartupConfiguration(Configuration& config, std::string& configFilePath, const std::string& iniFilePath);
 

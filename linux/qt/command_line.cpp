@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "core/settings/file_commands.h"
+#include "core/system/system.h"
 #include "kelvor_build.h"
 
 namespace kelvor {
@@ -154,10 +156,13 @@ void copyFile(const fs::path& from, const fs::path& to) {
 
 // The first start in a folder: the files shipped in share/kelvor/ beside the program's bin/
 // (found from the program itself, so an install works wherever it was put) are copied in.
-// A broken install without them starts as in an empty folder.
+// A broken install without them starts as in an empty folder. A folder that was new or
+// empty is made ready to run as well: the copied language file and a ready configuration
+// are named in KELVOR.INI. A folder with files of its own gets only the missing shipped ones.
 void copyShippedFiles() {
   std::error_code error;
   if (fs::exists("KELVOR.INI", error)) return;
+  const bool wasEmpty = fs::is_empty(".", error) && !error;
   const fs::path program = fs::read_symlink("/proc/self/exe", error);
   if (error) return;
   const fs::path shipped = program.parent_path() / KELVOR_SHIPPED_FROM_BIN;
@@ -170,6 +175,10 @@ void copyShippedFiles() {
     } else if (it->is_regular_file(error)) {
       copyFile(it->path(), target);
     }
+  }
+  if (wasEmpty && fs::is_regular_file("english.lan", error)) {
+    const std::string folder = currentDirectory();
+    seedFirstStart(folder, folder + "/english.lan");
   }
 }
 

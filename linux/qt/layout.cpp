@@ -1,5 +1,7 @@
 #include "linux/qt/layout.h"
 
+#include "core/toolkit/placement.h"
+
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
@@ -28,6 +30,17 @@ QLabel* addLabel(QWidget* parent, const QString& text, int x, int y) {
   label->move(x * kUnit, y * kUnit);
   label->adjustSize();
   return label;
+}
+
+void placeClearOfStrip(QWidget& window) {
+  const QWidget* strip = window.parentWidget();
+  if (strip == nullptr || strip->screen() == nullptr) return;
+  const QRect s = strip->frameGeometry();
+  const QRect screen = strip->screen()->availableGeometry();
+  const QSize size = window.frameGeometry().size().expandedTo(window.size());
+  const Box box = placeClearOf({s.x(), s.y(), s.width(), s.height()}, size.width(), size.height(),
+                               {screen.x(), screen.y(), screen.width(), screen.height()});
+  window.move(box.x, box.y);
 }
 
 void centreOnScreen(QWidget& window) {

@@ -29,4 +29,8 @@ QLabel* addLabel(QWidget* parent, const QString& text, int x, int y);
 // otherwise push it against the screen's edge, on top of the strip).
 void centreOnScreen(QWidget& window);
 
+// Moves a window the strip owns (its parent) clear of the strip, on the strip's screen. Call
+// it once the window has its size.
+void placeClearOfStrip(QWidget& window);
+
 }  // namespace kelvor

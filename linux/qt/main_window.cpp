@@ -155,7 +155,11 @@ void MainWindow::startTimer20ms() { timer_->start(20); }
 
 void MainWindow::refreshStatusIcons() {
   for (QLabel* lamp : {greenLamp_, redLamp_, orangeLamp_}) lamp->hide();
-  setDdeIcon(state_.config.ENABLESERVERDDE == 1 ? "~pok.ico" : "~pcancel.ico");
+  // What the server does, not what the configuration asks: a server switched on may not
+  // serve (another program has the name, no bus).
+  const bool serving = hooks.ddeServing ? hooks.ddeServing() : state_.config.ENABLESERVERDDE == 1;
+  setDdeIcon(serving ? "~pok.ico" : "~pcancel.ico");
+  if (hooks.ddeStatus) ddeIcon_->setToolTip(qt(hooks.ddeStatus()));
   setSendKeyIcon(state_.config.ENABLESENDKEY == 1 ? "~pok.ico" : "~pcancel.ico");
   showTexts();
 }
@@ -247,7 +251,16 @@ void MainWindow::setLamp(Lamp lamp, bool shown) {
 
 void MainWindow::setSendKeyIcon(std::string_view name) { sendKeyIcon_->setPixmap(builtInPicture(name)); }
 
-void MainWindow::setSendKeyToolTip(std::string_view text) { sendKeyIcon_->setToolTip(qt(text)); }
+void MainWindow::setSendKeyToolTip(std::string_view text) {
+  sendKeyToolTip_ = qt(text);
+  if (!typingPaused_) sendKeyIcon_->setToolTip(sendKeyToolTip_);
+}
+
+void MainWindow::showTypingPaused(const std::string& why) {
+  typingPaused_ = !why.empty();
+  setSendKeyIcon(typingPaused_ || state_.config.ENABLESENDKEY != 1 ? "~pcancel.ico" : "~pok.ico");
+  sendKeyIcon_->setToolTip(typingPaused_ ? qt(why) : sendKeyToolTip_);
+}
 
 void MainWindow::setDdeIcon(std::string_view name) { ddeIcon_->setPixmap(builtInPicture(name)); }
 

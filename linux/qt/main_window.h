@@ -46,6 +46,10 @@ class MainWindow : public QWidget, private DeskView {
     std::function<void()> openView;
     std::function<void()> openTest;
     std::function<void()> openOutputs;  // the reading log and MQTT settings
+    // Whether the DDE server really serves, and the icon's tooltip saying so; unset: as
+    // the configuration asks.
+    std::function<bool()> ddeServing;
+    std::function<std::string()> ddeStatus;
   };
 
   // `notices`: where the menu's file commands tell what went wrong.
@@ -74,6 +78,8 @@ class MainWindow : public QWidget, private DeskView {
   void setSendKeyIcon(std::string_view picture);
   // The key-output icon's tooltip: which keyboard types the readings.
   void setSendKeyToolTip(std::string_view text);
+  // While `why` is not empty, the key-output icon shows that typing is paused and why.
+  void showTypingPaused(const std::string& why);
   void setDdeIcon(std::string_view picture);
   // Shows `NAME` and the first 20 characters of `currentFrame` again.
   void showTexts() override;
@@ -137,6 +143,8 @@ class MainWindow : public QWidget, private DeskView {
   QLabel* elapsedLabel_ = nullptr;  // 15
   QLabel* portAwayIcon_ = nullptr;  // 16: the port's device went away during the run
   QTimer* timer_ = nullptr;
+  QString sendKeyToolTip_;  // which keyboard types, shown again when typing resumes
+  bool typingPaused_ = false;
 };
 
 }  // namespace kelvor

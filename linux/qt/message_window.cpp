@@ -7,10 +7,12 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <memory>
 
 #include "core/toolkit/encoding.h"
 #include "core/toolkit/modal_gate.h"
 #include "linux/qt/exec_modal.h"
+#include "linux/qt/layout.h"
 #include "linux/qt/pictures.h"
 #include "core/toolkit/sound.h"
 #include "core/toolkit/text.h"
@@ -18,7 +20,6 @@
 namespace kelvor {
 namespace {
 
-constexpr int kUnit = 2;  // layout units to device-independent pixels
 constexpr std::size_t kLineWidth = 50;
 
 // Swallows key presses while it is installed, remembering that one came.
@@ -67,24 +68,28 @@ MessageLines messageLines(std::string_view text) {
   return lines;
 }
 
-void showMessage(std::string_view text, std::uint8_t soundEnable, std::string_view touchSoundPath) {
-  QDialog window;
-  window.setWindowTitle(QStringLiteral("!"));
-  window.setFixedSize(300 * kUnit, 74 * kUnit);
-  window.setWindowFlag(Qt::WindowStaysOnTopHint);
+namespace {
 
-  auto* picture = new QLabel(&window);
+// The message window with its three lines and OK; `focusHolder` is set to the control that
+// must take the focus once it shows. OK accepts the dialog.
+QDialog* makeMessageWindow(std::string_view text, QWidget* parent, QPushButton*& focusHolder) {
+  auto* window = new QDialog(parent);
+  window->setWindowTitle(QStringLiteral("!"));
+  window->setFixedSize(300 * kUnit, 74 * kUnit);
+  window->setWindowFlag(Qt::WindowStaysOnTopHint);
+
+  auto* picture = new QLabel(window);
   picture->setPixmap(builtInPicture("f_messag.jpg"));
   picture->setGeometry(0, 0, 298 * kUnit, 46 * kUnit);
 
   while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
 
   const MessageLines lines = messageLines(text);
-  messageLine(&window, 4, lines.line[0]);
-  messageLine(&window, 17, lines.line[1]);
-  messageLine(&window, 30, lines.line[2]);
+  messageLine(window, 4, lines.line[0]);
+  messageLine(window, 17, lines.line[1]);
+  messageLine(window, 30, lines.line[2]);
 
-  auto* ok = new QPushButton(&window);
+  auto* ok = new QPushButton(window);
   ok->setGeometry(138 * kUnit, 48 * kUnit, 24 * kUnit, 24 * kUnit);
   const QPixmap okPicture = builtInPicture("b_ok.jpg");
   ok->setIcon(okPicture);
@@ -93,23 +98,40 @@ void showMessage(std::string_view text, std::uint8_t soundEnable, std::string_vi
   ok->setAccessibleName(QStringLiteral("OK"));
 
   // Below the visible area: it takes the focus so that a stray Enter does not press OK.
-  auto* focusHolder = new QPushButton(&window);
+  focusHolder = new QPushButton(window);
   focusHolder->setGeometry(100 * kUnit, 100 * kUnit, 5 * kUnit, 5 * kUnit);
   focusHolder->setAutoDefault(false);
   ok->setAutoDefault(false);
-
-  bool okPressed = false;
-  QObject::connect(ok, &QPushButton::clicked, &window, [&] {
-    okPressed = true;
-    window.accept();
-  });
+  QObject::connect(ok, &QPushButton::clicked, window, &QDialog::accept);
 
   soundName() = "sound\\info.wav";
+  return window;
+}
+
+}  // namespace
+
+void showMessage(std::string_view text, std::uint8_t soundEnable, std::string_view touchSoundPath) {
+  QPushButton* focusHolder = nullptr;
+  std::unique_ptr<QDialog> window(makeMessageWindow(text, nullptr, focusHolder));
   if (soundEnable == 1) playSoundFile(soundName().str());
-  window.show();
+  window->show();
   focusHolder->setFocus();
-  execModal(window);
-  if (okPressed && soundEnable == 1) playSoundFile(touchSoundPath);
+  if (execModal(*window) == QDialog::Accepted && soundEnable == 1) playSoundFile(touchSoundPath);
+}
+
+void showMessageWithoutWaiting(std::string_view text, std::uint8_t soundEnable, std::string touchSoundPath,
+                               QWidget* owner) {
+  QPushButton* focusHolder = nullptr;
+  QDialog* window = makeMessageWindow(text, owner, focusHolder);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->setModal(false);
+  if (soundEnable == 1) {
+    QObject::connect(window, &QDialog::accepted, window, [touchSoundPath] { playSoundFile(touchSoundPath); });
+    playSoundFile(soundName().str());
+  }
+  window->show();
+  placeClearOfStrip(*window);
+  focusHolder->setFocus();
 }
 
 void flushKeyboard() {

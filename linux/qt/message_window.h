@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+class QWidget;
+
 namespace kelvor {
 
 // The three display lines of a message: characters 1-50, 51-100 and 101-150, each without
@@ -19,6 +21,11 @@ MessageLines messageLines(std::string_view text);
 // "sound\info.wav" on opening and the touch sound on OK when `soundEnable` is 1. The main
 // window's ticks and DDE events wait meanwhile.
 void showMessage(std::string_view text, std::uint8_t soundEnable, std::string_view touchSoundPath);
+
+// The same window, returning at once: it belongs to `owner` (the strip) and closes itself
+// on OK; nothing waits for it.
+void showMessageWithoutWaiting(std::string_view text, std::uint8_t soundEnable, std::string touchSoundPath,
+                               QWidget* owner);
 
 // Waits `seconds` (0 or less: not at all) or until a key is pressed; key presses made before
 // the call are discarded first. Nothing else is handled meanwhile.

@@ -5,6 +5,7 @@
 
 #include "core/toolkit/modal_gate.h"
 #include "linux/qt/exec_modal.h"
+#include "linux/qt/layout.h"
 #include "linux/qt/port_notice.h"
 
 namespace kelvor {
@@ -47,6 +48,7 @@ void QtNotices::mention(const Notice& notice) {
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   box->show();
+  placeClearOfStrip(*box);
 }
 
 void QtNotices::note(const Notice& notice) { writeLine(notice); }

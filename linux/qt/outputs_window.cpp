@@ -6,7 +6,9 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -78,6 +80,9 @@ OutputsWindow::OutputsWindow(const OutputSettings& settings, Language language, 
   mqttForm->addRow(text("cafile"), ca);
   mqttForm->addRow(text("qos"), qos_);
   mqttForm->addRow(text("queue"), queue_);
+  state_ = new QLabel;
+  state_->setObjectName(QStringLiteral("mqttState"));
+  mqttForm->addRow(text("state"), state_);
 
   auto* buttons = new QDialogButtonBox;
   buttons->addButton(text("save"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("save"));
@@ -98,6 +103,15 @@ OutputsWindow::OutputsWindow(const OutputSettings& settings, Language language, 
   });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   display(settings);
+}
+
+void OutputsWindow::showState(std::function<std::string()> state) {
+  stateText_ = std::move(state);
+  auto update = [this] { state_->setText(QString::fromStdString(stateText_())); };
+  update();
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, update);
+  timer->start(500);
 }
 
 QString OutputsWindow::text(const char* key) const { return QString::fromStdString(translate(language_, key)); }

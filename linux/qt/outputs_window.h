@@ -14,6 +14,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 
@@ -38,6 +39,10 @@ class OutputsWindow : public QDialog {
   // Called with the settings when the user saves them.
   std::function<void(const OutputSettings&)> onSave;
 
+  // The broker's connection and the queue in a sentence, shown and kept up to date while
+  // the window is open.
+  void showState(std::function<std::string()> state);
+
  private:
   QString text(const char* key) const;
   void display(const OutputSettings& settings);
@@ -57,6 +62,8 @@ class OutputsWindow : public QDialog {
   QLineEdit* caFile_ = nullptr;
   QComboBox* qos_ = nullptr;
   QSpinBox* queue_ = nullptr;
+  QLabel* state_ = nullptr;
+  std::function<std::string()> stateText_;
 };
 
 }  // namespace kelvor

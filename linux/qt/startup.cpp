@@ -20,8 +20,10 @@
 #include "linux/device_watch.h"
 #include "linux/qt/about_window.h"
 #include "linux/qt/configuration_window.h"
+#include "linux/qt/desk_presence.h"
 #include "linux/qt/device_window.h"
 #include "linux/qt/exec_modal.h"
+#include "linux/qt/layout.h"
 #include "linux/qt/main_window.h"
 #include "linux/qt/notices.h"
 #include "linux/qt/outputs_window.h"
@@ -59,10 +61,14 @@ void connectMenuWindows(Desk& desk, MainWindow& window) {
   window.hooks.openAbout = [&state, &window] {
     openAboutWindow(&window, state.splashSeconds, state.config.SOUNDENABLE);
   };
-  // The configuration window is modal; the strip refreshes its status icons after it.
-  window.hooks.openConfiguration = [&state, &window] {
+  // The configuration window is modal; the strip refreshes its status icons after it. A
+  // DDE server just switched on starts at once.
+  window.hooks.openConfiguration = [&desk, &state, &window] {
     openConfigurationWindow(state.config, state.language, state.iniFilePath, &window);
+    desk.startDde();
   };
+  window.hooks.ddeServing = [&desk] { return desk.ddeServing(); };
+  window.hooks.ddeStatus = [&desk] { return desk.ddeStatus(); };
   // The device window is modal; it maps COM numbers to devices in KELVOR.INI.
   window.hooks.openDevices = [&state, &window] { openDeviceWindow(state.language, state.iniFilePath, &window); };
   // The diagnostics windows are modal and each opens the port itself.
@@ -80,14 +86,23 @@ void connectMenuWindows(Desk& desk, MainWindow& window) {
     auto* outputs = new OutputsWindow(desk.outputSettings(), desk.state().language, defaults, &window);
     outputs->setAttribute(Qt::WA_DeleteOnClose);
     outputs->onSave = [&desk](const OutputSettings& settings) { desk.saveOutputSettings(settings); };
+    outputs->showState([&desk] { return desk.publishingState(); });
     open = outputs;
     outputs->show();
+    placeClearOfStrip(*outputs);
   };
 }
 
 }  // namespace
 
 int runMainWindowProcedure(QApplication& app) {
+  // A second start in this folder shows the running program's strip instead.
+  DeskPresence presence;
+  if (!presence.claim(currentDirectory())) {
+    std::cerr << "kelvor: Kelvor already runs in " << currentDirectory()
+              << "; its strip was brought to the front." << std::endl;
+    return 0;
+  }
   // Every unit tells the user through this one seam; errors also reach standard error.
   QtNotices notices(std::cerr);
   // A settings file too large to read is said once, without holding anything up. The profile
@@ -107,9 +122,17 @@ int runMainWindowProcedure(QApplication& app) {
   // 1. The main window, bound to the values it shows, not yet shown.
   MainWindow window(state, notices);
   notices.setOwner(&window);
+  presence.onRaise = [&window] {
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+  };
   // 5.
   window.windowX = keepWidth<std::int32_t>(readNumber(readProfileString(state.iniFilePath, "SCREEN", "PosX")));
   window.windowY = keepWidth<std::int32_t>(readNumber(readProfileString(state.iniFilePath, "SCREEN", "PosY")));
+  // Placed at once: a notice that comes before the strip shows (a broker refusing the
+  // password) opens clear of where the strip will be.
+  window.move(window.windowX, window.windowY);
 
   // The desk on the Linux adapters: the termios library finds the devices in [PORTS] of
   // KELVOR.INI, whose path is fixed now.
@@ -159,6 +182,7 @@ int runMainWindowProcedure(QApplication& app) {
 
   // 13. The DDE server, when ENABLESERVERDDE is 1.
   desk.startDde();
+  window.refreshStatusIcons();  // the DDE icon says whether it serves
 
   // 14 to 18.
   window.showTexts();

@@ -1,5 +1,6 @@
 #include "linux/qt/strip_hosts.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -69,6 +70,15 @@ void StripKeystrokeHost::showKeyboard(std::string_view name) {
   window_.setSendKeyToolTip("Keystrokes: " + std::string(name));
 }
 
+// Any window of this program that is active takes what the keyboard types: the strip, a
+// box, the outputs window.
+bool StripKeystrokeHost::ownWindowFocused() const { return QApplication::activeWindow() != nullptr; }
+
+void StripKeystrokeHost::showTypingPaused(bool paused) {
+  window_.showTypingPaused(paused ? std::string(kTypingPausedText) : std::string());
+  window_.repaint();
+}
+
 void StripCommandHost::runFromCommand() { window_.runFromCommand(); }
 void StripCommandHost::stopFromCommand() { window_.stopFromCommand(); }
 void StripCommandHost::closePort() {
@@ -101,6 +111,9 @@ void StripCommandHost::flushKeyboard() { kelvor::flushKeyboard(); }
 void StripCommandHost::waitSeconds(double seconds) { kelvor::waitSeconds(seconds); }
 void StripCommandHost::showMessage(const std::string& text) {
   kelvor::showMessage(text, state_.config.SOUNDENABLE, state_.touchSoundPath);
+}
+void StripCommandHost::showMessageWithoutWaiting(const std::string& text) {
+  kelvor::showMessageWithoutWaiting(text, state_.config.SOUNDENABLE, state_.touchSoundPath, &window_);
 }
 void StripCommandHost::playSoundIfEnabled(const std::string& name, std::uint8_t soundEnable) {
   kelvor::playSoundIfEnabled(name, soundEnable);

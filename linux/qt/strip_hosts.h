@@ -25,6 +25,8 @@ class StripKeystrokeHost : public KeystrokeHost {
   void playKeySound(std::string_view file, std::uint8_t soundEnable) override;
   void callAfter(int milliseconds, std::function<void()> then) override;
   void showKeyboard(std::string_view name) override;
+  bool ownWindowFocused() const override;
+  void showTypingPaused(bool paused) override;
 
  private:
   MainWindow& window_;
@@ -51,6 +53,7 @@ class StripCommandHost : public dde::CommandHost {
   void flushKeyboard() override;
   void waitSeconds(double seconds) override;
   void showMessage(const std::string& text) override;
+  void showMessageWithoutWaiting(const std::string& text) override;
   void playSoundIfEnabled(const std::string& name, std::uint8_t soundEnable) override;
   std::string currentDirectory() override;
 

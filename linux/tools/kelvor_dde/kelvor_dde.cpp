@@ -54,9 +54,10 @@ COMMANDS
         Asks for the value of ITEM (default ManualData) and prints it. After the command
         [WAITRS] the answer comes with the next frame, or after about 5 seconds.
     advise [ITEM]
-        Hot-links ITEM (default AutoData): prints the current value, then each new value
-        on its own line, until interrupted (Ctrl-C, exit 0) or until the server leaves
-        the bus (exit 1).
+        Hot-links ITEM (default AutoData): prints each value the server sends on its own
+        line, until interrupted (Ctrl-C, exit 0) or until the server leaves the bus
+        (exit 1). Kelvor sends AutoData at most once a second, and only when it changed;
+        the item Readings sends every reading, once each, in order.
     execute COMMAND
         Sends an execute command, for example "[RUN]", "[SEND(abc)]" or "[WAIT(1.5)]".
     poke ITEM TEXT

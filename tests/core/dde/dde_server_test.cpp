@@ -16,7 +16,7 @@ struct RecordingEvents : DdeEvents {
     log.push_back("request");
     if (onRequest) onRequest();
   }
-  void adviseWithoutLink() override {
+  void adviseWithoutLink(const std::string&) override {
     log.push_back("advise");
     if (onAdvise) onAdvise();
   }

@@ -63,6 +63,9 @@ struct RecordingHost : CommandHost {
   void showMessage(const std::string& text) override {
     log.push_back("message " + text + (modalGate().isOpen() ? "" : " held"));
   }
+  void showMessageWithoutWaiting(const std::string& text) override {
+    log.push_back("box " + text + (modalGate().isOpen() ? "" : " held"));
+  }
   void playSoundIfEnabled(const std::string& name, std::uint8_t enable) override {
     log.push_back("sound " + name + " " + std::to_string(enable));
   }
@@ -175,19 +178,40 @@ TEST_F(DdeServiceTest, TickAnswersADueRequestBeforeThePoll) {
   EXPECT_TRUE(answeredBeforePoll);
 }
 
-TEST_F(DdeServiceTest, AdviseMakesAOneSecondLinkThenShowsTheAutodataMessage) {
+TEST_F(DdeServiceTest, AdviseMakesAOneSecondLinkThenShowsTheAutodataMessageWithoutHoldingTheDesk) {
   const ConversationId c = open();
   frameArrives("5");
   server.handleAdvise(++token, ":1.5", c, "AutoData", kFormatText, false);
   EXPECT_TRUE(server.hasLink("AutoData"));
   ASSERT_EQ(transport.data.size(), 1u);
   EXPECT_EQ(transport.data[0].block, textBlock("5" + std::string(126, ' ')));
-  EXPECT_EQ(host.log, (Log{"~precep.ico", "~pok.ico", "message Autodata:5" + std::string(126, ' ') + " held"}));
+  EXPECT_EQ(host.log, (Log{"~precep.ico", "~pok.ico", "box Autodata:5" + std::string(126, ' ')}));
 
   frameArrives("6");
   nowMs += 1001;
   server.checkLinks();
   EXPECT_EQ(transport.data.size(), 2u);
+}
+
+TEST_F(DdeServiceTest, ReadingsSendsEveryReadingOnceInOrderEvenEqualOnesAndAnswersRequestsLikeManualData) {
+  const ConversationId c = open();
+  server.handleAdvise(++token, ":1.5", c, "readings", kFormatText, false);
+  EXPECT_TRUE(host.log.empty()) << "no Autodata: message and no link for Readings";
+  for (const char* reading : {"7", "7", "8"}) {
+    frameArrives(reading);
+    service.readingDelivered();
+  }
+  nowMs += 5000;
+  server.checkLinks();
+  ASSERT_EQ(transport.data.size(), 3u);
+  EXPECT_EQ(transport.data[0].block, textBlock("7" + std::string(126, ' ')));
+  EXPECT_EQ(transport.data[1].block, transport.data[0].block);
+  EXPECT_EQ(transport.data[2].block, textBlock("8" + std::string(126, ' ')));
+
+  server.handleRequest(++token, ":1.5", c, "Readings", kFormatText);
+  ASSERT_NE(answer(token), nullptr);
+  EXPECT_EQ(answer(token)->block, textBlock("8" + std::string(126, ' ')));
+  EXPECT_EQ(transport.data.size(), 3u) << "a request is no reading";
 }
 
 TEST_F(DdeServiceTest, ExecutePlaysTheDdeSoundAndShowsTheStatusIcons) {

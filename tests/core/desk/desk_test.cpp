@@ -157,6 +157,13 @@ class DeskRig : public ::testing::Test {
   std::unique_ptr<Desk> desk;
 };
 
+TEST(DeskKey, OneFolderOneKeyAndNeighbouringFoldersApart) {
+  EXPECT_EQ(deskKey("/home/lab/bench"), deskKey("/home/lab/bench"));
+  EXPECT_NE(deskKey("/home/lab/bench"), deskKey("/home/lab/bench2"));
+  EXPECT_NE(deskKey("/home/lab/a"), deskKey("/home/lab/b"));
+  EXPECT_EQ(deskKey("").size(), 16u);
+}
+
 TEST_F(DeskRig, EachReadingGoesOutOnceByOneWayFrameAndValueApart) {
   start("[MQTT]\nENABLE=1\nHOST=broker\n");
   config().ENABLECONVERTVALUE = 1;
@@ -214,6 +221,12 @@ TEST_F(DeskRig, ServesTheNamedServiceOrSaysWhyNot) {
   desk->startDde();
   EXPECT_FALSE(desk->ddeServing());
   EXPECT_EQ(commands.messages, (std::vector<std::string>{"taken"}));
+  EXPECT_EQ(desk->ddeStatus(), "DDE server: switched on, but not serving: taken");
+  // Tried again once the name is free (the user ticked the server on): it serves at once.
+  endpoint.refuse = false;
+  desk->startDde();
+  EXPECT_TRUE(desk->ddeServing());
+  EXPECT_EQ(desk->ddeStatus(), "DDE server: serving as \"Kelvor\".");
 }
 
 TEST_F(DeskRig, HotLinksAreLookedAtFromTheTickAlsoWhileAModalWindowHolds) {

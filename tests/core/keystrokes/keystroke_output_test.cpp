@@ -65,6 +65,9 @@ class RecordingHost : public KeystrokeHost {
     then_ = std::move(then);
   }
   void showKeyboard(std::string_view name) override { log_.push_back("keyboard " + std::string(name)); }
+  bool ownWindowFocused() const override { return ownFocus; }
+  void showTypingPaused(bool paused) override { log_.push_back(paused ? "paused" : "typing again"); }
+  bool ownFocus = false;
 
   // The timer fires: runs what was asked for last. False when nothing was pending.
   bool fire() {
@@ -266,6 +269,29 @@ TEST(KeystrokeOutput, AKeyboardLostMidFrameDropsTheRestAndSaysSoOnce) {
                         // Later frames are not typed, and the user is not told again.
                         "focus", "icon ~psend.ico", "icon ~pok.ico"};
   EXPECT_EQ(log, expected);
+}
+
+TEST(KeystrokeOutput, NothingIsTypedWhileAKelvorWindowHasTheFocusNotEvenLater) {
+  Log log;
+  RecordingKeyboard keyboard(log, true);
+  RecordingHost host(log);
+  RecordingNotices notices(&log);
+  KeystrokeOutput output(keyboard, host, notices);
+  output.deliver(Text<2550>("12"), keyConfig(0, 0, 5));
+  output.deliver(Text<2550>("34"), keyConfig(0, 0, 5));
+  host.ownFocus = true;  // the user clicks into the outputs window mid-frame
+  while (host.fire()) {
+  }
+  output.deliver(Text<2550>("56"), keyConfig(0, 0, 5));
+  host.ownFocus = false;
+  output.deliver(Text<2550>("7"), keyConfig(0, 0));
+  const std::string note = "note keystrokes: " + std::string(kTypingPausedText);
+  const Log expected = {"focus", "icon ~psend.ico", "type 1", "after 5",
+                        // The rest of "12" and all of "34" and "56" are never typed; said once.
+                        "icon ~pok.ico", "paused", note,
+                        "typing again", "focus", "icon ~psend.ico", "type 7\r", "icon ~pok.ico"};
+  EXPECT_EQ(log, expected);
+  EXPECT_EQ(output.heldFrames(), 0u);
 }
 
 TEST(ChosenKeyboard, TheNextCandidateTakesOverWhenOneGivesUpAndTheNoticeSaysWhatItCannotReach) {

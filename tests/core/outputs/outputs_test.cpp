@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/outputs/output_settings.h"
+#include "core/outputs/reading_publisher.h"
 #include "core/outputs/reading_format.h"
 #include "core/outputs/reading_log.h"
 #include "core/settings/profile_file.h"
@@ -174,17 +175,26 @@ TEST_F(TempFolder, SettingsDefaultsRangesAndRoundTrip) {
   EXPECT_EQ(readProfileString(ini, "SCREEN", "PosX"), "5");
 }
 
+TEST(PublisherStateText, SaysTheConnectionAndTheQueue) {
+  EXPECT_EQ(publisherStateText(true, {true, 0}), "Connected to the broker; 0 readings wait in the queue.");
+  EXPECT_EQ(publisherStateText(true, {false, 1}), "Not connected to the broker; 1 reading waits in the queue.");
+  EXPECT_EQ(publisherStateText(false, {false, 0}), "Publishing is off.");
+  EXPECT_EQ(publisherStateText(false, {false, 12}), "Publishing is off; 12 readings wait in the queue.");
+}
+
 TEST(TopicAndClient, DefaultsFollowTheDesk) {
   MqttSettings m;
   EXPECT_EQ(topicPrefix(m, "bench7", "SCALE1  "), "kelvor/bench7/SCALE1");
   EXPECT_EQ(topicPrefix(m, "bench7", "A/B+#"), "kelvor/bench7/A_B__");
   EXPECT_EQ(topicPrefix(m, "bench7", "\xB5m"), "kelvor/bench7/\xC2\xB5m");
   EXPECT_EQ(topicPrefix(m, "bench7", "   "), "kelvor/bench7");
-  EXPECT_EQ(clientId(m, "bench7", "/home/lab"), "bench7:/home/lab");
+  EXPECT_EQ(clientId(m, "bench7", "Kelvor", "/home/lab"), "bench7:Kelvor:/home/lab");
+  EXPECT_NE(clientId(m, "bench7", "Kelvor", "/home/lab"), clientId(m, "bench8", "Kelvor", "/home/lab"));
+  EXPECT_NE(clientId(m, "bench7", "Kelvor", "/home/lab"), clientId(m, "bench7", "Bench2", "/home/lab"));
   m.TOPIC = "plant/line2";
   m.CLIENTID = "scale-12";
   EXPECT_EQ(topicPrefix(m, "bench7", "SCALE1"), "plant/line2");
-  EXPECT_EQ(clientId(m, "bench7", "/home/lab"), "scale-12");
+  EXPECT_EQ(clientId(m, "bench7", "Kelvor", "/home/lab"), "scale-12");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/toolkit/encoding.h"
+#include "core/toolkit/placement.h"
 #include "core/toolkit/text.h"
 
 namespace kelvor {
@@ -83,6 +84,25 @@ TEST(Encoding, ShowsWindows1252AsUtf8AndBack) {
   EXPECT_EQ(toWindows1252("\xE4\xB8\xAD"), "?");      // outside the code page
   EXPECT_FALSE(isValidUtf8("\xC3"));
   EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));           // surrogate
+}
+
+TEST(PlaceClearOf, AWindowNeverOpensOverTheStrip) {
+  const Box screen{0, 0, 1920, 1080};
+  struct Case {
+    const char* where;
+    Box strip;
+    Box expected;
+  } cases[] = {
+      {"strip in a corner: centred", {0, 0, 254, 52}, {760, 190, 400, 700}},
+      {"strip over the middle: just below it", {833, 200, 254, 52}, {760, 260, 400, 700}},
+      {"no room below: just above it", {833, 850, 254, 52}, {760, 142, 400, 700}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    EXPECT_EQ(placeClearOf(c.strip, 400, 700, screen), c.expected);
+  }
+  // Larger than the screen: its top left corner stays on it.
+  EXPECT_EQ(placeClearOf({0, 0, 254, 52}, 2000, 1200, screen), (Box{0, 0, 2000, 1200}));
 }
 
 }  // namespace

@@ -6,12 +6,17 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "linux/qt/main_window.h"
 #include "tests/core/recording_notices.h"
 #include "core/toolkit/modal_gate.h"
 #include "linux/qt/pictures.h"
+#include "linux/qt/outputs_window.h"
+#include "linux/qt/strip_hosts.h"
+#include "tests/core/line/fake_serial_library.h"
 
 namespace kelvor {
 namespace {
@@ -124,6 +129,84 @@ TEST_F(MainWindowTest, StatusIconsFollowTheSettingsAndHideTheLamps) {
   window_.refreshStatusIcons();
   EXPECT_EQ(control<QLabel>(2)->pixmap().toImage(), ok);
   EXPECT_EQ(control<QLabel>(3)->pixmap().toImage(), ok);
+  // Switched on but not serving (another program has the name): the icon says off, and why.
+  window_.hooks.ddeServing = [] { return false; };
+  window_.hooks.ddeStatus = [] { return std::string("DDE server: switched on, but not serving: taken"); };
+  window_.refreshStatusIcons();
+  EXPECT_EQ(control<QLabel>(3)->pixmap().toImage(), cancel);
+  EXPECT_EQ(control<QLabel>(3)->toolTip(), "DDE server: switched on, but not serving: taken");
+}
+
+// The strip as the desk drives it, on a clock of the test's: what its painting shows.
+TEST(StripLamps, TheLampsStayPaintedLongEnoughToBeSeenAndThenGoOut) {
+  struct NoWatch : DeviceWatch {
+    void watch(const std::string&) override {}
+    bool changed() override { return false; }
+    void stop() override {}
+  };
+  struct NoPublisher : ReadingPublisher {
+    void configure(const PublisherSettings&) override {}
+    void publish(const Reading&, std::string_view) override {}
+  };
+  struct SameThread : UiThread {
+    bool isCurrent() const override { return true; }
+    void post(std::function<void()> call) override { call(); }
+  };
+  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "kelvor-strip-lamps";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "KELVOR.INI") << "";
+  std::chrono::steady_clock::time_point now{};
+  Desk desk((folder / "KELVOR.INI").string(), [&now] { return now; });
+  desk.state().config.SELECTENDOF = 1;
+  desk.state().config.ENDOFCHAR = 1;
+  RecordingNotices notices;
+  MainWindow window(desk.state(), notices);
+  testing::FakeSerialLibrary library;
+  NoWatch watch;
+  ChosenKeyboard keyboard{std::vector<KeyboardCandidate>{}};
+  SameThread ui;
+  StripKeystrokeHost keys(window);
+  StripCommandHost commands(desk.state(), window);
+  desk.connect({library, watch, keyboard, nullptr, [](Notices&) { return std::make_unique<NoPublisher>(); }, notices,
+                ui, "bench"},
+               {window.deskView(), commands, keys});
+  desk.started();
+  desk.state().reception.isRunning = 1;
+
+  auto painted = [&window](int control, std::string_view picture) {
+    const QWidget* lamp = window.findChild<QWidget*>(QStringLiteral("control%1").arg(control));
+    const QImage shot = window.grab(lamp->geometry()).toImage().convertToFormat(QImage::Format_RGB32);
+    return shot == builtInPicture(picture).toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  library.reads = {"12.5\r"};
+  desk.tick();
+  now += std::chrono::milliseconds(120);
+  desk.tick();  // nothing received since
+  EXPECT_TRUE(painted(8, "~led_r.jpg")) << "the red lamp of a reading 120 ms ago is not on the strip";
+  EXPECT_TRUE(painted(7, "~led_v.jpg"));
+  now += std::chrono::milliseconds(60);
+  desk.tick();
+  EXPECT_FALSE(painted(8, "~led_r.jpg")) << "the red lamp stays lit without bytes";
+  desk.state().reception.isRunning = 0;
+  now += std::chrono::milliseconds(200);
+  desk.tick();
+  EXPECT_FALSE(painted(7, "~led_v.jpg")) << "the green lamp stays lit after reception stopped";
+  desk.shutdown();
+  std::filesystem::remove_all(folder);
+}
+
+TEST(OutputsWindowState, ShowsTheBrokerAndTheQueueAndKeepsThemUpToDate) {
+  std::string state = "Not connected to the broker; 3 readings wait in the queue.";
+  Language language;
+  language.languageFilePath = "/nonexistent/english.lan";
+  OutputsWindow window(OutputSettings{}, language, OutputDefaults{});
+  window.showState([&state] { return state; });
+  const QLabel* shown = window.findChild<QLabel*>(QStringLiteral("mqttState"));
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown->text().toStdString(), state);
+  state = "Connected to the broker; 0 readings wait in the queue.";
+  for (int i = 0; i < 100 && shown->text().toStdString() != state; ++i) QTest::qWait(20);
+  EXPECT_EQ(shown->text().toStdString(), state);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The spine end to end, on a real X server with a window manager: first start in an empty
-# folder, the language dialog, the remembered position, top-most and the Top menu item.
+# folder, the language dialog, the remembered position, top-most and the Top menu item; a
+# second start in the same folder shows the running strip and ends.
 # Usage: startup_e2e.sh PATH/TO/kelvor
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -59,6 +60,16 @@ sleep 0.5
 eval "$(xdotool getwindowgeometry --shell "$main")"
 [ "$X,$Y" = "$before" ] || e2e_fail "the strip opened at $X,$Y instead of $before"
 [ "$(e2e_ini KELVOR.INI SCREEN PosX)" = "$x" ] || e2e_fail "the position crept at the restart"
+
+# Started again in the same folder (a second click on the launcher): the minimised strip
+# comes back to the front, and the second program ends without a window of its own.
+xdotool windowminimize --sync "$main"
+rc=0
+timeout 20 "$kelvor" >second.log 2>&1 || rc=$?
+[ "$rc" = 0 ] || e2e_fail "the second start in the same folder ended with $rc: $(cat second.log)"
+e2e_wait_window '^NORDAL - Kelvor$' 5 >/dev/null || e2e_fail "the running strip was not brought to the front"
+[ "$(xdotool search --onlyvisible --name '^NORDAL - Kelvor$' | wc -l)" = 1 ] || e2e_fail "two strips after a second start"
+kill -0 "$pid" 2>/dev/null || e2e_fail "the running program ended at a second start"
 
 # Killed in the middle of a burst of moves, Kelvor leaves KELVOR.INI whole: the position from
 # before or both corners from the same move of the burst (each goes along the diagonal, so

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The configuration window end to end: the real program on the private desktop and bus of
 # tests/linux/headless.sh opens it from its menu, holds its DDE answers while it is open, and keeps
-# the user's edit in the live settings, as a save right after it shows.
+# the user's edit in the live settings, as a save right after it shows. A DDE server switched
+# on in it serves at once.
 # Usage: config_window_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -81,8 +82,33 @@ e2e_wait_gone '^Select file$' 10
 xdotool windowactivate --sync "$config" key --clearmodifiers Escape
 e2e_wait_gone '^Config$' 10
 
-wmctrl -ic "$main" 2>/dev/null || xdotool windowclose "$main" 2>/dev/null || true
-for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill "$pid" 2>/dev/null || true
-pid=""
+close_strip() {
+  wmctrl -ic "$main" 2>/dev/null || xdotool windowclose "$main" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill "$pid" 2>/dev/null || true
+  pid=""
+}
+close_strip
+
+# 7. Started with the DDE server off, then ticked on (third tab, at 62, 90 units): it serves
+# without a restart.
+e2e_configuration OFF.KLV NAME=E2E ENABLESERVERDDE=0
+sed -i "s|^RS232=.*|RS232=$work/OFF.KLV|" KELVOR.INI
+"$kelvor" >kelvor.log 2>&1 &
+pid=$!
+e2e_close_splash
+main=$(e2e_wait_window '^NORDAL - Kelvor$' 10)
+sleep 0.5
+"$kdde" --timeout 1 request >/dev/null 2>&1 && e2e_fail "a server switched off answered"
+e2e_menu_item "$main" 3
+config=$(e2e_wait_window '^Config$' 10)
+xdotool windowactivate --sync "$config"
+xdotool key --clearmodifiers ctrl+Tab ctrl+Tab
+sleep 0.3
+xdotool mousemove --window "$config" 131 190 click 1
+sleep 0.3
+xdotool key --clearmodifiers Escape
+e2e_wait_gone '^Config$' 10
+"$kdde" --timeout 5 request >/dev/null || e2e_fail "the DDE server switched on does not serve until the next start"
+close_strip
 echo "configuration window end-to-end: all checks passed"

@@ -31,7 +31,7 @@ struct Events : dde::DdeEvents {
     ++requests;
     if (answerRequests) server->write(-1, "ManualData", [this] { return value; });
   }
-  void adviseWithoutLink() override { server->write(1, "AutoData", [this] { return value; }); }
+  void adviseWithoutLink(const std::string&) override { server->write(1, "AutoData", [this] { return value; }); }
   void execute(const std::string& command) override { commands.push_back(command); }
 
   DdeServer* server = nullptr;

@@ -2,7 +2,8 @@
 # The DDE server end to end: the real program on the private desktop and bus of
 # tests/linux/headless.sh, the simulated instrument on a pseudo-terminal, kelvor-dde and gdbus as
 # clients. Requests before and after frames, the [WAITRS] hand-shake, a hot link on
-# AutoData, the commands that drive the line and the window, and [APPCLOSE].
+# AutoData and one on Readings (every reading), the commands that drive the line and the
+# window, and [APPCLOSE].
 # Usage: dde_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim PATH/TO/dde_flood
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,7 +13,7 @@ kdde=$(readlink -f "$2")
 ksim=$(readlink -f "$3")
 flood=$(readlink -f "$4")
 
-e2e_scratch advise recorder sim pid
+e2e_scratch advise readings recorder sim pid
 
 e2e_configuration TEST.KLV NAME=TEST PORT=0
 e2e_configuration Second.Klv NAME=SECOND PORT=1
@@ -80,12 +81,19 @@ took=$(ms_since "$start")
 [[ "$got" =~ ^\[[0-9]+\.[0-9]+\ +\]$ ]] || e2e_fail "[WAITRS] then request gave $got"
 
 # A hot link on AutoData: the value at once, then changes about once a second. The advise
-# handler's "Autodata:" message waits for a person: close it as one would.
+# handler's "Autodata:" message holds nothing while it waits for a person: other clients
+# are answered and readings go on arriving. Then it is closed as one would.
 "$kdde" advise >advise.out 2>advise.err &
 advise=$!
+"$kdde" advise readings >readings.out 2>/dev/null &
+readings=$!
 message=$(e2e_wait_window '^!$' 10) || e2e_fail "no Autodata: message window"
 sleep 0.5
 [ -s advise.out ] || e2e_fail "the advise sent nothing at once"
+"$kdde" --timeout 1 request >/dev/null || e2e_fail "a request went unanswered while the Autodata: message was open"
+first=$(value request)
+sleep 0.7
+[ "$(value request)" != "$first" ] || e2e_fail "readings stopped while the Autodata: message was open"
 xdotool mousemove --window "$message" 300 120 click 1
 e2e_wait_gone '^!$' 10 || e2e_fail "the message window did not close on OK"
 sleep 5.2
@@ -94,6 +102,17 @@ rc=0
 wait "$advise" || rc=$?
 advise=""
 [ "$rc" = 0 ] || e2e_fail "kelvor-dde advise ended with $rc on Ctrl-C"
+kill -INT "$readings"
+wait "$readings" || true
+readings=""
+# Readings gets every reading of the simulated instrument (10 to 29, then again), none
+# skipped, none twice, none merged.
+python3 - readings.out <<'EOF2' || e2e_fail "the Readings link lost or repeated readings: $(cat readings.out)"
+import sys
+values = [float(line) for line in open(sys.argv[1])]
+assert len(values) >= 15, f'{len(values)} readings in about 6 s, one came every 300 ms'
+assert all(b - a == 1 or b < a for a, b in zip(values, values[1:])), values
+EOF2
 lines=$(wc -l <advise.out)
 # Frames change the value every 300 ms; the link sends it about once a second (a loaded
 # machine may stretch that a little, hence the lower bound of two changes).
@@ -120,6 +139,13 @@ took=$(ms_since "$start")
 kill "$sim"
 wait "$sim" 2>/dev/null || true
 sim=""
+# Meanwhile COM1 is missing: the box of a [RUN] that cannot open it holds nobody either.
+"$kdde" execute '[RUN]' || e2e_fail "[RUN] without a device was not acknowledged"
+box=$(e2e_wait_window '^Kelvor - serial port$' 10) || e2e_fail "a [RUN] without a device said nothing"
+"$kdde" --timeout 1 request >/dev/null || e2e_fail "a request went unanswered while the port's error box was open"
+xdotool windowactivate --sync "$box" key --clearmodifiers Return
+e2e_wait_gone '^Kelvor - serial port$' 5
+"$kdde" execute '[STOP]'
 python3 "$here/line_recorder.py" "$work/com1" line1.out 55.5 &
 recorder=$!
 for _ in $(seq 50); do [ -e com1 ] && break; sleep 0.1; done
@@ -205,9 +231,11 @@ for usage in "" "bogus" "execute" "poke ITEM" "--timeout 0 request" "--service 9
 done
 "$kdde" --help | grep -q '^EXIT STATUS' || e2e_fail "kelvor-dde --help has no EXIT STATUS section"
 
-# A second Kelvor cannot take the name: it starts without a server and says so once; the
-# first keeps serving.
-"$kelvor" >kelvor2.log 2>&1 &
+# A second Kelvor, in a folder of its own with the same settings, cannot take the name: it
+# starts without a server and says so once; the first keeps serving.
+mkdir second
+cp KELVOR.INI second/
+(cd second && exec "$kelvor" >../kelvor2.log 2>&1) &
 second=$!
 pid="$pid $second"
 e2e_close_splash

@@ -10,7 +10,7 @@ source "$here/../e2e_lib.sh"
 build=$(readlink -f "$1")
 version=$2
 
-e2e_scratch pid
+e2e_scratch pid sim
 
 # Installed, then moved: the shipped files are found from the program, not from the prefix
 # it was built for.
@@ -121,40 +121,59 @@ cp "$bin/kelvor" "$work/broken/bin/"
 grep -q 'needs a graphical desktop' "$work/err.txt" || e2e_fail "a broken install did not go on: $(cat "$work/err.txt")"
 [ -d "$work/bare" ] && [ -z "$(ls -A "$work/bare")" ] || e2e_fail "a broken install put files in the folder"
 
-# The first start from elsewhere in a new folder: created, the shipped files copied, and the
-# language dialog proposes that english.lan (its title comes from the file it proposes).
+# The first start from elsewhere in a new folder: created, the shipped files copied, and
+# ready to run: the copied english.lan is the language file (no dialog asks), and a
+# configuration at 9600 8N1 with frames ending at CR is the start-up configuration. The
+# folder with a sound of its own above got no such thing.
+[ -e "$work/mine/KELVOR.INI" ] && e2e_fail "a folder with files of its own was given a KELVOR.INI"
 mkdir "$work/elsewhere"
 cd "$work/elsewhere"
 desk="$work/My Kelvor/desk"
 "$bin/kelvor" --folder "$desk" >"$work/kelvor.log" 2>&1 &
 pid=$!
 e2e_close_splash
-dialog=$(e2e_wait_window '^Choose a language file$')
 main=$(e2e_wait_window '^NORDAL - Kelvor$')
 for file in english.lan sound/info.wav sound/touch.wav sound/start.wav; do
   cmp -s "$desk/$file" "$share/kelvor/$file" || e2e_fail "$file was not copied into the new folder"
 done
-xdotool windowactivate --sync "$dialog" key --clearmodifiers Return
-e2e_wait_gone '^Choose a language file$'
-for _ in $(seq 50); do [ -n "$(e2e_ini "$desk/KELVOR.INI" TRANSLATE FILENAME)" ] && break; sleep 0.1; done
+sleep 1
+xdotool search --onlyvisible --name '^Choose a language file$' >/dev/null 2>&1 && e2e_fail "the first start asked for a language file"
 [ "$(e2e_ini "$desk/KELVOR.INI" TRANSLATE FILENAME)" = "$desk/english.lan" ] ||
-  e2e_fail "the language dialog did not propose the copied english.lan"
+  e2e_fail "the copied english.lan is not the language file"
+ready=$(e2e_ini "$desk/KELVOR.INI" FILECONFIG RS232)
+for pair in BAUDRATE=9600 DATABITS=8 PARITY=0 STOPBITS=1 SELECTENDOF=1 ENDOFCHAR=1 ENABLESERVERDDE=1; do
+  [ "$(e2e_ini "$ready" "$([ "${pair%%=*}" = ENABLESERVERDDE ] && echo APP || echo COMMPORT)" "${pair%%=*}")" = "${pair#*=}" ] ||
+    e2e_fail "the start-up configuration '$ready' lacks $pair"
+done
 [ -z "$(ls -A "$work/elsewhere")" ] || e2e_fail "Kelvor wrote into the folder it was started from"
 
-# Started again in that folder with the DDE server on: the installed kelvor-dde talks to it,
-# and the server introspects as the installed interface description says.
+# Started again in that folder, its COM1 an instrument sending CR LF: the installed
+# kelvor-dde talks to it, [RUN] brings readings with nothing set by hand, and the server
+# introspects as the installed interface description says.
 wmctrl -ic "$main"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 wait "$pid" || e2e_fail "Kelvor closed from its window exited with status $?"
 pid=""
-e2e_configuration "$desk/E2E.KLV"
-printf '[FILECONFIG]\nRS232=%s\n' "$desk/E2E.KLV" >>"$desk/KELVOR.INI"
+"$bin/kelvor-sim" --link "$work/instrument" --format plain --interval 200 --terminator crlf >"$work/sim.log" 2>&1 &
+sim=$!
+for _ in $(seq 50); do [ -e "$work/instrument" ] && break; sleep 0.1; done
+printf '[PORTS]\nCOM1=%s\n' "$work/instrument" >>"$desk/KELVOR.INI"
 "$bin/kelvor" --folder "$desk" >"$work/kelvor.log" 2>&1 &
 pid=$!
 e2e_close_splash
 e2e_wait_window '^NORDAL - Kelvor$' >/dev/null
 "$bin/kelvor-dde" execute '[REQUEST]' || e2e_fail "the installed kelvor-dde got no answer"
 [ "$("$bin/kelvor-dde" request)" = "$(printf '%127s' '')" ] || e2e_fail "ManualData after [REQUEST] is not 127 blanks"
+"$bin/kelvor-dde" execute '[RUN]' || e2e_fail "[RUN] was not acknowledged"
+got=""
+for _ in $(seq 50); do
+  got=$("$bin/kelvor-dde" request)
+  [[ "$got" =~ ^[0-9]+\.[0-9]+\ +$ ]] && break
+  sleep 0.1
+done
+[[ "$got" =~ ^[0-9]+\.[0-9]+\ +$ ]] || e2e_fail "the ready configuration gave no clean reading: $(printf '%q' "$got")"
+kill "$sim"
+wait "$sim" 2>/dev/null || true
 gdbus introspect --session --dest dde.Kelvor --object-path / --xml >"$work/introspected.xml"
 python3 - "$work/introspected.xml" "$share/dbus-1/interfaces/dde.Server.xml" <<'PY' || e2e_fail "the installed D-Bus interface differs from the server's"
 import sys, xml.etree.ElementTree as ET

@@ -4,6 +4,9 @@
 # that holds the focus. Readings must arrive there exactly as the instrument sent them:
 # first the plain form (reading and Return) with a unit the US layout lacks, then the
 # structured records on an AZERTY layout with Caps Lock on, the arrows as escape sequences.
+# Never into Kelvor's own windows: while its outputs window has the focus, readings are not
+# typed (its check boxes and Save stay untouched), not even later, and the journal says once
+# that typing is paused.
 # Run and stop go through kelvor-dde, so the strip never takes the focus from the xterm.
 # Usage: kelvor_typing_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim
 set -euo pipefail
@@ -31,7 +34,7 @@ setxkbmap us
 "$kelvor" >kelvor.log 2>&1 &
 pid=$!
 e2e_close_splash
-e2e_wait_window '^NORDAL - Kelvor$' >/dev/null
+main=$(e2e_wait_window '^NORDAL - Kelvor$')
 for _ in $(seq 100); do "$kdde" --timeout 1 request >/dev/null 2>&1 && break; sleep 0.1; done
 
 : >received
@@ -58,6 +61,25 @@ check_received() {
 # Plain form on the US layout, which has no µ.
 run_for 2.5
 check_received plain 4
+
+# The outputs window has the focus while readings come: nothing lands in it, nothing is
+# typed once the xterm has the focus again.
+xdotool windowactivate --sync "$main"
+e2e_menu_item "$main" 7
+outputs=$(e2e_wait_window '^Reading log and MQTT$' 5)
+xdotool windowactivate --sync "$outputs"
+cp KELVOR.INI ini.before
+run_for 2
+xdotool search --onlyvisible --name '^Reading log and MQTT$' >/dev/null || e2e_fail "a reading pressed a button of the outputs window"
+cmp -s KELVOR.INI ini.before || e2e_fail "readings typed into the outputs window changed KELVOR.INI"
+xdotool windowactivate --sync "$outputs" key Escape
+e2e_wait_gone '^Reading log and MQTT$' 5
+for _ in $(seq 50); do xdotool windowfocus --sync "$target" 2>/dev/null && break; sleep 0.1; done
+sleep 0.5
+[ -s received ] && e2e_fail "readings delivered while a Kelvor window had the focus were typed: $(od -c received | head -3)"
+[ "$(grep -c 'Typing paused' kelvor.log)" = 1 ] || e2e_fail "the pause was said $(grep -c 'Typing paused' kelvor.log) times, not once"
+run_for 1.5
+check_received plain 2
 
 # Structured records on AZERTY with Caps Lock on, from the second instrument.
 "$kdde" execute '[LOAD(RECORDS.KLV)]' || e2e_fail "[LOAD( was not acknowledged"

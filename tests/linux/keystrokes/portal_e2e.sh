@@ -17,7 +17,7 @@ ksim=$(readlink -f "$3")
 fake_portal=$(readlink -f "$4")
 [ -n "${DISPLAY:-}" ] || { echo "no X display: run under tests/linux/headless.sh"; exit 77; }
 
-e2e_scratch xterm_pid sim pid portal
+e2e_scratch xterm_pid focus_pid sim pid portal
 export WAYLAND_DISPLAY=kelvor-no-compositor-$$
 
 unit='µm 25°C é€'
@@ -99,6 +99,11 @@ wait_call '^Start$'
 grep -q "keystrokes: remote-desktop portal" kelvor.log || e2e_fail "stderr does not name the portal: $(cat kelvor.log)"
 for _ in $(seq 20); do [ "$(e2e_ini KELVOR.INI PORTAL RESTORETOKEN)" = token-1 ] && break; sleep 0.1; done
 [ "$(e2e_ini KELVOR.INI PORTAL RESTORETOKEN)" = token-1 ] || e2e_fail "the restore token was not kept in KELVOR.INI"
+# Another program's window has the focus, as on a desktop: Kelvor never types into its own.
+xterm -T kelvor-portal-focus -e sh -c 'exec cat >/dev/null' 2>/dev/null &
+focus_pid=$!
+focus=$(e2e_wait_window '^kelvor-portal-focus$')
+for _ in $(seq 50); do xdotool windowfocus --sync "$focus" 2>/dev/null && break; sleep 0.1; done
 run_for 1.2
 typed_through_portal >received || e2e_fail "the keys typed through the portal do not add up"
 python3 "$here/check_readings.py" received plain 3 "$unit" || e2e_fail "readings did not arrive through the portal exactly"

@@ -72,6 +72,8 @@ for _ in $(seq 50); do [ -L "$work/instrument" ] && break; sleep 0.1; done
 e2e_configuration TEST.KLV NAME=E2E
 e2e_workspace TEST.KLV "$work/instrument"
 printf '[LOG]\nENABLE=1\n[MQTT]\nENABLE=1\nHOST=127.0.0.1\nPORT=%s\nUSER=kelvor\nPASSWORD=wrong-one\n' "$port" >>KELVOR.INI
+# The strip in the middle of the screen, where a box centred on it would hide it.
+printf '[SCREEN]\nPosX=520\nPosY=420\n' >>KELVOR.INI
 chmod 644 KELVOR.INI
 
 start_kelvor() {
@@ -90,9 +92,16 @@ close_boxes() {
   e2e_wait_gone '^MQTT publishing$' 5
 }
 
-# A wrong password: one notice, whatever the retries, and the program goes on.
+# A wrong password: one notice, whatever the retries, and the program goes on. The notice
+# does not open over the strip.
 start_kelvor
-e2e_wait_window '^MQTT publishing$' 10 >/dev/null
+notice=$(e2e_wait_window '^MQTT publishing$' 10)
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$main" | sed 's/^/STRIP_/')"
+eval "$(xdotool getwindowgeometry --shell "$notice")"
+[ $((X + WIDTH)) -le "$STRIP_X" ] || [ $((STRIP_X + STRIP_WIDTH)) -le "$X" ] ||
+  [ $((Y + HEIGHT)) -le "$STRIP_Y" ] || [ $((STRIP_Y + STRIP_HEIGHT)) -le "$Y" ] ||
+  e2e_fail "the notice opened over the strip: $WIDTH x $HEIGHT at $X,$Y, the strip at $STRIP_X,$STRIP_Y"
 sleep 4  # two more attempts
 [ "$(boxes)" = 1 ] || e2e_fail "the refused password was told $(boxes) times"
 kill -0 "$pid" 2>/dev/null || e2e_fail "the program ended on a refused password"

@@ -223,9 +223,9 @@ TEST(PortWatch, EachRefusalWhileAwayIsToldOnceAndWatchingGoesOn) {
 TEST(PortWatch, ARunStartedWithoutTheDeviceTakesItWhenItAppearsWithoutASecondBox) {
   Rig rig;
   fs::remove(rig.link);
-  rig.start();  // openPort's one box
+  rig.start();  // openPort's one box, which holds nothing while it is open
   ASSERT_EQ(rig.lines().size(), 1u);
-  EXPECT_EQ(rig.lines()[0].rfind("tell ", 0), 0u) << rig.lines()[0];
+  EXPECT_EQ(rig.lines()[0].rfind("mention ", 0), 0u) << rig.lines()[0];
   EXPECT_TRUE(rig.watch.isAway());
   // Retries on the clock change nothing while there is nothing to open.
   for (int i = 0; i < 5; ++i) {

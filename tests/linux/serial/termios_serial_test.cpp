@@ -213,6 +213,7 @@ TEST_P(OpenFailure, IsExplainedWithItsFix) {
   const std::vector<std::string> shown = notices.texts();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_NE(shown[0].find(c.messagePart), std::string::npos) << shown[0];
+  EXPECT_EQ(notices.entries[0].rfind("mention ", 0), 0u) << "the box must not hold the program";
   std::remove(ini.c_str());
   if (c.code == TermiosSerialLibrary::kLinkLoop) std::remove(c.device.c_str());
 }
