@@ -208,8 +208,10 @@ void Win32SerialLibrary::ResetPort(int port, std::uint16_t) {
   ports_.erase(it);
 }
 
+// Not a box that waits: a [RUN] from a DDE client would otherwise leave every other client
+// without an answer until someone at the bench clicks.
 void Win32SerialLibrary::DisplayPortError(std::int16_t code) {
-  notices_.tell({NoticeKind::Warning, "Kelvor - serial port", errorMessage(code)});
+  notices_.mention({NoticeKind::Warning, "Kelvor - serial port", errorMessage(code)});
 }
 
 void Win32SerialLibrary::markLost(OpenDevice& open, DWORD error) {

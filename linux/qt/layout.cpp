@@ -37,10 +37,12 @@ void placeClearOfStrip(QWidget& window) {
   if (strip == nullptr || strip->screen() == nullptr) return;
   const QRect s = strip->frameGeometry();
   const QRect screen = strip->screen()->availableGeometry();
-  const QSize size = window.frameGeometry().size().expandedTo(window.size());
+  // A window the window manager has not framed yet will get a title bar like the strip's.
+  const int titleBar = window.frameGeometry() == window.geometry() ? s.height() - strip->height() : 0;
+  const QSize size = window.frameGeometry().size() + QSize(0, titleBar);
   const Box box = placeClearOf({s.x(), s.y(), s.width(), s.height()}, size.width(), size.height(),
                                {screen.x(), screen.y(), screen.width(), screen.height()});
-  window.move(box.x, box.y);
+  window.move(box.x, box.y + titleBar);
 }
 
 void centreOnScreen(QWidget& window) {

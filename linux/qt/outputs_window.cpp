@@ -82,6 +82,7 @@ OutputsWindow::OutputsWindow(const OutputSettings& settings, Language language, 
   mqttForm->addRow(text("queue"), queue_);
   state_ = new QLabel;
   state_->setObjectName(QStringLiteral("mqttState"));
+  state_->setWordWrap(true);
   mqttForm->addRow(text("state"), state_);
 
   auto* buttons = new QDialogButtonBox;

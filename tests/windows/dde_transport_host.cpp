@@ -28,7 +28,7 @@ class Events : public kelvor::dde::DdeEvents {
     return [this] { return value; };
   }
   void requestPending() override { server->write(-1, "ManualData", bound()); }
-  void adviseWithoutLink() override { server->write(1, "AutoData", bound()); }
+  void adviseWithoutLink(const std::string&) override { server->write(1, "AutoData", bound()); }
   void execute(const std::string& command) override {
     if (command.rfind("[SET(", 0) == 0 && command.size() >= 7) {
       value = command.substr(5, command.size() - 7);
