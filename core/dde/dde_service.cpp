@@ -166,8 +166,10 @@ void DdeService::sendCommand(const std::string& argument, bool oneByOne) {
   } else {
     library_.ComPuts(port, text);
   }
+  // Lit now, put out by the tick once it has been seen.
   host_.setOrangeLamp(true);
-  host_.setOrangeLamp(false);
+  orangeLit_ = true;
+  orangeOffMs_ = clock_() + kLampShownMs;
   host_.refresh();
 }
 
@@ -220,6 +222,10 @@ void DdeService::readingDelivered() {
 }
 
 void DdeService::tickBeforePoll() {
+  if (orangeLit_ && clock_() >= orangeOffMs_) {
+    orangeLit_ = false;
+    host_.setOrangeLamp(false);
+  }
   Reception& r = state_.reception;
   if (r.waitState == 1) {
     const auto difference = static_cast<std::int32_t>(static_cast<std::uint32_t>(hundredths()) -

@@ -25,6 +25,9 @@ namespace kelvor::dde {
 // answers as ManualData does.
 inline constexpr std::string_view kReadingsItem = "Readings";
 
+// How long a lamp stays lit after the event it marks, so that a screen can show it.
+inline constexpr std::int64_t kLampShownMs = 150;
+
 // Milliseconds from a monotonic clock.
 using MonotonicClock = std::function<std::int64_t()>;
 MonotonicClock steadyClock();
@@ -64,8 +67,9 @@ class DdeService : public DdeEvents {
   // Runs one matched command.
   void runCommand(const MatchedCommand& command);
 
-  // The tick steps around the poll: before it, time out a [WAITRS] after more than 500
-  // hundredths and answer a due request; after it, answer a request the poll made due.
+  // The tick steps around the poll: before it, put the orange lamp out once it has been
+  // seen, time out a [WAITRS] after more than 500 hundredths and answer a due request;
+  // after it, answer a request the poll made due.
   void tickBeforePoll();
   void tickAfterPoll();
   // The whole of it, for callers that prefer one call: before, poll(), after.
@@ -87,6 +91,8 @@ class DdeService : public DdeEvents {
   SerialLibrary& library_;
   MonotonicClock clock_;
   DdeServer* server_ = nullptr;
+  bool orangeLit_ = false;  // since a text went to the instrument, until orangeOffMs_
+  std::int64_t orangeOffMs_ = 0;
 };
 
 }  // namespace kelvor::dde

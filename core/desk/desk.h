@@ -77,7 +77,7 @@ class Desk {
   static constexpr std::chrono::milliseconds kLinkInterval{1050};
   // How long a lamp stays lit after the event it marks. A poll takes far less than a
   // millisecond: a lamp shown and hidden within it is never seen on any screen.
-  static constexpr std::chrono::milliseconds kLampShownFor{150};
+  static constexpr std::chrono::milliseconds kLampShownFor{dde::kLampShownMs};
 
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 

@@ -254,10 +254,10 @@ TEST_F(DdeServiceTest, CommandsDriveTheWindowAndTheLine) {
       {"[APPCLOSE]", 0, {"close", "force"}, {}},
       {"[APPCLOSE]", 1, {"closePort", "waitSeconds 2 held", "close", "force"}, {}},
       {"[OPTO?]", 0, {}, {"Dtr 2 0", "ComDelay 2 2", "Dtr 2 1"}},
-      {"[SEND(abc)]", 0, {"orange on", "orange off"}, {"ClrBuf 2", "ComPuts 2 ABC\r"}},
-      {"[SEND()]", 1, {"orange on", "orange off"}, {"ClrBuf 2", "ComPuts 2 \r"}},
-      {"[SEND(€5 )]", 1, {"orange on", "orange off"}, {"ClrBuf 2", "ComPuts 2 \x80" "5\r"}},
-      {"[SEND_W(ab)]", 1, {"orange on", "orange off"},
+      {"[SEND(abc)]", 0, {"orange on"}, {"ClrBuf 2", "ComPuts 2 ABC\r"}},
+      {"[SEND()]", 1, {"orange on"}, {"ClrBuf 2", "ComPuts 2 \r"}},
+      {"[SEND(€5 )]", 1, {"orange on"}, {"ClrBuf 2", "ComPuts 2 \x80" "5\r"}},
+      {"[SEND_W(ab)]", 1, {"orange on"},
        {"ClrBuf 2", "ComPutb 2 A", "ComDelay 1 2", "ComPutb 2 B", "ComDelay 1 2", "ComPutb 2 \r", "ComDelay 1 2"}},
       {"[MESSAGE(hello)]", 0, {"message HELLO held", "force"}, {}},
       {"[MESSAGE(grüß dich)]", 0, {"message GRüß DICH held", "force"}, {}},
@@ -278,6 +278,18 @@ TEST_F(DdeServiceTest, CommandsDriveTheWindowAndTheLine) {
     EXPECT_EQ(withoutIcons, c.host) << c.command << " running " << int(c.isRunning);
     EXPECT_EQ(library.log, c.library) << c.command;
   }
+}
+
+TEST_F(DdeServiceTest, TheOrangeLampOfASentTextStaysLitLongEnoughToBeSeen) {
+  execute("[SEND(x)]");
+  host.log.clear();
+  nowMs += kLampShownMs - 10;
+  service.tickBeforePoll();
+  EXPECT_TRUE(host.log.empty());
+  nowMs += 10;
+  service.tickBeforePoll();
+  service.tickBeforePoll();
+  EXPECT_EQ(host.log, (Log{"orange off"}));
 }
 
 TEST_F(DdeServiceTest, CommandsThatTouchTheLineCancelAWaitRs) {
