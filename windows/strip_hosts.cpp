@@ -212,6 +212,18 @@ void StripKeystrokeHost::callAfter(int milliseconds, std::function<void()> then)
   SetTimer(timer_->window, Timer::kId, static_cast<UINT>(milliseconds > 0 ? milliseconds : 1), nullptr);
 }
 
+// Any window of this program in the foreground (the strip, a box, a dialog) takes what the
+// keyboard types.
+bool StripKeystrokeHost::ownWindowFocused() const {
+  const HWND foreground = GetForegroundWindow();
+  if (foreground == nullptr) return false;
+  DWORD process = 0;
+  GetWindowThreadProcessId(foreground, &process);
+  return process == GetCurrentProcessId();
+}
+
+void StripKeystrokeHost::showTypingPaused(bool paused) { setSendKeyIcon(paused ? "~pcancel.ico" : "~pok.ico"); }
+
 void StripKeystrokeHost::showKeyboard(std::string_view name) {
   window_.setSendKeyToolTip("Keystrokes: " + std::string(name));
 }

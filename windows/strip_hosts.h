@@ -68,6 +68,8 @@ class StripKeystrokeHost : public KeystrokeHost {
   void playKeySound(std::string_view file, std::uint8_t soundEnable) override;
   void callAfter(int milliseconds, std::function<void()> then) override;
   void showKeyboard(std::string_view name) override;
+  bool ownWindowFocused() const override;
+  void showTypingPaused(bool paused) override;
 
   struct Timer;
 
