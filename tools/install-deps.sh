@@ -27,6 +27,8 @@ packages=(
   # the Windows desk: mingw-w64 with POSIX threads, GoogleTest's sources to build with it, and
   # Wine to run the Windows programs and tests
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64
+  # the Windows installer
+  nsis
   # Wayland: Qt's Wayland platform for Kelvor's windows; a headless compositor, a terminal
   # that receives the typing, screenshots, and wtype for the typing benchmark
   qt6-wayland sway foot grim wtype

@@ -1,10 +1,11 @@
 // Kelvor.exe: bridges a measuring instrument on a serial line and the other programs of the
 // Windows desktop. Everything comes from KELVOR.INI in the working folder, the configuration
-// file it names and the language file; there are no options.
+// file it names and the language file; the options only choose that folder (command_line.h).
 
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/desk/desk.h"
@@ -13,6 +14,7 @@
 #include "core/system/system.h"
 #include "core/toolkit/modal_gate.h"
 #include "core/toolkit/sound.h"
+#include "windows/command_line.h"
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
 #include "windows/dde_transport.h"
@@ -215,4 +217,7 @@ int runMainWindowProcedure() {
 }  // namespace
 }  // namespace kelvor
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return kelvor::runMainWindowProcedure(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  if (const std::optional<int> status = kelvor::takeCommandLine()) return *status;
+  return kelvor::runMainWindowProcedure();
+}

@@ -9,6 +9,7 @@
 //   height WINDOW      prints "height N", its client area's height in pixels
 //   count WINDOW       prints "count N", how many visible windows have that name
 //   move WINDOW X,Y    moves it, as dragging its caption would
+//   close WINDOW       asks it to close, as its close box would
 // Exit status 1 when a window named by a step is missing.
 
 #include <windows.h>
@@ -94,6 +95,8 @@ int wmain(int argc, wchar_t** argv) {
       PostMessageW(window, WM_LBUTTONUP, 0, middle);
     } else if (step == L"ok") {
       PostMessageW(window, WM_COMMAND, IDOK, 0);
+    } else if (step == L"close") {
+      PostMessageW(window, WM_CLOSE, 0, 0);
     } else if (step == L"key") {
       PostMessageW(window, WM_KEYDOWN, VK_SPACE, 1);
       PostMessageW(window, WM_KEYUP, VK_SPACE, 0xC0000001);

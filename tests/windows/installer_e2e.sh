@@ -1,0 +1,123 @@
+#!/bin/bash
+# The setup program under Wine, as a script rolling Kelvor out would run it: a silent install
+# into a folder with a blank in its name, Kelvor started from its Start-menu shortcut (the
+# user's folder seeded at the first start, a DDE request answered at the next), an upgrade
+# over it that keeps the user's KELVOR.INI and mends the program files, and the silent
+# uninstaller, after which nothing installed is left; the portable zip holds the same files.
+#
+# Usage: installer_e2e.sh WINDOWS_BUILD_DIR SETUP_EXE PORTABLE_ZIP VERSION
+# Runs under tests/windows/wine.sh (WINEPREFIX, DISPLAY, the Wine server started and kept).
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../linux/e2e_lib.sh"
+build=$(readlink -f "$1")
+setup=$(readlink -f "$2")
+zip=$(readlink -f "$3")
+version=$4
+wine=${WINE:-/usr/lib/wine/wine64}
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { if [ "$2" == "$3" ]; then echo "ok: $1"; else fail "$1: expected [$2], got [$3]"; fi; }
+driver() { "$wine" "$build/window_driver.exe" "$@" | tr -d '\r'; }
+
+e2e_scratch starter
+target='C:\Kelvor Test\Kelvor'
+installed="$WINEPREFIX/drive_c/Kelvor Test/Kelvor"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\org.kelvor.Kelvor'
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kelvor.lnk"
+# Wine links Documents to the Linux home folder: the test's user gets a folder of the prefix.
+documents="$WINEPREFIX/drive_c/users/$(id -un)/Documents"
+[ -L "$documents" ] && rm "$documents"
+mkdir -p "$documents"
+rm -rf "$documents/Kelvor" "$WINEPREFIX/drive_c/Kelvor Test"
+e2e_on_exit() { "$wine" "$installed/kelvor-dde.exe" --timeout 2 execute '[APPCLOSE]' >/dev/null 2>&1; }
+
+# NSIS reads /D= and _?= from its raw command line, unquoted and last; wine64 quotes an
+# argument with a blank, so the command goes through a batch file, as a roll-out script's would.
+# Wine's drive Z: is the Linux root.
+windows_path() { local path; path=$(readlink -f "$1"); echo "Z:${path//\//\\}"; }
+batch() {
+  printf '@echo off\r\n%s\r\n' "$1" >run.bat
+  "$wine" cmd /c "$(windows_path run.bat)" >>batch.log 2>&1
+}
+install() { batch "\"$(windows_path "$setup")\" /S /D=$target"; }
+value() { "$wine" reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v k="$1" '$1 == k {$1 = $2 = ""; sub(/^ +/, ""); print}'; }
+shipped() { (cd "$installed" && find . -type f ! -name uninstall.exe | sort); }
+start_from_shortcut() {
+  # /wait: the starter lasts as long as Kelvor, whose program file an upgrade replaces.
+  "$wine" start /wait /unix "$shortcut" >/dev/null 2>&1 &
+  starter=$!
+  driver wait class:KelvorSplash click class:KelvorSplash gone class:KelvorSplash >/dev/null
+  check "$1: the strip shows" "" "$(driver wait 'NORDAL - Kelvor')"
+}
+# The starter may return a little before Kelvor.exe's process has gone, and a program file
+# still in use cannot be replaced or deleted.
+ended() {
+  local _
+  for _ in $(seq 100); do
+    kill -0 "$starter" 2>/dev/null || pgrep -f 'Kelvor Test.Kelvor.Kelvor\.exe' >/dev/null || break
+    sleep 0.1
+  done
+  pgrep -f 'Kelvor Test.Kelvor.Kelvor\.exe' >/dev/null && fail "$1: Kelvor.exe did not end"
+  starter=
+  sleep 0.3
+}
+
+# --- A silent install into a folder with a blank.
+install
+check "the setup installs the programs, the language file, the sounds and the licence" \
+  "$( (printf '%s\n' ./Kelvor.exe ./LICENSE.txt ./english.lan ./kelvor-dde.exe; cd "$here/../../resources" && ls sound/*.wav | sed 's|^|./|') | LC_ALL=C sort)" \
+  "$(shipped | LC_ALL=C sort)"
+[ -f "$installed/uninstall.exe" ] || fail "no uninstall.exe"
+[ -f "$shortcut" ] && echo "ok: the Start-menu shortcut is there" || fail "no shortcut at $shortcut"
+check "the uninstall entry: name, version, publisher, folder" "Kelvor|$version|Kelvor project|$target" \
+  "$(value DisplayName)|$(value DisplayVersion)|$(value Publisher)|$(value InstallLocation)"
+size=$(($(value EstimatedSize)))
+[ "$size" -gt 100 ] && echo "ok: the entry gives the size, $size KiB" || fail "EstimatedSize is $size"
+check "the zip holds the same files" "$(shipped | sed 's|^\./||' | LC_ALL=C sort)" \
+  "$(python3 -c 'import sys, zipfile; [print(n.split("/", 1)[1]) for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")]' "$zip" | LC_ALL=C sort)"
+
+# --- The first start from the shortcut fills Documents\Kelvor from the installed files.
+start_from_shortcut "first start"
+for file in english.lan sound/start.wav; do
+  cmp -s "$installed/$file" "$documents/Kelvor/$file" && echo "ok: the first start copied $file" ||
+    fail "$file was not copied into Documents\\Kelvor"
+done
+driver close 'NORDAL - Kelvor' >/dev/null
+ended "closing the strip"
+
+# --- With a configuration that serves DDE, the installed kelvor-dde.exe gets an answer.
+cd "$documents/Kelvor"
+e2e_configuration TEST.KLV NAME=INSTALLED PORT=0
+printf '[FILECONFIG]\r\nRS232=TEST.KLV\r\n[TRANSLATE]\r\nFILENAME=english.lan\r\n[SCREEN]\r\nPosX=40\r\nPosY=30\r\n' >KELVOR.INI
+printf '[USER]\r\nMINE=1\r\n' >>english.lan
+cp KELVOR.INI "$work/kelvor.ini.before"
+cp english.lan "$work/english.lan.before"
+cd "$work"
+start_from_shortcut "second start"
+answered=no
+for _ in $(seq 50); do "$wine" "$installed/kelvor-dde.exe" --timeout 1 request >request.out 2>&1 && answered=yes && break; sleep 0.1; done
+check "the installed kelvor-dde.exe gets an answer from the installed Kelvor.exe" yes "$answered"
+[ -n "${KELVOR_E2E_SHOT:-}" ] && import -window root "$KELVOR_E2E_SHOT"
+"$wine" "$installed/kelvor-dde.exe" --timeout 2 execute '[APPCLOSE]' >/dev/null 2>&1
+ended "[APPCLOSE]"
+
+# --- An upgrade over it mends the program files and keeps the user's.
+printf 'broken' >"$installed/english.lan"
+install
+cmp -s "$installed/english.lan" "$here/../../resources/lang/english.lan" && echo "ok: the upgrade replaces the program files" ||
+  fail "the upgrade left a changed program file"
+cmp -s "$documents/Kelvor/KELVOR.INI" kelvor.ini.before && cmp -s "$documents/Kelvor/english.lan" english.lan.before &&
+  echo "ok: the upgrade keeps the changed KELVOR.INI and language file" || fail "the upgrade changed the user's files"
+
+# --- The silent uninstaller, in its synchronous form (it leaves itself behind).
+batch "\"$target\\uninstall.exe\" /S _?=$target"
+rm -f "$installed/uninstall.exe"
+rmdir "$installed" 2>/dev/null && echo "ok: the uninstaller removes every installed file" ||
+  fail "left behind: $(cd "$installed" && find . -type f | tr '\n' ' ')"
+[ -e "$shortcut" ] && fail "the shortcut is still there" || echo "ok: the shortcut is gone"
+"$wine" reg query "$key" >/dev/null 2>&1 && fail "the uninstall entry is still there" || echo "ok: the uninstall entry is gone"
+cmp -s "$documents/Kelvor/KELVOR.INI" kelvor.ini.before && echo "ok: the user's folder stays" || fail "the user's KELVOR.INI went"
+
+[ "$failures" -eq 0 ] && echo "Installer end to end: all passed" || echo "Installer end to end: $failures failed"
+exit $((failures > 0))

@@ -1,0 +1,86 @@
+; Kelvor's setup program, made by windows/dist/CMakeLists.txt, which defines VERSION,
+; VERSION4, PUBLISHER, LICENSE_NAME, APP_ID, STAGE (the staged files), FILES and UNFILES (the
+; File and Delete lines made from one list), ICON and OUTFILE.
+;
+; Installs for every user into Program Files\Kelvor, with a Start-menu shortcut that starts
+; Kelvor in the user's Documents\Kelvor and an entry in Apps & features. The user's folder is
+; never touched: an upgrade replaces the program files only, and the uninstaller removes
+; exactly what was installed. Scripted: setup.exe /S [/D=FOLDER], uninstall.exe /S.
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+ManifestDPIAware true
+
+!include "MUI2.nsh"
+!include "FileFunc.nsh"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP_ID}"
+
+Name "Kelvor ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Kelvor"
+; An upgrade goes where the installed version is, unless /D= says otherwise.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+RequestExecutionLevel admin
+BrandingText "${PUBLISHER}"
+
+VIProductVersion "${VERSION4}"
+VIAddVersionKey "ProductName" "Kelvor"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "CompanyName" "${PUBLISHER}"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileDescription" "Kelvor ${VERSION} setup"
+VIAddVersionKey "LegalCopyright" "${PUBLISHER}, ${LICENSE_NAME} licence"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_FINISHPAGE_RUN "$INSTDIR\Kelvor.exe"
+!define MUI_FINISHPAGE_RUN_PARAMETERS "--user-folder"
+!insertmacro MUI_PAGE_LICENSE "${STAGE}\LICENSE.txt"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+Function .onInit
+  SetRegView 64
+  SetShellVarContext all
+FunctionEnd
+
+Function un.onInit
+  SetRegView 64
+  SetShellVarContext all
+FunctionEnd
+
+Section "Kelvor"
+  !include "${FILES}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; The shortcut's own folder is the program's; --user-folder moves Kelvor into the user's
+  ; Documents\Kelvor, filled at its first start from the files beside Kelvor.exe.
+  SetOutPath "$INSTDIR"
+  CreateShortcut "$SMPROGRAMS\Kelvor.lnk" "$INSTDIR\Kelvor.exe" "--user-folder" "$INSTDIR\Kelvor.exe" 0 \
+    SW_SHOWNORMAL "" "Hand the readings of a serial instrument to other programs"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Kelvor"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Kelvor.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section "Uninstall"
+  !include "${UNFILES}"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  Delete "$SMPROGRAMS\Kelvor.lnk"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
