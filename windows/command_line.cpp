@@ -128,10 +128,10 @@ std::optional<int> takeCommandLine() {
       return say(std::wstring(L"Usage: ") + kUsageLine +
                      L"\n\nKelvor works in the folder it is started in: KELVOR.INI, the language file and "
                      L"the sounds are looked up there.\n\n"
-                     L"--folder DIR\tstart in DIR (created if missing) as if started there; at the first start "
-                     L"in it, the language files and sounds beside Kelvor.exe are copied into it\n"
-                     L"--user-folder\tthe same in " +
-                     userFolder(),
+                     L"--folder DIR: start in DIR (created if missing) as if started there; at the first start "
+                     L"in it, the language files and sounds beside Kelvor.exe are copied into it.\n\n"
+                     L"--user-folder: the same in " +
+                     userFolder() + L", the folder of the Start-menu shortcut.",
                  0);
     }
     if (word == L"-v" || word == L"--version") return say(L"Kelvor " + toWide(KELVOR_VERSION), 0);
