@@ -99,11 +99,13 @@ answered=no
 for _ in $(seq 50); do "$wine" "$installed/kelvor-dde.exe" --timeout 1 request >request.out 2>&1 && answered=yes && break; sleep 0.1; done
 check "the installed kelvor-dde.exe gets an answer from the installed Kelvor.exe" yes "$answered"
 [ -n "${KELVOR_E2E_SHOT:-}" ] && import -window root "$KELVOR_E2E_SHOT"
+printf 'broken' >"$installed/english.lan"
+install
+check "setup refuses to upgrade while Kelvor runs" broken "$(cat "$installed/english.lan")"
 "$wine" "$installed/kelvor-dde.exe" --timeout 2 execute '[APPCLOSE]' >/dev/null 2>&1
 ended "[APPCLOSE]"
 
 # --- An upgrade over it mends the program files and keeps the user's.
-printf 'broken' >"$installed/english.lan"
 install
 cmp -s "$installed/english.lan" "$here/../../resources/lang/english.lan" && echo "ok: the upgrade replaces the program files" ||
   fail "the upgrade left a changed program file"

@@ -44,14 +44,27 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}, ${LICENSE_NAME} licence"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; A running Kelvor holds its program file, which could then be neither replaced nor removed:
+; its user closes it first (setup never closes it, a run may be going on). Silently, setup
+; ends at once with exit code 2.
+!macro KelvorMustBeClosed
+  FindWindow $0 "KelvorStrip"
+  StrCmp $0 0 +4
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Kelvor is running. Close it, then choose Retry." /SD IDCANCEL IDRETRY -2
+  SetErrorLevel 2
+  Quit
+!macroend
+
 Function .onInit
   SetRegView 64
   SetShellVarContext all
+  !insertmacro KelvorMustBeClosed
 FunctionEnd
 
 Function un.onInit
   SetRegView 64
   SetShellVarContext all
+  !insertmacro KelvorMustBeClosed
 FunctionEnd
 
 Section "Kelvor"
