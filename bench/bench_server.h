@@ -78,7 +78,8 @@ inline bool startReception(KelvorState& state, SerialLibrary& library) {
 inline int serveOnTick(QCoreApplication& app, KelvorState& state, SerialLibrary& library, const std::string& service,
                        const PollHooks& hooks = {}) {
   NoWindow window;
-  dde::DdeService handlers(state.serviceRecords(), window, library, dde::steadyClock());
+  StderrNotices notices;
+  dde::DdeService handlers(state.serviceRecords(), window, library, notices, dde::steadyClock());
   DBusDdeTransport transport;
   dde::DdeServer server("Kelvor", "System", transport, handlers, dde::steadyClock());
   std::string error;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "core/line/serial_ports.h"
+#include "core/settings/configuration.h"
 
 namespace kelvor {
 namespace {
@@ -85,7 +86,7 @@ std::string deviceOwners(const std::string& device, bool* heldBySelf) {
 }
 
 speed_t speedFor(std::int16_t baudRate) {
-  switch (static_cast<std::uint16_t>(baudRate)) {  // 38400 arrives as -27136
+  switch (bitsPerSecond(baudRate)) {  // 38400 arrives as -27136
     case 110: return B110;
     case 300: return B300;
     case 600: return B600;
@@ -96,6 +97,8 @@ speed_t speedFor(std::int16_t baudRate) {
     case 19200: return B19200;
     case 38400: return B38400;
     case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
     default: return B0;
   }
 }

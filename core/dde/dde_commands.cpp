@@ -133,7 +133,7 @@ std::string findPathIgnoringCase(const std::string& directory, const std::string
   std::size_t pos = 0;
   if (isAbsolutePath(relative)) {
     if (relative.starts_with("//")) {
-      resolved = "/";
+      resolved.assign(1, '/');
       pos = 2;
     } else if (relative.front() == '/') {
       resolved.clear();

@@ -9,6 +9,9 @@
 #include "core/toolkit/modal_gate.h"
 #include "core/toolkit/text.h"
 
+#include "core/settings/profile_file.h"
+#include "core/system/files.h"
+
 namespace kelvor::dde {
 namespace {
 
@@ -29,8 +32,9 @@ MonotonicClock steadyClock() {
   };
 }
 
-DdeService::DdeService(ServiceRecords state, CommandHost& host, SerialLibrary& library, MonotonicClock clock)
-    : state_(state), host_(host), library_(library), clock_(std::move(clock)) {}
+DdeService::DdeService(ServiceRecords state, CommandHost& host, SerialLibrary& library, Notices& notices,
+                       MonotonicClock clock)
+    : state_(state), host_(host), library_(library), notices_(notices), clock_(std::move(clock)) {}
 
 std::int32_t DdeService::hundredths() const { return keepWidth<std::int32_t>(clock_() / 10); }
 
@@ -202,7 +206,19 @@ void DdeService::waitCommand(const std::string& argument) {
 
 void DdeService::loadCommand(const std::string& argument) {
   const std::string name = windows1252ToUtf8(trimRight(argument));
-  state_.configFilePath = findPathIgnoringCase(host_.currentDirectory(), name);
+  const std::string path = findPathIgnoringCase(host_.currentDirectory(), name);
+  // A name that is no readable settings file would load as a blank configuration, which
+  // then fails at the next [RUN] without saying why: the configuration in force stays.
+  std::string content;
+  std::uintmax_t size = 0;
+  if (readWholeFile(path, kMaxProfileFileBytes, content, size) != WholeFile::Ok) {
+    notices_.note({NoticeKind::Warning, "DDE server",
+                   "[LOAD(" + name + ")]: " + path + " is not there or cannot be read as a configuration; the "
+                   "configuration " + (state_.configFilePath.empty() ? std::string("in force") : state_.configFilePath) +
+                   " stays in force."});
+    return;
+  }
+  state_.configFilePath = path;
   loadConfiguration(state_.config, state_.configFilePath);
   host_.refresh();
 }

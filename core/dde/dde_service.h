@@ -17,6 +17,7 @@
 #include "core/dde/dde_server.h"
 #include "core/line/reception.h"
 #include "core/line/serial_library.h"
+#include "core/toolkit/notices.h"
 
 namespace kelvor::dde {
 
@@ -50,7 +51,9 @@ struct ServiceRecords {
 
 class DdeService : public DdeEvents {
  public:
-  DdeService(ServiceRecords records, CommandHost& host, SerialLibrary& library, MonotonicClock clock);
+  // `notices`: where a command that cannot do what it was asked says so.
+  DdeService(ServiceRecords records, CommandHost& host, SerialLibrary& library, Notices& notices,
+             MonotonicClock clock);
 
   void setServer(DdeServer* server) { server_ = server; }
   DdeServer* server() const { return server_; }
@@ -89,6 +92,7 @@ class DdeService : public DdeEvents {
   ServiceRecords state_;
   CommandHost& host_;
   SerialLibrary& library_;
+  Notices& notices_;
   MonotonicClock clock_;
   DdeServer* server_ = nullptr;
   bool orangeLit_ = false;  // since a text went to the instrument, until orangeOffMs_

@@ -95,7 +95,7 @@ void Desk::connect(DeskPlatform platform, DeskFace face) {
   pollHooks_.deliver = [this](const Text<2550>& frame, const Text<2550>& value) { deliver(frame, value); };
 
   // The DDE service's handlers and commands; the server comes with startDde().
-  service_ = std::make_unique<dde::DdeService>(state_.serviceRecords(), face.commands, platform.serial,
+  service_ = std::make_unique<dde::DdeService>(state_.serviceRecords(), face.commands, platform.serial, notices,
                                                milliseconds());
 
   // The reading log and MQTT publishing, as KELVOR.INI sets them. The publisher tells from a

@@ -55,10 +55,24 @@ void openPort(PortContext& port) {
       [&] {
         port.language.languageSection = "PORT";
         // What it reports is an error, but this box has always carried the information icon.
-        port.notices.tell({NoticeKind::Error, "ERROR", trimRight(translate(port.language, "configERROR")),
+        port.notices.tell({NoticeKind::Error, "ERROR",
+                           trimRight(translate(port.language, "configERROR")) + "\n" + refusedLineSettings(port) + ".",
                            NoticeKind::Information});
       });
   if (result.outcome == ReopenResult::Opened && notice) port.notices.closeBusy();
+}
+
+std::string refusedLineSettings(const PortContext& port) {
+  const Configuration& c = port.config;
+  const std::string device = port.library.devicePath(c.PORT);
+  const char* parity = c.PARITY == 1 ? "odd" : c.PARITY == 2 ? "even" : c.PARITY == 0 ? "no" : "unknown";
+  return "COM" + std::to_string(c.PORT + 1) + (device.empty() ? "" : " (" + device + ")") + " refused " +
+         std::to_string(bitsPerSecond(c.BAUDRATE)) + " baud, " + std::to_string(c.DATABITS) + " data bits, " + parity +
+         " parity, " + std::to_string(c.STOPBITS) + (c.STOPBITS == 1 ? " stop bit" : " stop bits");
+}
+
+LineSettings lineSettingsOf(const Configuration& c) {
+  return {c.PORT, c.AUTO, c.BAUDRATE, c.PARITY, c.DATABITS, c.STOPBITS, c.USECTS, c.USEXON};
 }
 
 ReopenResult reopenPort(PortContext& port) {

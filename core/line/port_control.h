@@ -24,6 +24,25 @@ struct PortContext {
 };
 
 void openPort(PortContext& port);
+
+// The port and the line settings it was asked for, for a refusal: "COM1 (/dev/ttyS0) refused
+// 9600 baud, 8 data bits, no parity, 1 stop bit".
+std::string refusedLineSettings(const PortContext& port);
+
+// The line settings a port is opened with; a change of any of them is worth a new try at a
+// port that refused them.
+struct LineSettings {
+  std::int16_t port = 0;
+  std::uint8_t automatic = 0;
+  std::int16_t baudRate = 0;
+  std::int16_t parity = 0;
+  std::int16_t dataBits = 0;
+  std::int16_t stopBits = 0;
+  std::uint8_t cts = 0;
+  std::uint8_t xon = 0;
+  friend bool operator==(const LineSettings&, const LineSettings&) = default;
+};
+LineSettings lineSettingsOf(const Configuration& config);
 void closePort(PortContext& port);
 
 // How a quiet reopening ended.

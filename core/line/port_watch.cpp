@@ -34,9 +34,8 @@ void PortWatch::runStarted() {
   // openPort has told why in its box: that refusal is not told again in this absence.
   const std::int16_t told = port_.reception.portStatus != 0 ? port_.reception.portStatus : kLineSettings;
   lostDuringRun_ = false;
-  goAway(told == kLineSettings ? "it refused the line settings of the configuration"
-                               : port_.library.errorMessage(told),
-         told, std::chrono::system_clock::now());
+  goAway(told == kLineSettings ? refusedLineSettings(port_) + "." : port_.library.errorMessage(told), told,
+         std::chrono::system_clock::now());
 }
 
 void PortWatch::runStopped() {
@@ -55,6 +54,7 @@ void PortWatch::goAway(const std::string& cause, std::int16_t alreadyTold, std::
   told_.clear();
   if (alreadyTold != 0) told_.insert(alreadyTold);
   waitForChange_ = alreadyTold == kLineSettings;
+  refused_ = lineSettingsOf(port_.config);
   nextTry_ = clock_() + kRetryInterval;
   resyncAfterGap(port_.config, port_.reception);
   folder_.watch(device_);
@@ -62,8 +62,14 @@ void PortWatch::goAway(const std::string& cause, std::int16_t alreadyTold, std::
 }
 
 void PortWatch::showAway(const std::string& cause) {
-  description_ = portName() + ": no device since " + since_ + ".\n" + cause + "\n" +
-                 (lostDuringRun_ ? "Kelvor reopens it as soon as it is back." : "Kelvor opens it as soon as it is there.");
+  // A device that refuses the line settings is there: the strip says what it refused.
+  if (waitForChange_) {
+    description_ = portName() + ": the line settings were refused at " + since_ + ".\n" + cause +
+                   "\nKelvor tries again when the configuration or the device changes.";
+  } else {
+    description_ = portName() + ": no device since " + since_ + ".\n" + cause + "\n" +
+                   (lostDuringRun_ ? "Kelvor reopens it as soon as it is back." : "Kelvor opens it as soon as it is there.");
+  }
   view_.showPortAway(description_);
 }
 
@@ -83,7 +89,9 @@ void PortWatch::tick() {
     return;
   }
   if (state_ != State::Away) return;
-  const bool changed = folder_.changed();
+  // Refused line settings are tried again when the device changes, or when the configuration
+  // in force changes them ([LOAD(, the configuration window) during the run.
+  const bool changed = folder_.changed() || (waitForChange_ && lineSettingsOf(port_.config) != refused_);
   if (!changed && (waitForChange_ || clock_() < nextTry_)) return;
   tryReopen();
 }
@@ -102,8 +110,12 @@ void PortWatch::tryReopen() {
   }
   if (result.outcome == ReopenResult::LineSettingsRefused) {
     waitForChange_ = true;
-    refused(kLineSettings, portName() + " is there but refuses the line settings of the configuration. Kelvor "
-                                        "tries again when the device changes.");
+    const bool again = lineSettingsOf(port_.config) == refused_;
+    refused_ = lineSettingsOf(port_.config);
+    // New settings refused too are told anew, with what was refused this time.
+    if (!again) told_.erase(kLineSettings);
+    refused(kLineSettings, refusedLineSettings(port_) + ". Kelvor tries again when the configuration or the device "
+                                                        "changes.");
     return;
   }
   port_.notices.note({NoticeKind::Information, kCaption,

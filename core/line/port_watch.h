@@ -13,10 +13,11 @@
 //   otherwise every 300 ms, from the tick: no thread and no busy loop. Each different
 //   refusal in one absence (not a port, held by another program, no permission) is told
 //   once; a device that refuses the line settings is tried again only when its folder
-//   changes, not opened and closed over and over.
+//   changes or the configuration in force changes them, not opened and closed over and over.
+//   Such a device is there: the strip says what it refused, not that it is away.
 // - A run started while the device is absent has had its one box from openPort; the
 //   device is picked up when it appears, with no second box.
-// - Reopening takes openPort's steps with the same settings, quietly.
+// - Reopening takes openPort's steps with the settings in force, quietly.
 // - Nothing held of a frame that the gap cut in two is ever delivered (resyncAfterGap):
 //   what was held is dropped, and what arrives at once after the reopening is taken for
 //   the tail of a frame and skipped to the next terminator. A line that stays quiet for a
@@ -88,6 +89,7 @@ class PortWatch {
   std::string since_;              // the time it went away, as the user reads it
   std::set<std::int16_t> told_;    // refusals told in this absence
   bool waitForChange_ = false;     // the line settings were refused: retry on a change only
+  LineSettings refused_;           // the line settings last refused
   bool settling_ = false;          // reopened: is the line between frames, or inside one?
   std::chrono::steady_clock::time_point nextTry_{};
   std::string description_;

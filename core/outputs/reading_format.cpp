@@ -28,7 +28,7 @@ Split split(SystemTime time) {
 }
 
 std::string format(const std::tm& t, int millis, const char* zone) {
-  char text[64];
+  char text[128];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%s", t.tm_year + 1900, t.tm_mon + 1,
                 t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, millis, zone);
   return text;

@@ -32,6 +32,17 @@ Key text(const char* section, const char* name, Field Configuration::*field) {
           [field](const Configuration& c) { return (c.*field).padded(); }};
 }
 
+// BAUDRATE: the classic rates as the field holds them (38400 as -27136), the faster ones as
+// themselves, so that a file says 115200 rather than a 16-bit pattern.
+Key baudRate() {
+  return {"COMMPORT", "BAUDRATE",
+          [](Configuration& c, std::string_view v) { c.BAUDRATE = keepWidth<std::int16_t>(readNumber(v)); },
+          [](const Configuration& c) {
+            const int rate = bitsPerSecond(c.BAUDRATE);
+            return writeNumber(rate > 38400 ? rate : c.BAUDRATE);
+          }};
+}
+
 const std::vector<Key>& keys() {
   using C = Configuration;
   static const std::vector<Key> table = {
@@ -41,7 +52,7 @@ const std::vector<Key>& keys() {
       number("APP", "SENDORREQUEST", &C::SENDORREQUEST),
       number("COMMPORT", "PORT", &C::PORT),
       number("COMMPORT", "AUTO", &C::AUTO),
-      number("COMMPORT", "BAUDRATE", &C::BAUDRATE),
+      baudRate(),
       number("COMMPORT", "PARITY", &C::PARITY),
       number("COMMPORT", "DATABITS", &C::DATABITS),
       number("COMMPORT", "STOPBITS", &C::STOPBITS),
@@ -69,6 +80,14 @@ const std::vector<Key>& keys() {
 }
 
 }  // namespace
+
+int bitsPerSecond(std::int16_t baudRate) {
+  const int pattern = static_cast<std::uint16_t>(baudRate);
+  for (const int rate : kFasterBaudRates) {
+    if ((rate & 0xFFFF) == pattern) return rate;
+  }
+  return pattern;
+}
 
 void loadConfiguration(Configuration& config, const std::string& path) {
   std::vector<ProfileKey> names;

@@ -13,6 +13,14 @@
 
 namespace kelvor {
 
+// The faster rates beyond the classic list end at 38400, held in `BAUDRATE` as their low 16
+// bits like 38400 and written to files as themselves.
+inline constexpr int kFasterBaudRates[] = {57600, 115200, 230400};
+
+// The bit rate a `BAUDRATE` field stands for: its 16 bits read as unsigned (38400 for
+// -27136), or one of the faster rates whose low 16 bits it holds.
+int bitsPerSecond(std::int16_t baudRate);
+
 struct Configuration {
   // [APP]
   Text<8> NAME;
@@ -22,7 +30,7 @@ struct Configuration {
   // [COMMPORT]
   std::int16_t PORT = 0;  // 0 = COM1
   std::uint8_t AUTO = 0;
-  std::int16_t BAUDRATE = 0;  // 38400 is held as -27136
+  std::int16_t BAUDRATE = 0;  // 38400 is held as -27136; see bitsPerSecond
   std::int16_t PARITY = 0;    // 0 none, 1 odd, 2 even
   std::int16_t DATABITS = 0;
   std::int16_t STOPBITS = 0;

@@ -4,6 +4,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFocusEvent>
 #include <QFrame>
@@ -343,6 +344,23 @@ void ConfigurationWindow::buildPortTab() {
                        QPoint(rateColumns[n / 2], 66 + 10 * (n % 2)));
   }
   addOptions(baud, "BAUDRATE", config_.BAUDRATE, rates);
+  // The faster rates beyond the box's classic ones, in the free place beside the Auto box:
+  // choosing one leaves no button of the box ticked; a button leaves this list blank.
+  auto* faster = new QComboBox(page);
+  faster->setObjectName(QStringLiteral("BAUDRATE+"));
+  faster->setToolTip(QStringLiteral("Faster baud rates"));
+  faster->addItem(QString());
+  for (const int rate : kFasterBaudRates) faster->addItem(QString::number(rate), rate);
+  place(faster, QRect(152, 46, 40, 11));
+  connect(faster, qOverload<int>(&QComboBox::activated), this, [this, faster](int index) {
+    if (index <= 0) return;
+    config_.BAUDRATE = keepWidth<std::int16_t>(faster->itemData(index).toInt());
+    display();
+  });
+  bindings_.push_back({[this, faster] {
+    const int rate = bitsPerSecond(config_.BAUDRATE);
+    faster->setCurrentIndex(std::max(0, faster->findData(rate > 38400 ? rate : -1)));
+  }});
 
   QGroupBox* parity = addGroup(page, "parity", "parity", "Parity", QRect(58, 88, 84, 22));
   addOptions(parity, "PARITY", config_.PARITY,
@@ -361,7 +379,7 @@ void ConfigurationWindow::buildPortTab() {
   addCheck(flowGroup_, "USEXON", nullptr, "Xon/Xoff", QRect(126, 120, 0, 0), config_.USEXON);
   addCheck(flowGroup_, "USEDTR", nullptr, "DTR", QRect(164, 120, 0, 0), config_.USEDTR);
 
-  lineParameters_ = {baud, parity, dataBits, stopBits, flowGroup_};
+  lineParameters_ = {baud, faster, parity, dataBits, stopBits, flowGroup_};
 }
 
 void ConfigurationWindow::buildDefineTab() {

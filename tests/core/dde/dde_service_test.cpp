@@ -10,6 +10,7 @@
 #include "core/dde/dde_service.h"
 #include "core/line/receive_pipeline.h"
 #include "tests/core/dde/fake_transport.h"
+#include "tests/core/recording_notices.h"
 #include "core/toolkit/modal_gate.h"
 
 namespace kelvor::dde {
@@ -112,7 +113,8 @@ class DdeServiceTest : public ::testing::Test {
   RecordingHost host;
   RecordingLibrary library;
   FakeTransport transport;
-  DdeService service{state.serviceRecords(), host, library, [this] { return nowMs; }};
+  RecordingNotices notices;
+  DdeService service{state.serviceRecords(), host, library, notices, [this] { return nowMs; }};
   DdeServer server{"Kelvor", "System", transport, service, [this] { return nowMs; }};
   ReplyToken token = 0;
 };
@@ -394,6 +396,18 @@ TEST_F(DdeServiceTest, LoadFindsTheFileWithoutRegardToCaseAndReadsIt) {
   EXPECT_EQ(state.config.PORT, 3);
   EXPECT_EQ(host.log.back(), "~pok.ico");
   EXPECT_NE(std::find(host.log.begin(), host.log.end(), "force"), host.log.end());
+
+  // A name that is no file (missing, a folder) keeps the configuration and says so once.
+  std::filesystem::create_directories(dir / "Folder.klv");
+  for (const char* missing : {"[LOAD(NOSUCH.KLV)]", "[LOAD(FOLDER.KLV)]"}) {
+    const std::size_t lines = notices.notices.size();
+    execute(missing);
+    EXPECT_EQ(std::filesystem::path(state.configFilePath), dir / "Line2.klv") << missing;
+    EXPECT_EQ(state.config.NAME, "LINE2") << missing;
+    EXPECT_EQ(state.config.PORT, 3) << missing;
+    ASSERT_EQ(notices.notices.size(), lines + 1) << missing;
+    EXPECT_NE(notices.notices.back().text.find("stays in force"), std::string::npos);
+  }
   std::filesystem::remove_all(dir);
 }
 

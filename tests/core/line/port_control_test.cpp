@@ -94,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  0,
                  1,
-                 {"SetPortEx(2,4660,1000,1000,1,0,1)", "InitPort(2,-27136,2,7,1)", "tell ERROR: [CONFIGERROR]",
+                 {"SetPortEx(2,4660,1000,1000,1,0,1)", "InitPort(2,-27136,2,7,1)",
+                  "tell ERROR: [CONFIGERROR]\nCOM3 refused 38400 baud, 7 data bits, even parity, 1 stop bit.",
                   "ResetPort(2,4660)"}}));
 
 TEST(OpenPort, TheErrorBoxShowsTheLanguageTextOfSectionPortWithoutTrailingBlanks) {
@@ -109,7 +110,9 @@ TEST(OpenPort, TheErrorBoxShowsTheLanguageTextOfSectionPortWithoutTrailingBlanks
   rig.language.languageSection = "MAIN";
   rig.library.initPortResult = 1;
   openPort(rig.context);
-  EXPECT_EQ(rig.library.calls.at(2), "tell ERROR: Check the line settings");
+  // The text names the port and what it refused.
+  EXPECT_EQ(rig.library.calls.at(2), "tell ERROR: Check the line settings\nCOM1 refused 0 baud, 0 data bits, no parity, "
+                                     "0 stop bits.");
   EXPECT_EQ(rig.language.languageSection, "PORT");
   std::remove(path.c_str());
 }

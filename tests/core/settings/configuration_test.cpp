@@ -85,6 +85,20 @@ TEST_F(ConfigurationFile, WritesThe28KeysInFileOrderWithPaddedTexts) {
   EXPECT_NE(content().find("LENFILTERSTART=-3\n"), std::string::npos);
 }
 
+TEST_F(ConfigurationFile, EveryRateReadsAndWritesAsTheFilesOfItsTimeHoldIt) {
+  // The classic rates as their 16-bit field (38400 as -27136), the faster ones as themselves.
+  const std::pair<const char*, int> cases[] = {{"300", 300},       {"9600", 9600},     {"-27136", 38400},
+                                              {"57600", 57600},   {"115200", 115200}, {"230400", 230400}};
+  for (const auto& [written, rate] : cases) {
+    write(std::string("[COMMPORT]\nBAUDRATE=") + written + "\n");
+    Configuration c;
+    loadConfiguration(c, path_);
+    EXPECT_EQ(bitsPerSecond(c.BAUDRATE), rate) << written;
+    saveConfiguration(c, path_);
+    EXPECT_EQ(readProfileString(path_, "COMMPORT", "BAUDRATE"), written);
+  }
+}
+
 TEST_F(ConfigurationFile, NumbersKeepOnlyWhatTheirFieldHolds) {
   write("[APP]\nNAME=ABCDEFGHIJKL\nENABLESENDKEY=300\n[COMMPORT]\nBAUDRATE=40000\nPORT=-1\n"
         "NUMBEROFBYTE=12.9\nSTOPBITS=abc\nDATABITS=  8 bits\nENDOFCHAR=13\nENDOFSTRING=" +

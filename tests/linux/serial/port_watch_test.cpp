@@ -244,6 +244,32 @@ TEST(PortWatch, ARunStartedWithoutTheDeviceTakesItWhenItAppearsWithoutASecondBox
   EXPECT_EQ(rig.value(), "9");
 }
 
+// A device that refuses the line settings is there: the strip says what it refused, and a
+// configuration with settings it takes (a [LOAD( during the run) opens it without [STOP].
+TEST(PortWatch, RefusedLineSettingsAreNoAbsenceAndNewSettingsOpenThePortInTheRun) {
+  Rig rig;
+  rig.config.BAUDRATE = 0;  // what a blank configuration holds
+  rig.start();
+  ASSERT_EQ(rig.lines().size(), 1u);
+  EXPECT_NE(rig.lines()[0].find("COM1 (" + rig.link.string() + ") refused 0 baud"), std::string::npos) << rig.lines()[0];
+  ASSERT_TRUE(rig.watch.isAway());
+  EXPECT_EQ(rig.watch.description().find("no device"), std::string::npos) << rig.watch.description();
+  EXPECT_NE(rig.watch.description().find("line settings were refused"), std::string::npos);
+  for (int i = 0; i < 3; ++i) {  // the same settings are not tried over and over
+    rig.now += PortWatch::kRetryInterval;
+    rig.ticks(1);
+  }
+  EXPECT_EQ(rig.lines().size(), 1u);
+
+  rig.config.BAUDRATE = 9600;
+  rig.ticks(2);
+  EXPECT_FALSE(rig.watch.isAway());
+  EXPECT_EQ(rig.view.shown.back(), "");
+  rig.pty->send("4\r");
+  rig.ticks();
+  EXPECT_EQ(rig.value(), "4");
+}
+
 TEST(PortWatch, StoppedItWatchesNothingAndHoldsNoDescriptor) {
   Rig rig;
   fs::remove(rig.link);

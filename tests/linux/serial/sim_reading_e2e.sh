@@ -227,6 +227,34 @@ asked=$(wait_new_reading "$held")
 "$dde" execute '[SEND(P)]' >/dev/null
 [ "$(wait_new_reading "$asked")" = 20.25 ] || e2e_fail "the second answer is not 20.25"
 
+# A [LOAD( of a file that is not there keeps the configuration in force and says so in one
+# line: the next [RUN] reads as before. A configuration whose line settings the device
+# refuses is told with the port and the settings, and a [LOAD( of settings it takes opens the
+# port in the same run, without [STOP] and [RUN].
+"$dde" execute '[STOP]' >/dev/null
+stop_sim
+start_sim
+klv CRFRAMED SELECTENDOF=1 ENDOFCHAR=1 ENABLECONVERTVALUE=1
+sed 's/^BAUDRATE=9600$/BAUDRATE=0/' CRFRAMED.KLV > BADLINE.KLV
+"$dde" execute '[LOAD(CRFRAMED.KLV)]' >/dev/null
+"$dde" execute '[LOAD(NOSUCH.KLV)]' >/dev/null || e2e_fail "[LOAD(NOSUCH.KLV)] refused"
+[ "$(log_lines 'warning: DDE server: \[LOAD\(NOSUCH.KLV\)\]: .* stays in force')" = 1 ] ||
+  e2e_fail "the missing configuration was not said once: $(tail -3 "$work/kelvor.log")"
+"$dde" execute '[RUN]' >/dev/null
+held=$(wait_new_reading "")
+"$dde" execute '[STOP]' >/dev/null
+"$dde" execute '[LOAD(BADLINE.KLV)]' >/dev/null
+"$dde" execute '[RUN]' >/dev/null
+box=$(e2e_wait_window '^ERROR$' 5)
+xdotool windowactivate --sync "$box" key --clearmodifiers Return
+e2e_wait_gone '^ERROR$' 5
+[ "$(log_lines 'error: ERROR: .*COM1 \(.*\) refused 0 baud, 8 data bits, no parity, 1 stop bit\.')" = 1 ] ||
+  e2e_fail "the refused opening does not name the port and its settings: $(tail -3 "$work/kelvor.log")"
+wait_badge red 1000
+"$dde" execute '[LOAD(CRFRAMED.KLV)]' >/dev/null
+wait_new_reading "$held" >/dev/null
+wait_badge other 1000
+
 # The device window lists a folder of links with their targets and maps one to COM2: the
 # [PORTS] key is written, every other line of KELVOR.INI stays as it was, and a run on COM2
 # reads from that device.
