@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "core/settings/configuration.h"
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
 
@@ -43,9 +44,10 @@ std::int16_t codeFor(DWORD error) {
   }
 }
 
-bool knownRate(std::uint16_t rate) {
+bool knownRate(int rate) {
   switch (rate) {
     case 110: case 300: case 600: case 1200: case 2400: case 4800: case 9600: case 19200: case 38400: case 57600:
+    case 115200: case 230400:
       return true;
     default:
       return false;
@@ -165,7 +167,7 @@ Win32SerialLibrary::OpenDevice* Win32SerialLibrary::openDevice(int port) {
 
 std::int16_t Win32SerialLibrary::InitPort(int port, std::int16_t baudRate, int parity, int dataBits, int stopBits) {
   OpenDevice* open = openDevice(port);
-  const auto rate = static_cast<std::uint16_t>(baudRate);  // 38400 arrives as -27136
+  const int rate = bitsPerSecond(baudRate);  // 38400 arrives as -27136
   if (!open || !knownRate(rate) || dataBits < 5 || dataBits > 8 || parity < 0 || parity > 2 ||
       (stopBits != 1 && stopBits != 2)) {
     return 1;
@@ -173,7 +175,7 @@ std::int16_t Win32SerialLibrary::InitPort(int port, std::int16_t baudRate, int p
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(open->handle, &dcb)) return 1;
-  dcb.BaudRate = rate;
+  dcb.BaudRate = static_cast<DWORD>(rate);
   dcb.ByteSize = static_cast<BYTE>(dataBits);
   dcb.Parity = parity == 0 ? NOPARITY : parity == 1 ? ODDPARITY : EVENPARITY;
   dcb.fParity = parity != 0;
@@ -182,7 +184,7 @@ std::int16_t Win32SerialLibrary::InitPort(int port, std::int16_t baudRate, int p
   // A driver may take a setting it cannot keep: check the rate really holds.
   DCB applied{};
   applied.DCBlength = sizeof applied;
-  if (!GetCommState(open->handle, &applied) || applied.BaudRate != rate) return 1;
+  if (!GetCommState(open->handle, &applied) || applied.BaudRate != static_cast<DWORD>(rate)) return 1;
   return 0;
 }
 

@@ -57,12 +57,13 @@ TEST(PortDialogs, TheConfigErrorBoxIsAnInformationBoxCaptionedErrorAndLogged) {
   });
   openPort(port);
   EXPECT_EQ(title, "ERROR");
-  EXPECT_EQ(text, "[CONFIGERROR]");
+  EXPECT_EQ(text, "[CONFIGERROR]\nCOM1 refused 0 baud, 0 data bits, no parity, 0 stop bits.");
   EXPECT_EQ(icon, QMessageBox::Information);
   EXPECT_TRUE(gateHeld) << "ticks and DDE events must wait while the box is open";
   // One line, stamped, naming the kind and the cause.
   EXPECT_TRUE(std::regex_match(log.str(), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )"
-                                                     R"(kelvor: error: ERROR: \[CONFIGERROR\]\n)")))
+                                                     R"(kelvor: error: ERROR: \[CONFIGERROR\] COM1 refused 0 baud, )"
+                                                     R"(0 data bits, no parity, 0 stop bits\.\n)")))
       << log.str();
 }
 
