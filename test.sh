@@ -10,6 +10,10 @@ cd "$(dirname "$0")"
 
 ./tools/install-deps.sh
 
+# Compiler results are reused across clones of the tree (a CI run builds a fresh clone): ccache
+# takes paths relative to the tree and leaves the build folder out of what it compares.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+
 build=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 reports=""
