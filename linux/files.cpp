@@ -67,16 +67,6 @@ bool restrictToOwner(const std::string& path, std::string& error) {
   return true;
 }
 
-AppendFile::~AppendFile() {
-  close();
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_all();
-  if (syncer_.joinable()) syncer_.join();
-}
-
 bool AppendFile::open(const std::string& path, std::string& error) {
   close();
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
@@ -94,12 +84,6 @@ bool AppendFile::open(const std::string& path, std::string& error) {
   path_ = path;
   size_ = static_cast<std::uint64_t>(info.st_size);
   return true;
-}
-
-void AppendFile::close() {
-  fd_.reset();
-  path_.clear();
-  size_ = 0;
 }
 
 int AppendFile::lastByte() const {
@@ -143,32 +127,7 @@ bool AppendFile::truncate(std::uint64_t size, std::string& error) {
   return true;
 }
 
-void AppendFile::requestSync() {
-  {
-    std::lock_guard lock(mutex_);
-    for (const auto& d : dirty_) {
-      if (d == fd_) return;
-    }
-    dirty_.push_back(fd_);
-    if (!syncer_.joinable()) syncer_ = std::thread([this] { syncLoop(); });
-  }
-  wake_.notify_one();
-}
-
-void AppendFile::syncLoop() {
-  std::unique_lock lock(mutex_);
-  while (true) {
-    wake_.wait(lock, [this] { return stop_ || !dirty_.empty(); });
-    // Written at exit too: what the program wrote last is what matters most after a power cut.
-    std::vector<std::shared_ptr<Descriptor>> pending;
-    pending.swap(dirty_);
-    if (pending.empty() && stop_) return;
-    lock.unlock();
-    for (const auto& d : pending) ::fdatasync(d->fd);
-    pending.clear();
-    lock.lock();
-  }
-}
+void AppendFile::forceToDisk(Descriptor& file) { ::fdatasync(file.fd); }
 
 bool readFileChunks(const std::string& path, const std::function<void(std::string_view)>& chunk,
                     std::string& error) {

@@ -270,16 +270,6 @@ struct AppendFile::Descriptor {
   HANDLE handle;
 };
 
-AppendFile::~AppendFile() {
-  close();
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_all();
-  if (syncer_.joinable()) syncer_.join();
-}
-
 bool AppendFile::open(const std::string& path, std::string& error) {
   close();
   const HANDLE h = openHandle(path, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_ALWAYS);
@@ -296,12 +286,6 @@ bool AppendFile::open(const std::string& path, std::string& error) {
   path_ = path;
   size_ = sizeOf(h);
   return true;
-}
-
-void AppendFile::close() {
-  fd_.reset();
-  path_.clear();
-  size_ = 0;
 }
 
 int AppendFile::lastByte() const {
@@ -335,31 +319,7 @@ bool AppendFile::truncate(std::uint64_t size, std::string& error) {
   return true;
 }
 
-void AppendFile::requestSync() {
-  {
-    std::lock_guard lock(mutex_);
-    for (const auto& d : dirty_) {
-      if (d == fd_) return;
-    }
-    dirty_.push_back(fd_);
-    if (!syncer_.joinable()) syncer_ = std::thread([this] { syncLoop(); });
-  }
-  wake_.notify_one();
-}
-
-void AppendFile::syncLoop() {
-  std::unique_lock lock(mutex_);
-  while (true) {
-    wake_.wait(lock, [this] { return stop_ || !dirty_.empty(); });
-    std::vector<std::shared_ptr<Descriptor>> pending;
-    pending.swap(dirty_);
-    if (pending.empty() && stop_) return;
-    lock.unlock();
-    for (const auto& d : pending) FlushFileBuffers(d->handle);
-    pending.clear();
-    lock.lock();
-  }
-}
+void AppendFile::forceToDisk(Descriptor& file) { FlushFileBuffers(file.handle); }
 
 bool readFileChunks(const std::string& path, const std::function<void(std::string_view)>& chunk,
                     std::string& error) {

@@ -15,16 +15,15 @@
 // - Failures come back as plain words ("the disk is full", "permission denied"), never as
 //   silence.
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
+
+#include "core/system/disk_sync.h"
 
 namespace kelvor {
 
@@ -41,13 +40,17 @@ bool restrictToOwner(const std::string& path, std::string& error);
 class AppendFile {
  public:
   AppendFile() = default;
-  ~AppendFile();
+  ~AppendFile() { close(); }
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;
 
   // Opens a regular file for appending, creating it (not its folder) when missing.
   bool open(const std::string& path, std::string& error);
-  void close();
+  void close() {
+    fd_.reset();
+    path_.clear();
+    size_ = 0;
+  }
   bool isOpen() const { return fd_ != nullptr; }
   const std::string& path() const { return path_; }
   std::uint64_t size() const { return size_; }
@@ -62,18 +65,16 @@ class AppendFile {
 
  private:
   struct Descriptor;
-  void requestSync();
-  void syncLoop();
+  static void forceToDisk(Descriptor& file);  // each desk's
+  void requestSync() {
+    if (!sync_) sync_ = std::make_unique<DiskSync<Descriptor>>(&AppendFile::forceToDisk);
+    sync_->request(fd_);
+  }
 
+  std::unique_ptr<DiskSync<Descriptor>> sync_;  // started by the first append
   std::shared_ptr<Descriptor> fd_;
   std::string path_;
   std::uint64_t size_ = 0;
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::vector<std::shared_ptr<Descriptor>> dirty_;
-  bool stop_ = false;
-  std::thread syncer_;
 };
 
 // Hands the content of a regular file to `chunk` piece by piece; a missing file has none.
