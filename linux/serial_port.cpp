@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <linux/serial.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -292,13 +293,18 @@ SerialLibrary::PortLoss TermiosSerialLibrary::loss(int port) const {
 }
 
 std::int16_t TermiosSerialLibrary::ComGetb(int port, ZField<2550>& receiveBuffer) {
+  return ComGetbUpTo(port, receiveBuffer, kMaxRead);
+}
+
+std::int16_t TermiosSerialLibrary::ComGetbUpTo(int port, ZField<2550>& receiveBuffer, std::size_t most) {
   receiveBuffer.clear();
   OpenDevice* open = openDevice(port);
   if (!open) return 0;
+  most = std::clamp<std::size_t>(most, 1, kMaxRead);
   char bytes[kMaxRead];
   std::size_t got = 0;
-  while (got < kMaxRead) {
-    const ssize_t n = ::read(open->fd, bytes + got, kMaxRead - got);
+  while (got < most) {
+    const ssize_t n = ::read(open->fd, bytes + got, most - got);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
       continue;
@@ -317,6 +323,16 @@ std::int16_t TermiosSerialLibrary::ComGetb(int port, ZField<2550>& receiveBuffer
   }
   receiveBuffer.assign(std::string_view(bytes, got));
   return static_cast<std::int16_t>(got);
+}
+
+std::uint64_t TermiosSerialLibrary::inputOverruns(int port) const {
+  const auto it = ports_.find(port);
+  if (it == ports_.end() || it->second.fd < 0) return 0;
+  // Serial drivers count the characters their hardware and their buffer could not keep; a
+  // pseudo-terminal counts nothing (its writer waits instead).
+  serial_icounter_struct counts{};
+  if (::ioctl(it->second.fd, TIOCGICOUNT, &counts) != 0) return 0;
+  return static_cast<std::uint64_t>(counts.overrun) + static_cast<std::uint64_t>(counts.buf_overrun);
 }
 
 void TermiosSerialLibrary::writeAll(int port, const char* bytes, std::size_t count) {

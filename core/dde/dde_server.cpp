@@ -149,9 +149,17 @@ void DdeServer::handleUnadvise(ReplyToken token, const std::string& client, Conv
 void DdeServer::handleExecute(ReplyToken token, const std::string& client, ConversationId conversation,
                               const std::string& command) {
   if (refuse(token, Method::Execute, client, conversation, {}, {}, 0)) return;
-  // Acknowledged when taken up: a command may wait for a person for minutes.
-  transport_.replyEmpty(token);
-  events_.execute(command);
+  bool acknowledged = false;
+  auto acknowledge = [&] {
+    if (acknowledged) return;
+    acknowledged = true;
+    transport_.replyEmpty(token);
+  };
+  if (!events_.execute(command, acknowledge) && !acknowledged) {
+    transport_.replyError(token, DdeError::Busy, "Kelvor holds as much text waiting to be sent as it keeps; try again later");
+    return;
+  }
+  acknowledge();
 }
 
 void DdeServer::handlePoke(ReplyToken token, const std::string& client, ConversationId conversation) {

@@ -15,8 +15,11 @@
 //   Terminated.
 // - Data is CF_TEXT: the text's bytes followed by one zero byte. A warm advise entry is
 //   told of a change by a Data message without a block (no bytes at all).
-// - Advise and Execute are answered before the program-side handler runs, so that a
-//   handler waiting for a person never holds a client's call.
+// - An advise is answered before the program-side handler runs, so that a handler waiting
+//   for a person never holds a client's call. An execute is answered once the command has
+//   had its immediate effects (the port cleared, reception started, a file loaded) and
+//   before it waits for a person or for time to pass: a client that has its answer knows
+//   that what it sends the instrument next is not swept away by the command.
 
 #include <cstdint>
 #include <functional>
@@ -90,8 +93,12 @@ class DdeEvents {
   virtual void requestPending() = 0;
   // An advise arrived for `item`, which has no data link.
   virtual void adviseWithoutLink(const std::string& item) = 0;
-  // An execute command, as the client sent it (UTF-8).
-  virtual void execute(const std::string& command) = 0;
+  // An execute command, as the client sent it (UTF-8). The handler calls `acknowledge` once
+  // the command's immediate effects are done and before anything that waits; the server
+  // answers the call then, or when the handler returns if it never called it. Returns false
+  // when the command was not taken because the program holds as much of its kind as it
+  // keeps (text waiting to be sent): the client then gets Busy.
+  virtual bool execute(const std::string& command, const std::function<void()>& acknowledge) = 0;
 };
 
 // The value a data link is bound to, read anew each time the link looks at it.

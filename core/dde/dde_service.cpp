@@ -21,6 +21,9 @@ constexpr double kLongestWait = 1e12;
 constexpr int kNormalHeight = 26;
 constexpr int kWaitHeight = 38;  // reveals the progress bar
 constexpr std::int32_t kWaitRsTimeout = 500;  // hundredths of a second
+// Text waiting to go on the line, one character every 20 ms: about 80 seconds of sending,
+// thirty-two of the longest commands. A client asking for more is told Busy.
+constexpr std::size_t kMostCharactersToSend = 4096;
 
 }  // namespace
 
@@ -68,24 +71,30 @@ void DdeService::adviseWithoutLink(const std::string& item) {
   host_.showMessageWithoutWaiting("Autodata:" + state_.reception.requestValue.cText());
 }
 
-void DdeService::execute(const std::string& command) {
+bool DdeService::execute(const std::string& command, const std::function<void()>& acknowledge) {
   const Configuration& config = state_.config;
   if (config.ENABLEDDESOUND == 1) host_.playSoundIfEnabled(config.FILESOUNDDDE.trimmed(), config.SOUNDENABLE);
   host_.setDdeStatusIcon("~psend.ico");
-  runCommand(matchCommand(commandText(command)));
+  const bool taken = runCommand(matchCommand(commandText(command)), acknowledge);
   // Read again: [LOAD( may have changed the setting.
   if (state_.config.ENABLESERVERDDE == 1) host_.setDdeStatusIcon("~pok.ico");
+  return taken;
 }
 
-void DdeService::runCommand(const MatchedCommand& command) {
+bool DdeService::runCommand(const MatchedCommand& command, const std::function<void()>& acknowledge) {
+  // Before a command waits, its client gets the answer: the effects it asked for are done.
+  auto answerClient = [&acknowledge] {
+    if (acknowledge) acknowledge();
+  };
   Reception& r = state_.reception;
   const int port = state_.config.PORT;
   switch (command.command) {
     case Command::None:
-      return;
+      return true;
     case Command::AppClose:
       if (r.isRunning == 1) {
         host_.closePort();
+        answerClient();
         {
           ModalGate::Hold hold(modalGate());
           host_.waitSeconds(2);
@@ -94,82 +103,97 @@ void DdeService::runCommand(const MatchedCommand& command) {
       }
       host_.closeMainWindow();
       host_.forceZOrder();
-      return;
+      return true;
     case Command::AppTop:
       host_.setZOrderMode(1);
-      return;
+      return true;
     case Command::AppHide:
       host_.setZOrderMode(2);
-      return;
+      return true;
     case Command::Run:
       if (r.isRunning == 0) host_.runFromCommand();
       host_.forceZOrder();
-      return;
+      return true;
     case Command::Opto:
       // A short low pulse on DTR; the delay is given the port, as the library allows.
       r.waitState = 0;
       library_.Dtr(port, 0);
       library_.ComDelay(port, 2);
       library_.Dtr(port, 1);
-      return;
+      return true;
     case Command::Stop:
       host_.stopFromCommand();
       host_.forceZOrder();
-      return;
+      return true;
     case Command::Request:
       r.offerCurrentFrame();
-      return;
+      return true;
     case Command::WaitRs:
       r.waitState = 1;
       state_.wait.waitStart = hundredths();
-      return;
+      return true;
     case Command::ClearBuf:
-      if (r.isRunning != 1) return;
+      if (r.isRunning != 1) return true;
       r.waitState = 0;
       r.requestValue.clear();
       r.clearBuffers();
       r.rawFrame.clear();
       r.currentFrame.clear();
       library_.ClrBuf(port);
-      return;
+      return true;
     case Command::SendW:
-      sendCommand(command.argument, true);
-      return;
+      return sendCommand(command.argument, true);
     case Command::Send:
-      sendCommand(command.argument, false);
-      return;
+      return sendCommand(command.argument, false);
     case Command::Wait:
-      waitCommand(command.argument);
+      waitCommand(command.argument, answerClient);
       host_.forceZOrder();
-      return;
+      return true;
     case Command::Load:
       loadCommand(command.argument);
       host_.forceZOrder();
-      return;
+      return true;
     case Command::Message: {
+      answerClient();
       {
         ModalGate::Hold hold(modalGate());
         host_.showMessage(windows1252ToUtf8(trimRight(command.argument)));
       }
       host_.forceZOrder();
-      return;
+      return true;
     }
   }
+  return true;
 }
 
-void DdeService::sendCommand(const std::string& argument, bool oneByOne) {
-  const int port = state_.config.PORT;
+bool DdeService::sendCommand(const std::string& argument, bool oneByOne) {
+  std::string text = trimRight(argument) + "\r";
+  if (!sending_.empty() && charactersToSend_ + text.size() > kMostCharactersToSend) return false;
   state_.reception.waitState = 0;
-  const std::string text = trimRight(argument) + "\r";
+  charactersToSend_ += text.size();
+  sending_.push_back({std::move(text), oneByOne});
+  // Alone in the queue, it starts at once: the port is cleared and the first character
+  // (or all of a [SEND() is on the line when the client gets its answer.
+  if (sending_.size() == 1) startSending();
+  return true;
+}
+
+void DdeService::startSending() {
+  Sending& job = sending_.front();
+  const int port = state_.config.PORT;
   library_.ClrBuf(port);
-  if (oneByOne) {
-    for (char c : text) {
-      library_.ComPutb(port, &c, 1);
-      library_.ComDelay(state_.reception.portWindowHandle, 2);
-    }
+  if (job.oneByOne) {
+    library_.ComPutb(port, &job.text[job.next++], 1);
   } else {
-    library_.ComPuts(port, text);
+    library_.ComPuts(port, job.text);
+    job.next = job.text.size();
   }
+  if (job.next == job.text.size()) finishSending();
+}
+
+void DdeService::finishSending() {
+  charactersToSend_ -= sending_.front().text.size();
+  sending_.pop_front();
   // Lit now, put out by the tick once it has been seen.
   host_.setOrangeLamp(true);
   orangeLit_ = true;
@@ -177,7 +201,18 @@ void DdeService::sendCommand(const std::string& argument, bool oneByOne) {
   host_.refresh();
 }
 
-void DdeService::waitCommand(const std::string& argument) {
+void DdeService::sendStep() {
+  if (sending_.empty()) return;
+  Sending& job = sending_.front();
+  if (job.next == 0) {
+    startSending();
+    return;
+  }
+  library_.ComPutb(state_.config.PORT, &job.text[job.next++], 1);
+  if (job.next == job.text.size()) finishSending();
+}
+
+void DdeService::waitCommand(const std::string& argument, const std::function<void()>& acknowledge) {
   const std::int64_t start = clock_() / 10;
   // Held within what the clock can count (about 300 years), so that a huge argument waits
   // "for ever" instead of overflowing the conversion into a negative wait.
@@ -187,6 +222,7 @@ void DdeService::waitCommand(const std::string& argument) {
   host_.setWindowHeight(kWaitHeight);
   host_.flushKeyboard();
   host_.setProgress(0);
+  acknowledge();
   if (end > start) {
     // Nothing else of the program runs meanwhile: ticks are dropped, DDE events wait.
     ModalGate::Hold hold(modalGate());

@@ -7,7 +7,9 @@
 // still ends on time). The server may be absent (ENABLESERVERDDE 0, or the bus name was
 // taken): writes then reach nobody, and everything else behaves the same.
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -61,14 +63,22 @@ class DdeService : public DdeEvents {
   // DdeEvents: the handlers of the main window's DDE events.
   void requestPending() override;
   void adviseWithoutLink(const std::string& item) override;
-  void execute(const std::string& command) override;
+  bool execute(const std::string& command, const std::function<void()>& acknowledge) override;
 
   // A reading was delivered: it goes to the Readings links, and a pending [WAITRS] gets its
   // answer at the next step.
   void readingDelivered();
 
-  // Runs one matched command.
-  void runCommand(const MatchedCommand& command);
+  // Runs one matched command; `acknowledge` answers the client before the command waits.
+  // False when a send was refused because as much text waits to be sent as is kept.
+  bool runCommand(const MatchedCommand& command, const std::function<void()>& acknowledge = {});
+
+  // Text of [SEND_W( goes on the line one character a tick (20 ms) while everything else goes
+  // on; a [SEND( given meanwhile waits its turn, so the line gets the commands in order. The
+  // desk calls this every tick, also while a modal window holds the rest of the tick.
+  void sendStep();
+  // Characters waiting to be sent.
+  std::size_t charactersToSend() const { return charactersToSend_; }
 
   // The tick steps around the poll: before it, put the orange lamp out once it has been
   // seen, time out a [WAITRS] after more than 500 hundredths and answer a due request;
@@ -84,8 +94,10 @@ class DdeService : public DdeEvents {
  private:
   void answerDueRequest();
   void writeManualData();
-  void waitCommand(const std::string& argument);
-  void sendCommand(const std::string& argument, bool oneByOne);
+  void waitCommand(const std::string& argument, const std::function<void()>& acknowledge);
+  bool sendCommand(const std::string& argument, bool oneByOne);
+  void startSending();
+  void finishSending();
   void loadCommand(const std::string& argument);
   BoundValue requestValue();
 
@@ -97,6 +109,13 @@ class DdeService : public DdeEvents {
   DdeServer* server_ = nullptr;
   bool orangeLit_ = false;  // since a text went to the instrument, until orangeOffMs_
   std::int64_t orangeOffMs_ = 0;
+  struct Sending {
+    std::string text;
+    bool oneByOne = false;
+    std::size_t next = 0;  // characters already on the line
+  };
+  std::deque<Sending> sending_;  // the first one is on its way
+  std::size_t charactersToSend_ = 0;
 };
 
 }  // namespace kelvor::dde

@@ -1,5 +1,6 @@
 #include "core/desk/desk.h"
 
+#include "core/line/serial_ports.h"
 #include "core/settings/file_commands.h"
 #include "core/settings/profile_file.h"
 #include "core/system/system.h"
@@ -168,16 +169,19 @@ void Desk::started() {
 }
 
 bool Desk::tick() {
-  // The link timer goes on while a modal window is open, as a timer of its own would.
+  // The link timer and the paced sending go on while a modal window is open, as timers of
+  // their own would.
   const auto now = clock_();
   if (server_ && now >= nextLinkLook_) {
     nextLinkLook_ = now + kLinkInterval;
     server_->checkLinks();
   }
+  service_->sendStep();
   if (!modalGate().isOpen()) return false;
   service_->tickBeforePoll();
   if (state_.reception.isRunning == 1) {
     poll(state_.config, state_.reception, *serial_, pollHooks_);
+    tellOverrun();
     portWatch_->tick();
     view_->showTexts();
   }
@@ -210,12 +214,26 @@ void Desk::deliver(const Text<2550>& frame, const Text<2550>& value) {
   if (config.SENDORREQUEST == 0) state_.reception.offerCurrentFrame();
   outputs_->deliver(config.NAME.trimmed(), config.PORT, value.trimmed(), frame.trimmed());
   if (config.ENABLESENDKEY == 1) keystrokes_->deliver(value, config);
+  // A [WAITRS] gets this reading, not one that the same poll cuts after it.
   service_->readingDelivered();
+  service_->tickAfterPoll();
 }
 
 void Desk::openPort() {
   PortContext port = portContext();
   kelvor::openPort(port);
+  overrunsAtOpen_ = serial_->inputOverruns(state_.config.PORT);
+  overrunTold_ = false;
+}
+
+void Desk::tellOverrun() {
+  if (overrunTold_ || serial_->inputOverruns(state_.config.PORT) <= overrunsAtOpen_) return;
+  overrunTold_ = true;
+  // Kelvor reads only what it can keep and leaves the rest in the port, so a loss here is
+  // the port's own: its buffer filled faster than the line was read.
+  notices_->mention({NoticeKind::Warning, "Serial port",
+                     comName(state_.config.PORT) + " lost characters: its own input buffer overflowed, so some "
+                     "readings of the instrument are missing. This is said once while reception runs."});
 }
 
 void Desk::closePort() {

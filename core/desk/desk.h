@@ -144,6 +144,7 @@ class Desk {
   // strip is told only of a change, so that the poll does not repaint it every time.
   void lightLamps(bool green, bool red);
   void showLamps();
+  void tellOverrun();
   std::string serviceName();
   // The service KELVOR.INI asks for, or the default; not yet checked against the transport.
   std::string askedService() const;
@@ -177,6 +178,9 @@ class Desk {
   std::chrono::steady_clock::time_point redUntil_{};
   bool greenShown_ = false;
   bool redShown_ = false;
+  // The port's own overflows: counted from the opening, told once a run.
+  std::uint64_t overrunsAtOpen_ = 0;
+  bool overrunTold_ = false;
 };
 
 }  // namespace kelvor

@@ -114,9 +114,17 @@ void makeRoom(const FrameRule& rule, FrameResync& resync, std::string& text) {
   }
 }
 
-// What stays after a frame is bounded to 255 characters, cut only at frame boundaries.
+// Whether `text` holds a whole frame, which the next cut takes.
+bool holdsFrame(const FrameRule& rule, std::string_view text) {
+  if (rule.kind == FrameRule::kCount) return text.size() >= rule.count;
+  if (rule.kind == FrameRule::kTerminator) return text.find(rule.terminator) != std::string_view::npos;
+  return false;
+}
+
+// What stays after a frame is bounded to 255 characters of an unfinished frame. Whole frames
+// waiting behind it are kept: the poll cuts them next, and the port holds what did not fit.
 std::string boundBacklog(const FrameRule& rule, FrameResync& resync, std::string rest) {
-  if (rest.size() <= kBacklogBound) return rest;
+  if (rest.size() <= kBacklogBound || holdsFrame(rule, rest)) return rest;
   std::size_t keep = 0;
   if (rule.kind == FrameRule::kCount) {
     keep = kBacklogBound / rule.count * rule.count;
@@ -205,7 +213,19 @@ void appendReceived(const Configuration& config, Reception& reception, std::stri
 }
 
 bool readPort(const Configuration& config, Reception& reception, SerialLibrary& library) {
-  reception.portStatus = library.ComGetb(config.PORT, reception.receiveBuffer);
+  // Only what the buffer has room for is taken; the rest waits in the port. A buffer filled
+  // by one frame longer than it can hold takes a full read, and its oldest text goes.
+  const auto held = std::min<std::size_t>(reception.frameBuffer.size(), kBufferCapacity);
+  std::size_t room = kBufferCapacity - held;
+  if (room == 0) {
+    if (holdsFrame(frameRule(config), reception.frameBuffer.str())) {
+      reception.portStatus = 0;
+      reception.receiveBuffer.clear();
+      return false;
+    }
+    room = kBufferCapacity;
+  }
+  reception.portStatus = library.ComGetbUpTo(config.PORT, reception.receiveBuffer, room);
   if (reception.portStatus <= 0) return false;
   const auto count = std::min<std::size_t>(static_cast<std::size_t>(reception.portStatus),
                                            reception.receiveBuffer.size());
@@ -255,7 +275,12 @@ void poll(const Configuration& config, Reception& reception, SerialLibrary& libr
   if (reception.isRunning != 1) return;
   if (hooks.showLamps) hooks.showLamps(true, false);
   if (readPort(config, reception, library) && hooks.showLamps) hooks.showLamps(true, true);
-  if (cutAndConvert(config, reception) && hooks.deliver) hooks.deliver(reception.rawFrame, reception.currentFrame);
+  // Every whole frame the buffer holds, in order: after a stall the poll catches up instead
+  // of leaving readings to pile up. A delivery may stop reception ([STOP] cannot run inside
+  // a tick, but a lost device can): the loop looks again each time.
+  while (reception.isRunning == 1 && cutAndConvert(config, reception)) {
+    if (hooks.deliver) hooks.deliver(reception.rawFrame, reception.currentFrame);
+  }
   if (hooks.showLamps) hooks.showLamps(false, false);
 }
 

@@ -6,10 +6,12 @@
 // What it promises:
 // - frameBufferLength always equals the number of characters frameBuffer really holds;
 //   zero bytes from the line are data like any other byte.
-// - At most one frame is cut per poll; further complete frames wait for the next polls.
+// - A poll reads only what the buffer has room for; the rest waits in the port. It then
+//   cuts and delivers every whole frame the buffer holds, in order, so that after a stall
+//   of the desk it catches up without losing a reading.
 // - No reading is delivered corrupted. Text is only ever dropped as whole frames; when
-//   the backlog bound (255 characters after a frame) or a full buffer (2549 characters)
-//   forces a cut inside a frame, the rest of that frame is skipped as it arrives.
+//   an unfinished frame passes the backlog bound (255 characters after a frame) or fills
+//   the buffer (2549 characters), the rest of that frame is skipped as it arrives.
 // - A NUMBEROFBYTE of 0 or less, an ENDOFCHAR other than 1 or 2, an all-blank
 //   ENDOFSTRING or a SELECTENDOF other than 1 to 3 cuts no frames.
 //
@@ -39,12 +41,12 @@ struct PollHooks {
 };
 
 // One step of the desk's tick: does nothing unless isRunning is 1; otherwise reads the port
-// once, cuts at most one frame and delivers it.
+// once, then cuts and delivers every whole frame held.
 void poll(const Configuration& config, Reception& reception, SerialLibrary& library,
           const PollHooks& hooks = {});
 
-// Reads the port once (portStatus = ComGetb) and appends what arrived to frameBuffer.
-// Returns true when bytes arrived.
+// Reads the port once (portStatus = ComGetbUpTo the buffer's room) and appends what arrived
+// to frameBuffer. Returns true when bytes arrived.
 bool readPort(const Configuration& config, Reception& reception, SerialLibrary& library);
 
 // Appends the bytes of one read to frameBuffer: skips what belongs to a broken frame,
@@ -52,8 +54,9 @@ bool readPort(const Configuration& config, Reception& reception, SerialLibrary& 
 // characters, and keeps frameBufferLength equal to the buffer's size.
 void appendReceived(const Configuration& config, Reception& reception, std::string_view bytes);
 
-// Cuts at most one frame from frameBuffer into rawFrame by the end-of-frame mode, bounds
-// what stays behind to 255 characters (whole frames only). Returns true when a frame was cut.
+// Cuts at most one frame from frameBuffer into rawFrame by the end-of-frame mode; an
+// unfinished frame of more than 255 characters left behind is dropped (whole frames
+// stay). Returns true when a frame was cut.
 bool cutFrame(const Configuration& config, Reception& reception);
 
 // The line had a gap (the device went away): what is held belongs to a frame whose end

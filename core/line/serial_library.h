@@ -36,6 +36,13 @@ class SerialLibrary {
   // Never blocks: the bytes received since the last call (at most 2549) into
   // `receiveBuffer`; returns their count, 0 when none.
   virtual std::int16_t ComGetb(int port, ZField<2550>& receiveBuffer) = 0;
+  // ComGetb taking at most `most` bytes (1 to 2549): the rest stays with the port (the
+  // system's own buffer) for the next read, instead of being read into a buffer that
+  // cannot keep it.
+  virtual std::int16_t ComGetbUpTo(int port, ZField<2550>& receiveBuffer, std::size_t most) {
+    (void)most;
+    return ComGetb(port, receiveBuffer);
+  }
   virtual void ComPutb(int port, const char* bytes, int count) = 0;
   virtual void ComPuts(int port, std::string_view text) = 0;
 
@@ -57,6 +64,9 @@ class SerialLibrary {
   // Whether a SetPortEx `code` means only that the device is not there (nothing to tell
   // while waiting for it to come back).
   virtual bool isMissingDevice(std::int16_t /*code*/) const { return false; }
+  // How many times the port's own input buffer (the device's or its driver's) overflowed
+  // and lost characters, as the system counts them; 0 where it does not count them.
+  virtual std::uint64_t inputOverruns(int /*port*/) const { return 0; }
   // The text DisplayPortError shows for `code`, without showing it.
   virtual std::string errorMessage(std::int16_t code) const {
     return "The serial port could not be opened (error " + std::to_string(code) + ").";

@@ -5,15 +5,32 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "linux/qt/command_line.h"
 #include "linux/qt/startup.h"
 #include "linux/desktop_display.h"
 #include "linux/sound_output.h"
+#include "core/diagnostics/repeat_bound.h"
 #include "core/toolkit/sound.h"
 
 namespace {
+
+// Qt's own messages go to standard error as before, but bounded by cause: any program on the
+// session bus can make Qt warn about a malformed call, as often as it likes. Messages come
+// from Qt's bus thread too.
+void boundedQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  static std::mutex mutex;
+  static kelvor::RepeatBound bound;
+  const std::string text = qFormatLogMessage(type, context, message).toStdString();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::string line = bound.line(text);
+    if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
+  }
+  if (type == QtFatalMsg) std::abort();
+}
 
 bool isSet(const char* variable) {
   const char* value = std::getenv(variable);
@@ -24,6 +41,7 @@ bool isSet(const char* variable) {
 
 int main(int argc, char* argv[]) {
   if (const auto status = kelvor::takeCommandLine(argc, argv)) return *status;
+  qInstallMessageHandler(boundedQtMessage);
   // Kelvor's windows go to an X server whenever one answers (Xwayland on a Wayland desktop
   // too), where the strip keeps its place and stays on top; with none, to the Wayland
   // compositor. A platform named in QT_QPA_PLATFORM is taken, unless it is one of these two and

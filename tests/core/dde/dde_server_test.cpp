@@ -20,8 +20,14 @@ struct RecordingEvents : DdeEvents {
     log.push_back("advise");
     if (onAdvise) onAdvise();
   }
-  void execute(const std::string& command) override { log.push_back("execute " + command); }
+  bool execute(const std::string& command, const std::function<void()>& acknowledge) override {
+    log.push_back("execute " + command);
+    if (onExecute) onExecute(acknowledge);
+    return taken;
+  }
+  bool taken = true;
   std::vector<std::string> log;
+  std::function<void(const std::function<void()>&)> onExecute;
   std::function<void()> onRequest;
   std::function<void()> onAdvise;
 };
@@ -348,14 +354,34 @@ TEST_F(DdeServerTest, ClientLeavingTheBusEndsOnlyItsConversations) {
   EXPECT_TRUE(transport.data.empty());
 }
 
-TEST_F(DdeServerTest, ExecuteIsAcknowledgedBeforeTheCommandRunsAndPokeIsIgnored) {
+TEST_F(DdeServerTest, ExecuteIsAcknowledgedOnceWhenTheHandlerSaysSoOrReturnsAndPokeIsIgnored) {
   const ConversationId a = open(":1.5");
+  // Not before the handler has run: its immediate effects come first.
+  std::size_t repliesSeen = 99;
+  events.onExecute = [&](const std::function<void()>&) { repliesSeen = transport.replies.size(); };
+  const std::size_t before = transport.replies.size();
   server.handleExecute(next(), ":1.5", a, "[run]");
+  EXPECT_EQ(repliesSeen, before);
   EXPECT_EQ(reply(token)->kind, Kind::Empty);
   EXPECT_EQ(events.log, std::vector<std::string>{"execute [run]"});
+  // A handler that acknowledges before it waits is answered then, and only once.
+  events.onExecute = [&](const std::function<void()>& acknowledge) {
+    acknowledge();
+    repliesSeen = transport.replies.size();
+    acknowledge();
+  };
+  server.handleExecute(next(), ":1.5", a, "[wait(1)]");
+  EXPECT_EQ(repliesSeen, before + 2);
+  EXPECT_NE(reply(token), nullptr);  // exactly one reply
+  // A command the program does not take is refused with Busy.
+  events.onExecute = nullptr;
+  events.taken = false;
+  server.handleExecute(next(), ":1.5", a, "[send_w(x)]");
+  EXPECT_TRUE(failedWith(token, DdeError::Busy));
+  events.log.clear();
   server.handlePoke(next(), ":1.5", a);
   EXPECT_EQ(reply(token)->kind, Kind::Empty);
-  EXPECT_EQ(events.log.size(), 1u);
+  EXPECT_TRUE(events.log.empty());
   EXPECT_EQ(server.entryCount(a), 0u);
 }
 

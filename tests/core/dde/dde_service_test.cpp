@@ -101,7 +101,13 @@ class DdeServiceTest : public ::testing::Test {
     return token;
   }
   const FakeTransport::Reply* answer(ReplyToken t) { return transport.replyTo(t); }
-  void execute(const std::string& command) { service.execute(command); }
+  // The client's acknowledgement shows in both logs, so that each shows what came before it.
+  void execute(const std::string& command) {
+    service.execute(command, [this] {
+      host.log.push_back("ack");
+      library.log.push_back("ack");
+    });
+  }
   void frameArrives(const std::string& frame) {
     state.reception.currentFrame = frame;
     state.reception.requestValue = substring(state.reception.currentFrame.padded(), 1, 127);
@@ -254,15 +260,14 @@ TEST_F(DdeServiceTest, CommandsDriveTheWindowAndTheLine) {
       {"[APPTOP]", 0, {"zorder 1"}, {}},
       {"[APPHIDE]", 1, {"zorder 2"}, {}},
       {"[APPCLOSE]", 0, {"close", "force"}, {}},
-      {"[APPCLOSE]", 1, {"closePort", "waitSeconds 2 held", "close", "force"}, {}},
+      {"[APPCLOSE]", 1, {"closePort", "ack", "waitSeconds 2 held", "close", "force"}, {"ack"}},
       {"[OPTO?]", 0, {}, {"Dtr 2 0", "ComDelay 2 2", "Dtr 2 1"}},
       {"[SEND(abc)]", 0, {"orange on"}, {"ClrBuf 2", "ComPuts 2 ABC\r"}},
       {"[SEND()]", 1, {"orange on"}, {"ClrBuf 2", "ComPuts 2 \r"}},
       {"[SEND(€5 )]", 1, {"orange on"}, {"ClrBuf 2", "ComPuts 2 \x80" "5\r"}},
-      {"[SEND_W(ab)]", 1, {"orange on"},
-       {"ClrBuf 2", "ComPutb 2 A", "ComDelay 1 2", "ComPutb 2 B", "ComDelay 1 2", "ComPutb 2 \r", "ComDelay 1 2"}},
-      {"[MESSAGE(hello)]", 0, {"message HELLO held", "force"}, {}},
-      {"[MESSAGE(grüß dich)]", 0, {"message GRüß DICH held", "force"}, {}},
+      {"[SEND_W(ab)]", 1, {}, {"ClrBuf 2", "ComPutb 2 A"}},  // the rest goes at the next ticks
+      {"[MESSAGE(hello)]", 0, {"ack", "message HELLO held", "force"}, {"ack"}},
+      {"[MESSAGE(grüß dich)]", 0, {"ack", "message GRüß DICH held", "force"}, {"ack"}},
       {"[RUN][STOP]", 0, {}, {}},
       {"[CLEARBUF]", 0, {}, {}},
       {"[CLEARBUF]", 1, {}, {"ClrBuf 2"}},
@@ -292,6 +297,30 @@ TEST_F(DdeServiceTest, TheOrangeLampOfASentTextStaysLitLongEnoughToBeSeen) {
   service.tickBeforePoll();
   service.tickBeforePoll();
   EXPECT_EQ(host.log, (Log{"orange off"}));
+}
+
+TEST_F(DdeServiceTest, SendWPutsOneCharacterATickAndLaterSendsWaitTheirTurnWithinABound) {
+  state.config.ENABLESERVERDDE = 0;
+  execute("[SEND_W(ab)]");
+  execute("[SEND(c)]");
+  EXPECT_EQ(library.log, (Log{"ClrBuf 2", "ComPutb 2 A"}));
+  for (int tick = 0; tick < 4; ++tick) service.sendStep();
+  EXPECT_EQ(library.log, (Log{"ClrBuf 2", "ComPutb 2 A", "ComPutb 2 B", "ComPutb 2 \r", "ClrBuf 2", "ComPuts 2 C\r"}));
+  EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "orange on"), 2);
+  EXPECT_EQ(service.charactersToSend(), 0u);
+
+  // What waits to be sent is bounded; beyond it a send is not taken (the client gets Busy),
+  // and once the line has caught up sends are taken again.
+  const std::string longSend = "[SEND_W(" + std::string(100, 'x') + ")]";
+  int taken = 0;
+  while (taken < 100 && service.execute(longSend, {})) ++taken;
+  EXPECT_EQ(taken, 4096 / 101);
+  state.reception.waitState = 1;
+  EXPECT_FALSE(service.execute(longSend, {}));
+  EXPECT_EQ(state.reception.waitState, 1);  // a refused send has no effect
+  for (int tick = 0; tick < 101 * taken; ++tick) service.sendStep();
+  EXPECT_EQ(service.charactersToSend(), 0u);
+  EXPECT_TRUE(service.execute("[SEND(y)]", {}));
 }
 
 TEST_F(DdeServiceTest, CommandsThatTouchTheLineCancelAWaitRs) {
@@ -375,7 +404,7 @@ TEST_F(DdeServiceTest, WaitShowsProgressAndEndsOnTimeOrAtAKeyPress) {
     state.config.ENABLESERVERDDE = 0;
     execute(c.command);
     EXPECT_EQ(nowMs - start, c.expectedMs) << c.command;
-    EXPECT_EQ(host.log, (Log{"~psend.ico", "height 38", "flush", "height 26", "force"})) << c.command;
+    EXPECT_EQ(host.log, (Log{"~psend.ico", "height 38", "flush", "ack", "height 26", "force"})) << c.command;
     EXPECT_TRUE(host.gateHeldInWait);
     ASSERT_FALSE(host.progress.empty());
     EXPECT_DOUBLE_EQ(host.progress.front(), 0);

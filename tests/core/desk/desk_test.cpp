@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -195,14 +196,50 @@ TEST_F(DeskRig, RequestModeAndKeystrokesOffLeaveTheValueAndTheKeyboardAlone) {
   EXPECT_EQ(reception().requestValue.str(), "13" + std::string(125, ' '));
 }
 
-TEST_F(DeskRig, AReadingTurnsAPendingWaitIntoADueAnswerAndNothingElseDoes) {
+TEST_F(DeskRig, AReadingAnswersAPendingWaitAtOnceAndNothingElseDoes) {
   start();
   reception().waitState = 1;
   desk->deliver(Text<2550>("5"), Text<2550>("5"));
-  EXPECT_EQ(reception().waitState, 2);
+  EXPECT_EQ(reception().waitState, 0);  // answered with this reading, not a later one
   reception().waitState = 0;
   desk->deliver(Text<2550>("6"), Text<2550>("6"));
   EXPECT_EQ(reception().waitState, 0);
+}
+
+TEST_F(DeskRig, AfterAStallEveryReadingGoesOutInOrderAndAWaitRsGetsTheFirst) {
+  start("[MQTT]\nENABLE=1\nHOST=broker\n");
+  desk->startDde();
+  endpoint.server->handleInitiate(1, "client", "Kelvor", "System");
+  reception().waitState = 1;
+  endpoint.server->handleRequest(2, "client", 1, "ManualData", dde::kFormatText);
+  library.reads = {"1\r2\r3\r"};
+  desk->tick();
+  ASSERT_EQ(publisher->published.size(), 3u);
+  EXPECT_EQ(publisher->published[2].value, "3");
+  ASSERT_NE(endpoint.replyTo(2), nullptr);
+  EXPECT_EQ(endpoint.replyTo(2)->block.substr(0, 2), "1 ");
+}
+
+TEST_F(DeskRig, APortWhoseOwnBufferOverflowedIsToldOnceARun) {
+  start();
+  auto told = [&] {
+    const std::vector<std::string> texts = notices.texts();
+    return std::count_if(texts.begin(), texts.end(),
+                         [](const std::string& t) { return t.find("overflowed") != std::string::npos; });
+  };
+  library.overruns = 7;  // counted before this run
+  desk->openPort();
+  desk->tick();
+  EXPECT_EQ(told(), 0);
+  for (std::uint64_t more : {8, 9, 12}) {
+    library.overruns = more;
+    desk->tick();
+  }
+  EXPECT_EQ(told(), 1);
+  desk->openPort();
+  library.overruns = 13;
+  desk->tick();
+  EXPECT_EQ(told(), 2);
 }
 
 TEST_F(DeskRig, ServesTheNamedServiceOrSaysWhyNot) {

@@ -133,60 +133,39 @@ std::string repeatFrames(const std::string& frame, int count) {
   return out;
 }
 
-TEST(BacklogBound, KeepsOnlyWholeFramesWithin255Characters) {
-  // 40 frames of 10 characters after the first: 400 characters follow the first frame.
-  Reception reception;
-  const std::string stream = "first\r" + repeatFrames("+0012.500\r", 40);
-  framesPerPoll(endCharConfig(1), {stream}, 1, &reception);
-  EXPECT_EQ(reception.frameBuffer.str(), repeatFrames("+0012.500\r", 25));
-  EXPECT_FALSE(reception.resync.active);  // the dropped text ended at a terminator
+TEST(BacklogBound, KeepsWholeFramesBehindAFrameForTheNextCuts) {
+  // 40 frames of 10 characters after the first: all wait for the next cuts, none is dropped.
+  for (const auto& [config, frame] : {std::pair{endCharConfig(1), std::string("+0012.500\r")},
+                                      std::pair{endStringConfig("END"), std::string("123456END")},
+                                      std::pair{byteCountConfig(10), std::string("R12345678;")}}) {
+    Reception reception;
+    framesPerPoll(config, {frame + repeatFrames(frame, 40)}, 1, &reception);
+    EXPECT_EQ(reception.frameBuffer.str(), repeatFrames(frame, 40)) << frame;
+    EXPECT_FALSE(reception.resync.active);
+  }
 }
 
-TEST(BacklogBound, SkipsTheRestOfAFrameWhoseMiddleWasDropped) {
-  // After the first frame 256 characters follow, the last frame unfinished: "+0012.5" of
-  // "+0012.61 g" is dropped and its tail arrives later. It must never be joined to another
-  // reading.
-  const std::string backlog = repeatFrames("+0012.500\r", 25) + "+0012.";
-  const Frames frames =
-      framesPerPoll(endCharConfig(1), {"first\r" + backlog, "61 g\r+0013.00 g\r"}, 28);
-  Frames expected{"first"};
-  for (int i = 0; i < 25; ++i) expected.push_back("+0012.500");
-  expected.push_back("+0013.00 g");
-  expected.push_back("-");
-  EXPECT_EQ(frames, expected);
+TEST(BacklogBound, SkipsTheRestOfAnUnfinishedFrameOfMoreThan255Characters) {
+  // After the first frame 266 characters of a frame without its end follow: they are dropped
+  // and the tail that arrives later must never be joined to another reading.
+  const std::string unfinished = "+0012." + std::string(260, '5');
+  const Frames frames = framesPerPoll(endCharConfig(1), {"first\r" + unfinished, "61 g\r+0013.00 g\r"}, 3);
+  EXPECT_EQ(frames, (Frames{"first", "+0013.00 g", "-"}));
 }
 
 TEST(BacklogBound, ResyncFindsACrLfSplitAcrossReads) {
-  const std::string backlog = repeatFrames("12345678\r\n", 25) + "+00";  // 253 characters
-  const Frames frames = framesPerPoll(endCharConfig(2), {"a\r\n" + backlog + "12.5", "\r", "\n7\r\n"}, 28);
-  EXPECT_EQ(frames[25], "12345678");
-  EXPECT_EQ(frames[26], "7");  // "+0012.5" CR LF was skipped whole
-  EXPECT_EQ(frames[27], "-");
-  for (const auto& f : frames) EXPECT_NE(f.find("12.5"), 0u) << "a broken frame was delivered: " << f;
+  const std::string unfinished = "+00" + std::string(253, '1');  // 256 characters
+  const Frames frames = framesPerPoll(endCharConfig(2), {"a\r\n" + unfinished, "12.5", "\r", "\n7\r\n"}, 5);
+  EXPECT_EQ(frames, (Frames{"a", "-", "-", "7", "-"}));  // "+00...12.5" CR LF was skipped whole
 }
 
-TEST(BacklogBound, EndStringModeKeepsWholeFrames) {
-  Reception reception;
-  const std::string stream = "aEND" + repeatFrames("123456END", 40);
-  framesPerPoll(endStringConfig("END"), {stream}, 1, &reception);
-  EXPECT_EQ(reception.frameBuffer.str(), repeatFrames("123456END", 28));  // 252 characters
-}
-
-TEST(BacklogBound, ByteCountKeepsWholeRecordsAndRealignsIncomingData) {
-  // Records of 10: 300 characters follow the first record, 255 keep 25 records. The
-  // stream stands 0 characters into a record, so nothing is skipped.
-  Reception reception;
-  std::string stream;
-  for (int i = 0; i < 31; ++i) stream += "R" + std::string(8, static_cast<char>('a' + i % 26)) + ";";
-  framesPerPoll(byteCountConfig(10), {stream}, 1, &reception);
-  EXPECT_EQ(reception.frameBuffer.size(), 250u);
-  EXPECT_FALSE(reception.resync.active);
-
-  // Now the backlog ends 3 characters into a record: its 7 missing characters are skipped.
-  const std::string partial = std::string(10, 'x') + repeatFrames("0123456789", 26) + "ABC";
-  const Frames frames = framesPerPoll(byteCountConfig(10), {partial, "DEFGHIJ" "KLMNOPQRST"}, 28);
-  EXPECT_EQ(frames[26], "KLMNOPQRST");
-  EXPECT_EQ(frames[27], "-");
+TEST(BacklogBound, ByteCountRealignsIncomingDataAfterAnUnfinishedRecordIsDropped) {
+  // Records of 300: 260 characters of the next record follow the first; its 40 missing
+  // characters are skipped when they come, and the record after it arrives whole.
+  const std::string record(300, 'r'), next(300, 'n');
+  const Frames frames =
+      framesPerPoll(byteCountConfig(300), {record + std::string(260, 'p'), std::string(40, 'p') + next}, 3);
+  EXPECT_EQ(frames, (Frames{record, next, "-"}));
 }
 
 TEST(Overflow, ABufferFullOfGarbageRecoversAtTheNextTerminator) {
@@ -256,7 +235,7 @@ TEST_P(Flood, NeverDeliversACorruptedReading) {
     reads.push_back(stream.substr(at, n));
     at += n;
   }
-  const Frames frames = framesPerPoll(c.config, reads, static_cast<int>(reads.size()) + 400);
+  const Frames frames = framesPerPoll(c.config, reads, 4400);
   int delivered = 0;
   std::string last;
   for (const auto& f : frames) {
@@ -265,9 +244,36 @@ TEST_P(Flood, NeverDeliversACorruptedReading) {
     last = f;
     EXPECT_TRUE(sent.count(f)) << c.name << ": corrupted reading \"" << f << "\"";
   }
-  // One frame per poll at most, and reception keeps up to the end of the flood.
-  EXPECT_GT(delivered, static_cast<int>(reads.size()) / 2) << c.name;
-  EXPECT_GE(readNumber(last.substr(1)), 3900) << c.name << ": last reading " << last;
+  // One frame per cut; what the buffer cannot hold waits in the port, so none is lost.
+  EXPECT_EQ(delivered, 4000) << c.name;
+  EXPECT_EQ(readNumber(last.substr(1)), 3999) << c.name << ": last reading " << last;
+}
+
+// The desk stalled while 4,000 readings arrived: the port holds them all. The polls that
+// follow take only what the buffer has room for and hand on every reading, once, in order.
+TEST_P(Flood, AStalledDeskLosesNoReading) {
+  const FloodCase& c = GetParam();
+  Reception reception;
+  reception.isRunning = 1;
+  FakeSerialLibrary library;
+  std::vector<std::string> sent;
+  std::string stream;
+  for (int i = 0; i < 4000; ++i) {
+    char frame[16];
+    std::snprintf(frame, sizeof frame, "+%07d.5 g", i);
+    sent.emplace_back(frame);
+    stream += frame + c.terminator;
+  }
+  library.reads = {stream};
+  std::vector<std::string> delivered;
+  PollHooks hooks;
+  hooks.deliver = [&](const Text<2550>& frame, const Text<2550>&) { delivered.push_back(frame.trimmed()); };
+  for (int i = 0; i < 100 && !library.reads.empty(); ++i) {
+    const std::size_t held = reception.frameBuffer.size();
+    poll(c.config, reception, library, hooks);
+    EXPECT_LE(held + library.asked.back(), 2549u) << c.name << ": read more than the buffer keeps";
+  }
+  EXPECT_EQ(delivered, sent) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModes, Flood,
@@ -388,18 +394,17 @@ TEST(Poll, ClearOptionDiscardsWhatFollowsEachFrame) {
   EXPECT_EQ(run.reception.frameBufferLength, 0);
 }
 
-TEST(Poll, ConvertsBeforeHandingOnOneReadingAPoll) {
+TEST(Poll, ConvertsBeforeHandingOnEveryReadingInOrder) {
   PollRun run;
   run.config.ENABLECONVERTVALUE = 1;
   run.library.reads = {"  +012.50 mm\r7 g\r"};
   run.poll();
-  EXPECT_EQ(run.reception.rawFrame.trimmed(), "  +012.50 mm");
-  EXPECT_EQ(run.reception.currentFrame.trimmed(), "12.5");
+  EXPECT_EQ(run.reception.rawFrame.trimmed(), "7 g");
+  EXPECT_EQ(run.reception.currentFrame.trimmed(), "7");
   using Delivered = std::vector<std::pair<std::string, std::string>>;
-  EXPECT_EQ(run.delivered, (Delivered{{"  +012.50 mm", "12.5"}}));
-  run.poll();
-  run.poll();
   EXPECT_EQ(run.delivered, (Delivered{{"  +012.50 mm", "12.5"}, {"7 g", "7"}}));
+  run.poll();
+  EXPECT_EQ(run.delivered.size(), 2u);
 }
 
 TEST(Poll, KeepsTheLastFrameWhenNothingNewIsCut) {

@@ -32,7 +32,10 @@ struct Events : dde::DdeEvents {
     if (answerRequests) server->write(-1, "ManualData", [this] { return value; });
   }
   void adviseWithoutLink(const std::string&) override { server->write(1, "AutoData", [this] { return value; }); }
-  void execute(const std::string& command) override { commands.push_back(command); }
+  bool execute(const std::string& command, const std::function<void()>&) override {
+    commands.push_back(command);
+    return true;
+  }
 
   DdeServer* server = nullptr;
   bool answerRequests = true;

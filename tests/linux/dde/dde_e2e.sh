@@ -146,7 +146,7 @@ box=$(e2e_wait_window '^Kelvor - serial port$' 10) || e2e_fail "a [RUN] without 
 xdotool windowactivate --sync "$box" key --clearmodifiers Return
 e2e_wait_gone '^Kelvor - serial port$' 5
 "$kdde" execute '[STOP]'
-python3 "$here/line_recorder.py" "$work/com1" line1.out 55.5 &
+python3 "$here/line_recorder.py" "$work/com1" line1.out 55.5 "$work/feed" &
 recorder=$!
 for _ in $(seq 50); do [ -e com1 ] && break; sleep 0.1; done
 "$kdde" execute '[RUN]'
@@ -155,6 +155,19 @@ for _ in $(seq 50); do [ -e com1 ] && break; sleep 0.1; done
 sleep 0.8
 [ "$(cat line1.out)" = $'ABC\rX Y\r' ] || e2e_fail "the line got $(od -c line1.out)"
 [ "$(value request)" = "$(padded 55.5)" ] || e2e_fail "the recorder's answer did not arrive: $(value request)"
+# A reading the instrument sends the moment [CLEARBUF] is acknowledged is kept: the clearing
+# is done by then.
+for n in $(seq 20); do
+  "$kdde" execute '[CLEARBUF]'
+  printf '%s\r' "$n.25" >feed
+  got=""
+  for _ in $(seq 30); do
+    got=$(value request)
+    [ "$got" = "[]" ] || break
+    sleep 0.05
+  done
+  [ "$got" = "$(padded "$n.25")" ] || e2e_fail "the reading sent after acknowledged [CLEARBUF] number $n was lost: $got"
+done
 # [CLEARBUF] while running empties the value.
 "$kdde" execute '[CLEARBUF]'
 [ "$(value request)" = "[]" ] || e2e_fail "[CLEARBUF] left $(value request)"
@@ -218,6 +231,13 @@ xdotool windowactivate --sync "$main" key space
 "$kdde" --timeout 1 request >/dev/null || e2e_fail "no answer within a second of the end of the backlog"
 gdbus call --session --timeout 1 -d dde.Kelvor -o / -m org.freedesktop.DBus.Peer.Ping >/dev/null ||
   e2e_fail "no Ping answer after the backlog"
+
+# Calls with an empty signature argument are refused, and however many come, Qt's warning
+# about them reaches standard error only the first few times and then as a count.
+for _ in $(seq 30); do busctl --user call dde.Kelvor / dde.Server Poke g "" >/dev/null 2>&1 || true; done
+warned=$(grep -c 'invalid signature' kelvor.log || true)
+echo "30 calls with an empty signature: $warned lines on standard error"
+[ "$warned" -le 6 ] || e2e_fail "30 malformed calls wrote $warned lines to standard error"
 
 # kelvor-dde's exit codes: a request nobody answers times out (3), usage errors give 2.
 rc=0

@@ -3,8 +3,10 @@
 
 Opens a pseudo-terminal, links LINK to it, appends every byte it receives to OUT, and
 answers each line (ending in CR) with the frame ANSWER followed by CR, so that the
-reception has something to clear. Runs until killed; removes the link then.
-Usage: line_recorder.py LINK OUT [ANSWER]
+reception has something to clear. With FEED, a named pipe it makes, whatever is written
+to the pipe goes on the line at once, as readings the instrument sends of its own accord.
+Runs until killed; removes the link then.
+Usage: line_recorder.py LINK OUT [ANSWER [FEED]]
 """
 import os
 import pty
@@ -15,6 +17,12 @@ import tty
 
 link, out = sys.argv[1], sys.argv[2]
 answer = sys.argv[3].encode() if len(sys.argv) > 3 else b""
+feed = None
+if len(sys.argv) > 4:
+    if not os.path.exists(sys.argv[4]):
+        os.mkfifo(sys.argv[4])
+    # Opened for writing too, so that the pipe never reads as ended between two writers.
+    feed = os.open(sys.argv[4], os.O_RDWR | os.O_NONBLOCK)
 
 master, slave = pty.openpty()
 tty.setraw(slave)
@@ -34,8 +42,10 @@ signal.signal(signal.SIGINT, stop)
 
 with open(out, "ab", buffering=0) as record:
     while True:
-        ready, _, _ = select.select([master], [], [], 0.2)
-        if not ready:
+        ready, _, _ = select.select([master] + ([feed] if feed is not None else []), [], [], 0.2)
+        if feed in ready:
+            os.write(master, os.read(feed, 4096))
+        if master not in ready:
             continue
         try:
             data = os.read(master, 4096)

@@ -325,6 +325,37 @@ e2e_wait_window '^DDE server$' 20 >/dev/null
 grep -q 'kelvor: warning: DDE server: The DDE service name "2 balances" (\[DDE\] SERVICE in KELVOR.INI) cannot be used' "$work/third.log" ||
   e2e_fail "no word on the unusable service name: $(cat "$work/third.log")"
 
+# A desk that stalls loses nothing: a Kelvor stopped for two seconds while 40 readings a
+# second arrive finds them waiting in the port and logs every one, once, in order.
+mkdir stall
+(
+  cd stall
+  e2e_configuration TEST.KLV NAME=STALL
+  e2e_workspace TEST.KLV "$work/links/stalled"
+  printf '[DDE]\nSERVICE=Kelvor3\n[LOG]\nENABLE=1\n' >>KELVOR.INI
+  "$kelvor" >"$work/stall.log" 2>&1 &
+  echo $! >pid
+)
+stalled=$(cat stall/pid)
+extra_pids+=("$stalled")
+for _ in $(seq 50); do "$dde" --service Kelvor3 --timeout 1 request >/dev/null 2>&1 && break; sleep 0.2; done
+"$sim" --link "$work/links/stalled" --format counter --unit g --rate 40 --count 200 --linger 600000 >/dev/null 2>&1 &
+extra_pids+=("$!")
+for _ in $(seq 50); do [ -L "$work/links/stalled" ] && break; sleep 0.1; done
+"$dde" --service Kelvor3 execute '[RUN]' >/dev/null || e2e_fail "[RUN] was not acknowledged by the stalling Kelvor"
+sleep 1
+kill -STOP "$stalled"
+sleep 2
+kill -CONT "$stalled"
+logged() { find stall/readings -type f -exec cat {} + 2>/dev/null | grep -o '[0-9]\{7\} g' | awk '!seen[$0]++' || true; }
+for _ in $(seq 80); do logged | grep -q '^0000199 g$' && break; sleep 0.1; done
+python3 - <<PY || e2e_fail "readings were lost across the stall (log in $work/stall/readings)"
+numbers = [int(n.split()[0]) for n in """$(logged)""".split("\n") if n]
+expected = list(range(numbers[0], 200)) if numbers else []
+print(f"stall: {len(numbers)} readings logged from {numbers[0] if numbers else '-'} to 199")
+raise SystemExit(0 if numbers and numbers == expected and numbers[0] < 60 else 1)
+PY
+
 # Closing the strip while reception runs closes the port and ends the program.
 wmctrl -ic "$main"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
