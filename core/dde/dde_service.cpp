@@ -181,6 +181,7 @@ bool DdeService::sendCommand(const std::string& argument, bool oneByOne) {
 void DdeService::startSending() {
   Sending& job = sending_.front();
   const int port = state_.config.PORT;
+  if (takeUpReceived_) takeUpReceived_();
   library_.ClrBuf(port);
   if (job.oneByOne) {
     library_.ComPutb(port, &job.text[job.next++], 1);

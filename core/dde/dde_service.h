@@ -58,6 +58,9 @@ class DdeService : public DdeEvents {
              MonotonicClock clock);
 
   void setServer(DdeServer* server) { server_ = server; }
+  // What the desk does to take up the bytes the port holds as readings: a send clears the
+  // port first, and what the instrument sent before the command is a reading, not litter.
+  void setTakeUpReceived(std::function<void()> takeUp) { takeUpReceived_ = std::move(takeUp); }
   DdeServer* server() const { return server_; }
 
   // DdeEvents: the handlers of the main window's DDE events.
@@ -109,6 +112,7 @@ class DdeService : public DdeEvents {
   DdeServer* server_ = nullptr;
   bool orangeLit_ = false;  // since a text went to the instrument, until orangeOffMs_
   std::int64_t orangeOffMs_ = 0;
+  std::function<void()> takeUpReceived_;
   struct Sending {
     std::string text;
     bool oneByOne = false;

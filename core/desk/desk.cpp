@@ -98,6 +98,9 @@ void Desk::connect(DeskPlatform platform, DeskFace face) {
   // The DDE service's handlers and commands; the server comes with startDde().
   service_ = std::make_unique<dde::DdeService>(state_.serviceRecords(), face.commands, platform.serial, notices,
                                                milliseconds());
+  service_->setTakeUpReceived([this] {
+    if (state_.reception.isRunning == 1) poll(state_.config, state_.reception, *serial_, pollHooks_);
+  });
 
   // The reading log and MQTT publishing, as KELVOR.INI sets them. The publisher tells from a
   // thread of its own.

@@ -394,6 +394,23 @@ TEST_F(DdeServerTest, RequestHandlerAnswerWithinTheCallReachesTheRequester) {
   EXPECT_EQ(reply(t)->block, std::string(1, '\0'));  // an empty value is the single zero byte
 }
 
+// A client that requests steadily for hours, or links and unlinks, never meets Busy with
+// nothing pending: what is answered or removed gives its share back.
+TEST_F(DdeServerTest, AnsweredRequestsAndRemovedAdvisesGiveTheirShareBack) {
+  const ConversationId c = open(":1.5");
+  for (std::size_t i = 0; i < kMaxPendingRequestsPerClient + 10; ++i) {
+    transport.replies.clear();
+    const ReplyToken t = request(":1.5", c, "Nothing");
+    server.write(-1, "Nothing", bound());
+    ASSERT_TRUE(answeredWith(t, value)) << "request " << i;
+  }
+  for (std::size_t i = 0; i < kMaxAdvisesPerClient + 10; ++i) {
+    ASSERT_EQ(reply(advise(":1.5", c, "AutoData"))->kind, Kind::Empty) << "advise " << i;
+    server.handleUnadvise(next(), ":1.5", c, "AutoData", kFormatText);
+  }
+  EXPECT_EQ(server.pendingRequestCount(), 0u);
+}
+
 TEST_F(DdeServerTest, GrowthIsBoundedForMisbehavingClients) {
   // Pending requests and advise entries: a share per client over all its conversations, and
   // a bound in all; beyond them the call is refused with Busy.

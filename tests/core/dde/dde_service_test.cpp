@@ -301,11 +301,14 @@ TEST_F(DdeServiceTest, TheOrangeLampOfASentTextStaysLitLongEnoughToBeSeen) {
 
 TEST_F(DdeServiceTest, SendWPutsOneCharacterATickAndLaterSendsWaitTheirTurnWithinABound) {
   state.config.ENABLESERVERDDE = 0;
+  // What the port holds is taken up as readings before each send clears it.
+  service.setTakeUpReceived([this] { library.log.push_back("take up"); });
   execute("[SEND_W(ab)]");
   execute("[SEND(c)]");
-  EXPECT_EQ(library.log, (Log{"ClrBuf 2", "ComPutb 2 A"}));
+  EXPECT_EQ(library.log, (Log{"take up", "ClrBuf 2", "ComPutb 2 A"}));
   for (int tick = 0; tick < 4; ++tick) service.sendStep();
-  EXPECT_EQ(library.log, (Log{"ClrBuf 2", "ComPutb 2 A", "ComPutb 2 B", "ComPutb 2 \r", "ClrBuf 2", "ComPuts 2 C\r"}));
+  EXPECT_EQ(library.log, (Log{"take up", "ClrBuf 2", "ComPutb 2 A", "ComPutb 2 B", "ComPutb 2 \r", "take up",
+                              "ClrBuf 2", "ComPuts 2 C\r"}));
   EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "orange on"), 2);
   EXPECT_EQ(service.charactersToSend(), 0u);
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -249,6 +250,29 @@ TEST(KeystrokeOutput, FramesHeldWhileTheKeyboardWaitsAreTypedInOrderOrDroppedWit
     host.fire();
     EXPECT_EQ(log, c.expected);
   }
+}
+
+TEST(KeystrokeOutput, AtMost1000ReadingsWaitForAKeyboardAndTheRestAreToldOnceNotTyped) {
+  Log log;
+  RecordingKeyboard keyboard(log, true);
+  keyboard.waiting_ = true;
+  RecordingHost host(log);
+  RecordingNotices notices(&log);
+  KeystrokeOutput output(keyboard, host, notices);
+  for (std::size_t i = 0; i < kMaxHeldFrames + 5; ++i) output.deliver(Text<2550>(std::to_string(i)), keyConfig(0, 0));
+  const auto told = std::count_if(log.begin(), log.end(),
+                                  [](const std::string& l) { return l.find("cannot keep up") != std::string::npos; });
+  EXPECT_EQ(told, 1);
+  keyboard.becomeReady();
+  while (host.fire()) {
+  }
+  Log typed;
+  for (const auto& l : log) {
+    if (l.rfind("type ", 0) == 0) typed.push_back(l);
+  }
+  ASSERT_EQ(typed.size(), kMaxHeldFrames);
+  EXPECT_EQ(typed.front(), "type 0\r");
+  EXPECT_EQ(typed.back(), "type 999\r");
 }
 
 TEST(KeystrokeOutput, AKeyboardLostMidFrameDropsTheRestAndSaysSoOnce) {
