@@ -235,6 +235,10 @@ SerialLibrary::PortLoss Win32SerialLibrary::loss(int port) const {
 }
 
 std::int16_t Win32SerialLibrary::ComGetb(int port, ZField<2550>& receiveBuffer) {
+  return ComGetbUpTo(port, receiveBuffer, kMaxRead);
+}
+
+std::int16_t Win32SerialLibrary::ComGetbUpTo(int port, ZField<2550>& receiveBuffer, std::size_t most) {
   receiveBuffer.clear();
   OpenDevice* open = openDevice(port);
   if (!open) return 0;
@@ -245,11 +249,14 @@ std::int16_t Win32SerialLibrary::ComGetb(int port, ZField<2550>& receiveBuffer) 
     markLost(*open, GetLastError());
     return 0;
   }
+  if (errors & (CE_RXOVER | CE_OVERRUN)) ++open->overruns;
+  // What is not taken now stays in the driver's buffer for the next read.
+  const DWORD limit = static_cast<DWORD>(std::clamp<std::size_t>(most, 1, kMaxRead));
   char bytes[kMaxRead];
   DWORD got = 0;
-  while (got < kMaxRead) {
+  while (got < limit) {
     DWORD n = 0;
-    if (!ReadFile(open->handle, bytes + got, kMaxRead - got, &n, nullptr)) {
+    if (!ReadFile(open->handle, bytes + got, limit - got, &n, nullptr)) {
       const DWORD error = GetLastError();
       receiveBuffer.assign(std::string_view(bytes, got));
       markLost(*open, error);
@@ -260,6 +267,11 @@ std::int16_t Win32SerialLibrary::ComGetb(int port, ZField<2550>& receiveBuffer) 
   }
   receiveBuffer.assign(std::string_view(bytes, got));
   return static_cast<std::int16_t>(got);
+}
+
+std::uint64_t Win32SerialLibrary::inputOverruns(int port) const {
+  const auto it = ports_.find(port);
+  return it == ports_.end() ? 0 : it->second.overruns;
 }
 
 void Win32SerialLibrary::writeAll(int port, const char* bytes, std::size_t count) {

@@ -52,11 +52,13 @@ class Win32SerialLibrary : public SerialLibrary {
   void ResetPort(int port, std::uint16_t handle) override;
   void DisplayPortError(std::int16_t code) override;
   std::int16_t ComGetb(int port, ZField<2550>& receiveBuffer) override;
+  std::int16_t ComGetbUpTo(int port, ZField<2550>& receiveBuffer, std::size_t most) override;
   void ComPutb(int port, const char* bytes, int count) override;
   void ComPuts(int port, std::string_view text) override;
 
   PortHealth health(int port) const override;
   PortLoss loss(int port) const override;
+  std::uint64_t inputOverruns(int port) const override;
   std::string errorMessage(std::int16_t code) const override;
   bool isMissingDevice(std::int16_t code) const override { return code == kNoDevice; }
 
@@ -67,6 +69,7 @@ class Win32SerialLibrary : public SerialLibrary {
     DWORD writeTimeoutMs = 1000;
     bool lost = false;
     PortLoss loss;
+    std::uint64_t overruns = 0;  // reads that found the driver's overflow flags set
   };
   struct Failure {
     std::int16_t code = 0;

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "core/dde/dde_server.h"
@@ -29,7 +30,7 @@ class Events : public kelvor::dde::DdeEvents {
   }
   void requestPending() override { server->write(-1, "ManualData", bound()); }
   void adviseWithoutLink(const std::string&) override { server->write(1, "AutoData", bound()); }
-  void execute(const std::string& command) override {
+  bool execute(const std::string& command, const std::function<void()>&) override {
     if (command.rfind("[SET(", 0) == 0 && command.size() >= 7) {
       value = command.substr(5, command.size() - 7);
     } else if (command == "[COUNT]") {
@@ -42,6 +43,7 @@ class Events : public kelvor::dde::DdeEvents {
       std::printf("%s\n", command.c_str());
       std::fflush(stdout);
     }
+    return true;
   }
 };
 
