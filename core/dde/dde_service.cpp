@@ -82,10 +82,9 @@ bool DdeService::execute(const std::string& command, const std::function<void()>
 }
 
 bool DdeService::runCommand(const MatchedCommand& command, const std::function<void()>& acknowledge) {
-  // Before a command waits, its client gets the answer: the effects it asked for are done.
-  auto answerClient = [&acknowledge] {
-    if (acknowledge) acknowledge();
-  };
+  // Before a command waits for a person (a [WAIT(, a message, a refused opening's box) or for
+  // time to pass, its client gets the answer: the effects it asked for are done.
+  ModalGate::BeforeClosing answerClient(modalGate(), acknowledge);
   Reception& r = state_.reception;
   const int port = state_.config.PORT;
   switch (command.command) {
@@ -94,7 +93,6 @@ bool DdeService::runCommand(const MatchedCommand& command, const std::function<v
     case Command::AppClose:
       if (r.isRunning == 1) {
         host_.closePort();
-        answerClient();
         {
           ModalGate::Hold hold(modalGate());
           host_.waitSeconds(2);
@@ -146,7 +144,7 @@ bool DdeService::runCommand(const MatchedCommand& command, const std::function<v
     case Command::Send:
       return sendCommand(command.argument, false);
     case Command::Wait:
-      waitCommand(command.argument, answerClient);
+      waitCommand(command.argument);
       host_.forceZOrder();
       return true;
     case Command::Load:
@@ -154,7 +152,6 @@ bool DdeService::runCommand(const MatchedCommand& command, const std::function<v
       host_.forceZOrder();
       return true;
     case Command::Message: {
-      answerClient();
       {
         ModalGate::Hold hold(modalGate());
         host_.showMessage(windows1252ToUtf8(trimRight(command.argument)));
@@ -213,7 +210,7 @@ void DdeService::sendStep() {
   if (job.next == job.text.size()) finishSending();
 }
 
-void DdeService::waitCommand(const std::string& argument, const std::function<void()>& acknowledge) {
+void DdeService::waitCommand(const std::string& argument) {
   const std::int64_t start = clock_() / 10;
   // Held within what the clock can count (about 300 years), so that a huge argument waits
   // "for ever" instead of overflowing the conversion into a negative wait.
@@ -223,7 +220,6 @@ void DdeService::waitCommand(const std::string& argument, const std::function<vo
   host_.setWindowHeight(kWaitHeight);
   host_.flushKeyboard();
   host_.setProgress(0);
-  acknowledge();
   if (end > start) {
     // Nothing else of the program runs meanwhile: ticks are dropped, DDE events wait.
     ModalGate::Hold hold(modalGate());

@@ -97,7 +97,7 @@ class DdeService : public DdeEvents {
  private:
   void answerDueRequest();
   void writeManualData();
-  void waitCommand(const std::string& argument, const std::function<void()>& acknowledge);
+  void waitCommand(const std::string& argument);
   bool sendCommand(const std::string& argument, bool oneByOne);
   void startSending();
   void finishSending();

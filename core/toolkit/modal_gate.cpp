@@ -2,7 +2,21 @@
 
 namespace kelvor {
 
-ModalGate::Hold::Hold(ModalGate& gate) : gate_(gate) { ++gate_.holds_; }
+ModalGate::Hold::Hold(ModalGate& gate) : gate_(gate) {
+  if (gate_.beforeClosing_) {
+    auto before = std::move(gate_.beforeClosing_);
+    gate_.beforeClosing_ = nullptr;
+    before();
+  }
+  ++gate_.holds_;
+}
+
+ModalGate::BeforeClosing::BeforeClosing(ModalGate& gate, std::function<void()> beforeClosing)
+    : gate_(gate), outer_(std::move(gate.beforeClosing_)) {
+  gate_.beforeClosing_ = std::move(beforeClosing);
+}
+
+ModalGate::BeforeClosing::~BeforeClosing() { gate_.beforeClosing_ = std::move(outer_); }
 
 ModalGate::Hold::~Hold() { gate_.release(); }
 

@@ -27,6 +27,21 @@ class ModalGate {
     ModalGate& gate_;
   };
 
+  // While one exists, the next Hold taken (also one inside another) first runs
+  // `beforeClosing`, once: a caller waiting on the desk is answered before a window waits
+  // for a person or for time to pass.
+  class BeforeClosing {
+   public:
+    BeforeClosing(ModalGate& gate, std::function<void()> beforeClosing);
+    ~BeforeClosing();
+    BeforeClosing(const BeforeClosing&) = delete;
+    BeforeClosing& operator=(const BeforeClosing&) = delete;
+
+   private:
+    ModalGate& gate_;
+    std::function<void()> outer_;
+  };
+
   bool isOpen() const { return holds_ == 0; }
 
   // Runs `event` now when the gate is open and nothing is queued, else queues it.
@@ -47,6 +62,7 @@ class ModalGate {
   void release();
 
   int holds_ = 0;
+  std::function<void()> beforeClosing_;
   bool draining_ = false;
   std::deque<std::function<void()>> queue_;
   std::function<void(std::function<void()>)> later_;

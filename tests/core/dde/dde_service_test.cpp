@@ -39,7 +39,12 @@ struct RecordingLibrary : SerialLibrary {
 };
 
 struct RecordingHost : CommandHost {
-  void runFromCommand() override { log.push_back("run"); }
+  void runFromCommand() override {
+    log.push_back("run");
+    if (!refuseOpening) return;
+    ModalGate::Hold box(modalGate());
+    log.push_back("refused box held");
+  }
   void stopFromCommand() override { log.push_back("stop"); }
   void closePort() override { log.push_back("closePort"); }
   void setZOrderMode(std::uint8_t mode) override { log.push_back("zorder " + std::to_string(mode)); }
@@ -78,6 +83,7 @@ struct RecordingHost : CommandHost {
   int passes = 0;
   int keyAtPass = -1;
   bool gateHeldInWait = true;
+  bool refuseOpening = false;  // the port refuses its settings: a box waits for the user
   std::int64_t* clockMs = nullptr;
   std::string directory;
 };
@@ -249,12 +255,14 @@ struct CommandCase {
   std::uint8_t isRunning;
   Log host;     // without the status icons
   Log library;
+  bool openingRefused = false;
 };
 
 TEST_F(DdeServiceTest, CommandsDriveTheWindowAndTheLine) {
   const CommandCase cases[] = {
       {"[RUN]", 0, {"run", "force"}, {}},
       {"[RUN]", 1, {"force"}, {}},
+      {"[RUN]", 0, {"run", "ack", "refused box held", "force"}, {"ack"}, true},
       {"[STOP]", 0, {"stop", "force"}, {}},
       {"[STOP]", 1, {"stop", "force"}, {}},
       {"[APPTOP]", 0, {"zorder 1"}, {}},
@@ -276,6 +284,7 @@ TEST_F(DdeServiceTest, CommandsDriveTheWindowAndTheLine) {
     host.log.clear();
     library.log.clear();
     state.reception.isRunning = c.isRunning;
+    host.refuseOpening = c.openingRefused;
     state.config.ENABLESERVERDDE = 0;  // keeps "~pok.ico" out of the log
     execute(c.command);
     Log withoutIcons;
@@ -407,7 +416,10 @@ TEST_F(DdeServiceTest, WaitShowsProgressAndEndsOnTimeOrAtAKeyPress) {
     state.config.ENABLESERVERDDE = 0;
     execute(c.command);
     EXPECT_EQ(nowMs - start, c.expectedMs) << c.command;
-    EXPECT_EQ(host.log, (Log{"~psend.ico", "height 38", "flush", "ack", "height 26", "force"})) << c.command;
+    // The client is answered before a wait, or when the command returns if there is none.
+    const Log waited{"~psend.ico", "height 38", "flush", "ack", "height 26", "force"};
+    const Log none{"~psend.ico", "height 38", "flush", "height 26", "force"};
+    EXPECT_EQ(host.log, c.expectedMs > 0 ? waited : none) << c.command;
     EXPECT_TRUE(host.gateHeldInWait);
     ASSERT_FALSE(host.progress.empty());
     EXPECT_DOUBLE_EQ(host.progress.front(), 0);
