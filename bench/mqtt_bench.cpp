@@ -69,7 +69,7 @@ int serve(int argc, char** argv, const std::string& folder, int brokerPort) {
 
   // Publishing at QoS 1 to a broker that is not there yet: the backlog queues on disk.
   MosquittoPublisher publisher(notices);
-  ReadingOutputs outputs(notices, publisher, OutputsPlace{folder, "bench"});
+  ReadingOutputs outputs(notices, publisher, OutputsPlace{folder, "bench", "Kelvor"});
   OutputSettings settings;
   settings.mqtt.ENABLE = 1;
   settings.mqtt.HOST = "127.0.0.1";

@@ -1,10 +1,6 @@
 #include "mqtt/mosquitto_publisher.h"
 
 #include <mosquitto.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -64,7 +60,7 @@ class MosquittoPublisher::Session {
   }
   ~Session() { destroyClient(); }
 
-  void step(int wakeFd);
+  void step(SocketWait& wait);
   void leave();
 
  private:
@@ -114,31 +110,20 @@ class MosquittoPublisher::Session {
   std::uint64_t droppedSent_ = 0;  // the dropped count given on this connection
 };
 
-void MosquittoPublisher::Session::step(int wakeFd) {
+void MosquittoPublisher::Session::step(SocketWait& wait) {
   connectIfDue();
   if (link_ == Link::Connected) feed();
 
-  pollfd fds[2] = {{wakeFd, POLLIN, 0}, {-1, 0, 0}};
-  nfds_t count = 1;
   const int sock = link_ == Link::Idle ? -1 : mosquitto_socket(client_);
-  if (sock >= 0) {
-    fds[count++] = {sock, static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0)), 0};
-  }
   auto timeout = milliseconds(1000);
   if (link_ == Link::Idle && !unusable_) {
     timeout = std::clamp(std::chrono::duration_cast<milliseconds>(nextAttempt_ - Clock::now()), milliseconds(0),
                          timeout);
   }
-  ::poll(fds, count, static_cast<int>(timeout.count()));
-  if (fds[0].revents & POLLIN) {
-    eventfd_t value = 0;
-    eventfd_read(wakeFd, &value);
-  }
-  if (count == 2) {
-    // The library closes the socket and reports through onDisconnect on any failure.
-    if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) mosquitto_loop_read(client_, 1);
-    if (link_ != Link::Idle && (fds[1].revents & POLLOUT)) mosquitto_loop_write(client_, 1);
-  }
+  const SocketWait::Ready ready = wait.wait(sock, sock >= 0 && mosquitto_want_write(client_), timeout);
+  // The library closes the socket and reports through onDisconnect on any failure.
+  if (ready.readable) mosquitto_loop_read(client_, 1);
+  if (link_ != Link::Idle && ready.writable) mosquitto_loop_write(client_, 1);
   if (link_ != Link::Idle) mosquitto_loop_misc(client_);
   // A failed TLS handshake can close the connection without a word from the library.
   if (link_ != Link::Idle && mosquitto_socket(client_) < 0) {
@@ -183,11 +168,16 @@ bool MosquittoPublisher::Session::newClient() {
     mosquitto_username_pw_set(client_, s_.user.empty() ? nullptr : s_.user.c_str(),
                               s_.password.empty() ? nullptr : s_.password.c_str());
   }
-  if (!s_.caFile.empty() &&
-      mosquitto_tls_set(client_, s_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
-    failed("the CA file " + s_.caFile + " cannot be read");
-    destroyClient();
-    return false;
+  if (!s_.caFile.empty()) {
+    const int result = mosquitto_tls_set(client_, s_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (result != MOSQ_ERR_SUCCESS) {
+      // Never fall back to a connection in the clear that the settings did not ask for.
+      failed(result == MOSQ_ERR_NOT_SUPPORTED
+                 ? "this build of Kelvor publishes without TLS, so it makes no connection with the CA file " + s_.caFile
+                 : "the CA file " + s_.caFile + " cannot be read");
+      destroyClient();
+      return false;
+    }
   }
   return true;
 }
@@ -344,12 +334,12 @@ void MosquittoPublisher::Session::leave() {
     publishRaw(s_.topicPrefix + "/status", "offline", true, 0);
     mosquitto_disconnect(client_);
     const auto until = Clock::now() + milliseconds(1000);
+    SocketWait wait;  // its own: the publisher's may hold the wake that ends the thread
     while (Clock::now() < until && mosquitto_socket(client_) >= 0) {
-      pollfd fd = {mosquitto_socket(client_), static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0)),
-                   0};
-      ::poll(&fd, 1, 50);
-      if (fd.revents & POLLOUT) mosquitto_loop_write(client_, 1);
-      if (fd.revents & (POLLIN | POLLERR | POLLHUP)) mosquitto_loop_read(client_, 1);
+      const SocketWait::Ready ready =
+          wait.wait(mosquitto_socket(client_), mosquitto_want_write(client_), milliseconds(50));
+      if (ready.writable) mosquitto_loop_write(client_, 1);
+      if (ready.readable) mosquitto_loop_read(client_, 1);
     }
   }
   destroyClient();
@@ -357,7 +347,6 @@ void MosquittoPublisher::Session::leave() {
 
 MosquittoPublisher::MosquittoPublisher(Notices& notices) : notices_(notices) {
   std::call_once(libraryReady, [] { mosquitto_lib_init(); });
-  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -368,10 +357,9 @@ MosquittoPublisher::~MosquittoPublisher() {
   }
   wake();
   thread_.join();
-  ::close(wakeFd_);
 }
 
-void MosquittoPublisher::wake() { eventfd_write(wakeFd_, 1); }
+void MosquittoPublisher::wake() { wait_.wake(); }
 
 void MosquittoPublisher::configure(const PublisherSettings& settings) {
   std::shared_ptr<ReadingQueue> queue;
@@ -449,9 +437,7 @@ std::uint64_t MosquittoPublisher::waiting() const {
 }
 
 void MosquittoPublisher::run() {
-  // Sending a backlog keeps this thread busy; it yields the processor to the 20 ms tick, which
-  // must never wait for the network.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+  lowerThisThreadsPriority();
   std::unique_ptr<Session> session;
   std::uint64_t seen = 0;
   while (true) {
@@ -474,13 +460,9 @@ void MosquittoPublisher::run() {
       if (settings.enabled && queue) session = std::make_unique<Session>(settings, queue, notices_, connected_);
     }
     if (session) {
-      session->step(wakeFd_);
+      session->step(wait_);
     } else {
-      pollfd fd = {wakeFd_, POLLIN, 0};
-      if (::poll(&fd, 1, 1000) > 0) {
-        eventfd_t value = 0;
-        eventfd_read(wakeFd_, &value);
-      }
+      wait_.wait(-1, false, milliseconds(1000));
     }
   }
   if (session) session->leave();

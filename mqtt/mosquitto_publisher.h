@@ -27,6 +27,7 @@
 #include "core/outputs/reading_publisher.h"
 #include "core/outputs/reading_queue.h"
 #include "core/toolkit/notices.h"
+#include "mqtt/publisher_thread.h"
 
 namespace kelvor {
 
@@ -61,7 +62,7 @@ class MosquittoPublisher : public ReadingPublisher {
   bool queueFailing_ = false;  // tick side: the disk refused an entry
   bool dropping_ = false;      // tick side: the bound is being passed
   std::atomic<bool> connected_{false};
-  int wakeFd_ = -1;
+  SocketWait wait_;
   std::thread thread_;
 };
 

@@ -14,6 +14,7 @@
 #include "core/system/system.h"
 #include "core/toolkit/modal_gate.h"
 #include "core/toolkit/sound.h"
+#include "mqtt/mosquitto_publisher.h"
 #include "windows/command_line.h"
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
@@ -29,24 +30,6 @@
 
 namespace kelvor {
 namespace {
-
-// No MQTT client library builds for Windows from what Debian ships: this build publishes
-// nothing, and says so once when the settings ask for it.
-class AbsentPublisher : public ReadingPublisher {
- public:
-  explicit AbsentPublisher(Notices& notices) : notices_(notices) {}
-  void configure(const PublisherSettings& settings) override {
-    if (!settings.enabled || told_) return;
-    told_ = true;
-    notices_.mention({NoticeKind::Warning, "MQTT", "This Windows build of Kelvor publishes no MQTT; the reading log "
-                                                   "and everything else work as usual."});
-  }
-  void publish(const Reading&, std::string_view) override {}
-
- private:
-  Notices& notices_;
-  bool told_ = false;
-};
 
 // The device behind a COM number: [PORTS] of KELVOR.INI, else the COM port of that number.
 std::string comDeviceOnWindows(const std::string& iniFilePath, int port) {
@@ -157,7 +140,7 @@ int runMainWindowProcedure() {
   StripCommandHost commandHost(state, strip, window);
   commandHost.closePortWith = [&desk] { desk.closePort(); };
   desk.connect({serialLibrary, deviceWatch, *keyboard, &transport,
-                [](Notices& queued) { return std::make_unique<AbsentPublisher>(queued); }, notices, ui, hostName()},
+                [](Notices& queued) { return std::make_unique<MosquittoPublisher>(queued); }, notices, ui, hostName()},
                {strip, commandHost, keystrokeHost});
   strip.setRunControl(desk.runControl());
 

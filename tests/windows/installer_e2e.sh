@@ -66,7 +66,7 @@ ended() {
 # --- A silent install into a folder with a blank.
 install
 check "the setup installs the programs, the language file, the sounds and the licence" \
-  "$( (printf '%s\n' ./Kelvor.exe ./LICENSE.txt ./english.lan ./kelvor-dde.exe; cd "$here/../../resources" && ls sound/*.wav | sed 's|^|./|') | LC_ALL=C sort)" \
+  "$( (printf '%s\n' ./Kelvor.exe ./LICENSE.txt ./MOSQUITTO-LICENSE.txt ./english.lan ./kelvor-dde.exe; cd "$here/../../resources" && ls sound/*.wav | sed 's|^|./|') | LC_ALL=C sort)" \
   "$(shipped | LC_ALL=C sort)"
 [ -f "$installed/uninstall.exe" ] || fail "no uninstall.exe"
 [ -f "$shortcut" ] && echo "ok: the Start-menu shortcut is there" || fail "no shortcut at $shortcut"

@@ -17,7 +17,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { if [ "$2" == "$3" ]; then echo "ok: $1"; else fail "$1: expected [$2], got [$3]"; fi; }
 
-e2e_scratch sim1 sim2 kelvor receiver advise recorder
+e2e_scratch sim1 sim2 kelvor receiver advise recorder broker
 e2e_on_exit() { [ -n "${kelvor:-}" ] && "$wine" "$build/kelvor-dde.exe" --timeout 2 execute '[APPCLOSE]' >/dev/null 2>&1; }
 
 dde() { "$wine" "$build/kelvor-dde.exe" "$@" | tr -d '\r'; }
@@ -46,6 +46,13 @@ e2e_configuration KEYS.KLV NAME=KEYS PORT=0 ENABLESENDKEY=1 BUFFERMODE=0
 e2e_configuration RECORDS.KLV NAME=RECORDS PORT=1 ENABLESENDKEY=1 BUFFERMODE=1
 cp "$linux_tests/../../resources/lang/english.lan" .
 printf '[FILECONFIG]\r\nRS232=TEST.KLV\r\n[TRANSLATE]\r\nFILENAME=english.lan\r\n' >KELVOR.INI
+# A real broker on the loopback, which the readings reach through the Mosquitto client library
+# built into Kelvor.exe.
+broker_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'listener %s 127.0.0.1\nallow_anonymous true\nlog_dest none\nuser %s\n' "$broker_port" "$(id -un)" >broker.conf
+"$(command -v mosquitto || echo /usr/sbin/mosquitto)" -c broker.conf >/dev/null 2>&1 &
+broker=$!
+printf '[MQTT]\r\nENABLE=1\r\nHOST=127.0.0.1\r\nPORT=%s\r\nTOPIC=kelvor/wine\r\n' "$broker_port" >>KELVOR.INI
 
 # Wine links COM1 and COM2 to /dev/ttyS* when its server starts: the server is started (it
 # stays) before the links are made.
@@ -75,6 +82,10 @@ got=$(value request)
 took=$(ms_since "$start")
 [ "$took" -lt 1500 ] && [[ "$got" =~ ^\[[0-9]+\.[0-9]+\ +\]$ ]] && echo "ok: [WAITRS] answers with the next frame ($took ms)" ||
   fail "[WAITRS] then request: $got after $took ms"
+published=$(mosquitto_sub -h 127.0.0.1 -p "$broker_port" -C 2 -W 10 -t kelvor/wine/reading | tr -d '\r')
+[[ "$published" =~ \"value\":\"[0-9]+\.[0-9]+\" ]] && [ "$(wc -l <<<"$published")" = 2 ] &&
+  echo "ok: the readings reach the MQTT broker" || fail "the broker got no readings: [$published] $(grep -i mqtt kelvor.out)"
+check "the status on the broker is online" online "$(mosquitto_sub -h 127.0.0.1 -p "$broker_port" -C 1 -W 5 -t kelvor/wine/status)"
 
 "$wine" "$build/kelvor-dde.exe" advise >advise.out 2>advise.err &
 advise=$!
