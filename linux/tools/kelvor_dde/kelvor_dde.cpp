@@ -5,8 +5,6 @@
 // interrupted (exit 0) or the server leaves the bus (exit 1).
 
 #include <QByteArray>
-#include <QCommandLineOption>
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -22,145 +20,45 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
+#include "core/dde/client_command_line.h"
 #include "kelvor_build.h"
 
 namespace {
 
-constexpr int kPositive = 0;
-constexpr int kNegative = 1;  // a negative answer, or no server
-constexpr int kUsage = 2;
-constexpr int kTimeout = 3;
+using kelvor::dde::kClientNegative;
+using kelvor::dde::kClientPositive;
+using kelvor::dde::kClientTimeout;
+constexpr int kPositive = kClientPositive;
+constexpr int kNegative = kClientNegative;
+constexpr int kTimeout = kClientTimeout;
 
-const char* const kHelp = R"(NAME
-    kelvor-dde - send DDE messages to Kelvor over D-Bus
-
-SYNOPSIS
-    kelvor-dde [OPTIONS] request [ITEM]
-    kelvor-dde [OPTIONS] advise [ITEM]
-    kelvor-dde [OPTIONS] execute COMMAND
-    kelvor-dde [OPTIONS] poke ITEM TEXT
-    kelvor-dde --help | --version
-
-DESCRIPTION
-    Opens a DDE conversation with the service on the D-Bus session bus (service S is the
-    bus name dde.S, object /, interface dde.Server), sends one message and ends the
-    conversation again. Values are CF_TEXT: they are printed as their text without the
-    terminating zero, blank padding kept, followed by a newline.
-
-COMMANDS
-    request [ITEM]
-        Asks for the value of ITEM (default ManualData) and prints it. After the command
-        [WAITRS] the answer comes with the next frame, or after about 5 seconds.
-    advise [ITEM]
-        Hot-links ITEM (default AutoData): prints each value the server sends on its own
-        line, until interrupted (Ctrl-C, exit 0) or until the server leaves the bus
-        (exit 1). Kelvor sends AutoData at most once a second, and only when it changed;
-        the item Readings sends every reading, once each, in order.
-    execute COMMAND
-        Sends an execute command, for example "[RUN]", "[SEND(abc)]" or "[WAIT(1.5)]".
-    poke ITEM TEXT
-        Sends TEXT as the data of ITEM; Kelvor acknowledges and ignores it.
-
-OPTIONS
-    --service NAME   the DDE service name (default Kelvor)
-    --topic NAME     the topic (default System)
-    --timeout SECONDS
-                     how long to wait for each answer (default 10)
-    -h, --help       print this text and exit
-    -v, --version    print the version and exit
-    --               the words after it belong to the command, even one that begins
-                     with "-" (kelvor-dde poke Value -- -5)
-
-EXIT STATUS
-    0   positive answer
-    1   negative answer, or no server
-    2   usage error
-    3   no answer within the time-out
-
-EXAMPLES
-    kelvor-dde request
-    kelvor-dde execute '[WAITRS]' && kelvor-dde request
-    kelvor-dde advise AutoData
-)";
+constexpr kelvor::dde::ClientHelp kHelp{
+    " over D-Bus",
+    "    Opens a DDE conversation with the service on the D-Bus session bus (service S is the\n"
+    "    bus name dde.S, object /, interface dde.Server), sends one message and ends the\n"
+    "    conversation again. Values are CF_TEXT: they are printed as their text without the\n"
+    "    terminating zero, blank padding kept, followed by a newline.",
+    "leaves the bus"};
 
 struct Options {
-  QString service = QStringLiteral("Kelvor");
-  QString topic = QStringLiteral("System");
-  int timeoutMs = 10000;
+  QString service;
+  QString topic;
+  int timeoutMs = 0;
   QStringList words;  // the command and its arguments
 };
 
-int usage(const std::string& why) {
-  std::fprintf(stderr,
-               "kelvor-dde: %s (usage: kelvor-dde [OPTIONS] request|advise|execute|poke ...; see kelvor-dde --help)\n",
-               why.c_str());
-  return kUsage;
-}
-
-// Qt's "Unknown option 'x'." as part of our own sentence.
-QString sentencePart(QString text) {
-  if (text.endsWith(u'.')) text.chop(1);
-  if (!text.isEmpty()) text[0] = text[0].toLower();
-  return text;
-}
-
-// A service name must make a valid bus name element after "dde.".
-bool validService(const QString& name) {
-  if (name.isEmpty() || name.size() > 200 || name.front().isDigit()) return false;
-  for (QChar c : name) {
-    if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'_' && c != u'-') return false;
-  }
-  return true;
-}
-
-// Parses the command line; returns an exit code when the program should end at once.
-// Options may stand anywhere; a word that begins with "-" but belongs to the command (a poked
-// "-5") follows "--".
 std::optional<int> parse(const QStringList& args, Options& options) {
-  QCommandLineParser parser;
-  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-  const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-  const QCommandLineOption service(QStringLiteral("service"), QString(), QStringLiteral("NAME"));
-  const QCommandLineOption topic(QStringLiteral("topic"), QString(), QStringLiteral("NAME"));
-  const QCommandLineOption timeout(QStringLiteral("timeout"), QString(), QStringLiteral("SECONDS"));
-  parser.addOptions({help, version, service, topic, timeout});
-  if (!parser.parse(args)) return usage(sentencePart(parser.errorText()).toStdString());
-  if (parser.isSet(help)) {
-    std::fputs(kHelp, stdout);
-    return kPositive;
-  }
-  if (parser.isSet(version)) {
-    std::printf("kelvor-dde %s\n", KELVOR_VERSION);
-    return kPositive;
-  }
-  if (parser.isSet(service)) {
-    options.service = parser.value(service);
-    if (!validService(options.service))
-      return usage("the service name may hold only letters, digits, '_' and '-', and not start with a digit");
-  }
-  if (parser.isSet(topic)) options.topic = parser.value(topic);
-  if (parser.isSet(timeout)) {
-    bool ok = false;
-    const double s = parser.value(timeout).toDouble(&ok);
-    if (!ok || !(s > 0) || s > 2000000) return usage("--timeout needs a positive number of SECONDS");
-    options.timeoutMs = static_cast<int>(s * 1000 + 0.5);
-    if (options.timeoutMs < 1) options.timeoutMs = 1;
-  }
-  options.words = parser.positionalArguments();
-  if (options.words.isEmpty()) return usage("a command is needed: request, advise, execute or poke");
-  const QString& command = options.words[0];
-  const auto count = options.words.size();
-  if (command == QStringLiteral("request") || command == QStringLiteral("advise")) {
-    if (count > 2) return usage(command.toStdString() + " takes at most one ITEM");
-  } else if (command == QStringLiteral("execute")) {
-    if (count != 2) return usage("execute takes one COMMAND");
-  } else if (command == QStringLiteral("poke")) {
-    if (count != 3) return usage("poke takes an ITEM and a TEXT");
-  } else {
-    return usage("unknown command " + command.toStdString());
-  }
+  std::vector<std::string> words;
+  for (qsizetype i = 1; i < args.size(); ++i) words.push_back(args[i].toStdString());
+  kelvor::dde::ClientOptions parsed;
+  if (const auto code = kelvor::dde::parseClientCommandLine(words, kHelp, KELVOR_VERSION, parsed)) return code;
+  options.service = QString::fromStdString(parsed.service);
+  options.topic = QString::fromStdString(parsed.topic);
+  options.timeoutMs = parsed.timeoutMs;
+  for (const std::string& word : parsed.words) options.words << QString::fromStdString(word);
   return std::nullopt;
 }
 

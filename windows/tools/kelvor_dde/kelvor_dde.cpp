@@ -14,157 +14,48 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/dde/client_command_line.h"
 #include "kelvor_build.h"
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
 
 namespace {
 
-constexpr int kPositive = 0;
-constexpr int kNegative = 1;  // a negative answer, or no server
-constexpr int kUsage = 2;
-constexpr int kTimeout = 3;
+using kelvor::dde::kClientNegative;
+using kelvor::dde::kClientPositive;
+using kelvor::dde::kClientTimeout;
+constexpr int kPositive = kClientPositive;
+constexpr int kNegative = kClientNegative;
+constexpr int kTimeout = kClientTimeout;
 
-const char* const kHelp = R"(NAME
-    kelvor-dde - send DDE messages to Kelvor
-
-SYNOPSIS
-    kelvor-dde [OPTIONS] request [ITEM]
-    kelvor-dde [OPTIONS] advise [ITEM]
-    kelvor-dde [OPTIONS] execute COMMAND
-    kelvor-dde [OPTIONS] poke ITEM TEXT
-    kelvor-dde --help | --version
-
-DESCRIPTION
-    Opens a DDE conversation with the service (DDEML, CF_TEXT), sends one transaction and
-    disconnects again. Values are printed as their text without the terminating zero,
-    blank padding kept, in UTF-8, followed by a newline.
-
-COMMANDS
-    request [ITEM]
-        Asks for the value of ITEM (default ManualData) and prints it. After the command
-        [WAITRS] the answer comes with the next frame, or after about 5 seconds.
-    advise [ITEM]
-        Hot-links ITEM (default AutoData): prints the current value, then each new value
-        on its own line, until interrupted (Ctrl-C, exit 0) or until the server ends the
-        conversation (exit 1).
-    execute COMMAND
-        Sends an execute command, for example "[RUN]", "[SEND(abc)]" or "[WAIT(1.5)]".
-    poke ITEM TEXT
-        Sends TEXT as the data of ITEM; Kelvor acknowledges and ignores it.
-
-OPTIONS
-    --service NAME   the DDE service name (default Kelvor)
-    --topic NAME     the topic (default System)
-    --timeout SECONDS
-                     how long to wait for each answer (default 10)
-    -h, --help       print this text and exit
-    -v, --version    print the version and exit
-    --               the words after it belong to the command, even one that begins
-                     with "-" (kelvor-dde poke Value -- -5)
-
-EXIT STATUS
-    0   positive answer
-    1   negative answer, or no server
-    2   usage error
-    3   no answer within the time-out
-
-EXAMPLES
-    kelvor-dde request
-    kelvor-dde execute "[WAITRS]" && kelvor-dde request
-    kelvor-dde advise AutoData
-)";
+constexpr kelvor::dde::ClientHelp kHelp{
+    "",
+    "    Opens a DDE conversation with the service (DDEML, CF_TEXT), sends one transaction and\n"
+    "    disconnects again. Values are printed as their text without the terminating zero,\n"
+    "    blank padding kept, in UTF-8, followed by a newline.",
+    "ends the conversation"};
 
 struct Options {
-  std::wstring service = L"Kelvor";
-  std::wstring topic = L"System";
-  DWORD timeoutMs = 10000;
+  std::wstring service;
+  std::wstring topic;
+  DWORD timeoutMs = 0;
   std::vector<std::wstring> words;
 };
 
-int usage(const std::string& why) {
-  std::fprintf(stderr,
-               "kelvor-dde: %s (usage: kelvor-dde [OPTIONS] request|advise|execute|poke ...; see kelvor-dde --help)\n",
-               why.c_str());
-  return kUsage;
-}
-
-bool validService(const std::wstring& name) {
-  if (name.empty() || name.size() > 200 || (name[0] >= L'0' && name[0] <= L'9')) return false;
-  for (wchar_t c : name) {
-    const bool letter = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
-    if (!letter && c != L'_' && c != L'-') return false;
-  }
-  return true;
-}
-
 std::optional<int> parse(int argc, wchar_t** argv, Options& options) {
-  bool wordsOnly = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring arg = argv[i];
-    if (wordsOnly || arg.empty() || arg[0] != L'-' || arg == L"-") {
-      options.words.push_back(arg);
-      continue;
-    }
-    if (arg == L"--") {
-      wordsOnly = true;
-      continue;
-    }
-    if (arg == L"-h" || arg == L"--help") {
-      std::fputs(kHelp, stdout);
-      return kPositive;
-    }
-    if (arg == L"-v" || arg == L"--version") {
-      std::printf("kelvor-dde %s\n", KELVOR_VERSION);
-      return kPositive;
-    }
-    // "--name value" or "--name=value".
-    std::wstring name = arg, value;
-    bool hasValue = false;
-    if (const auto eq = arg.find(L'='); eq != std::wstring::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      hasValue = true;
-    }
-    if (name != L"--service" && name != L"--topic" && name != L"--timeout") {
-      return usage("unknown option '" + kelvor::fromWide(arg.substr(arg.find_first_not_of(L'-'))) + "'");
-    }
-    if (!hasValue) {
-      if (i + 1 >= argc) return usage("missing value after '" + kelvor::fromWide(name) + "'");
-      value = argv[++i];
-    }
-    if (name == L"--service") {
-      if (!validService(value))
-        return usage("the service name may hold only letters, digits, '_' and '-', and not start with a digit");
-      options.service = value;
-    } else if (name == L"--topic") {
-      options.topic = value;
-    } else {
-      wchar_t* end = nullptr;
-      const double s = std::wcstod(value.c_str(), &end);
-      if (value.empty() || *end != L'\0' || !(s > 0) || s > 2000000) return usage("--timeout needs a positive number of SECONDS");
-      options.timeoutMs = static_cast<DWORD>(s * 1000 + 0.5);
-      if (options.timeoutMs < 1) options.timeoutMs = 1;
-    }
-  }
-  if (options.words.empty()) return usage("a command is needed: request, advise, execute or poke");
-  const std::wstring& command = options.words[0];
-  const auto count = options.words.size();
-  if (command == L"request" || command == L"advise") {
-    if (count > 2) return usage(kelvor::fromWide(command) + " takes at most one ITEM");
-  } else if (command == L"execute") {
-    if (count != 2) return usage("execute takes one COMMAND");
-  } else if (command == L"poke") {
-    if (count != 3) return usage("poke takes an ITEM and a TEXT");
-  } else {
-    return usage("unknown command " + kelvor::fromWide(command));
-  }
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) words.push_back(kelvor::fromWide(argv[i]));
+  kelvor::dde::ClientOptions parsed;
+  if (const auto code = kelvor::dde::parseClientCommandLine(words, kHelp, KELVOR_VERSION, parsed)) return code;
+  options.service = kelvor::toWide(parsed.service);
+  options.topic = kelvor::toWide(parsed.topic);
+  options.timeoutMs = static_cast<DWORD>(parsed.timeoutMs);
+  for (const std::string& word : parsed.words) options.words.push_back(kelvor::toWide(word));
   return std::nullopt;
 }
 
