@@ -9,6 +9,7 @@
 // open then and say why; reception goes on untouched.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/line/port_control.h"
@@ -52,5 +53,28 @@ std::string diagnosticsRefusal(const Reception& reception);
 // Tells the refusal (when there is one) in a box the user closes, and tells whether the
 // window may open.
 bool mayOpenDiagnostics(const Reception& reception, Notices& notices, const std::string& caption);
+
+// One read of the view window: the read's bytes as they came, zero bytes included (a count
+// beyond what the buffer holds stands for zero bytes a C-text copy would have lost); empty
+// when nothing arrived.
+std::string readForView(DiagnosticPort& port);
+
+// One poll of the test window on the reception records: reads the port once, then cuts at
+// most one frame and turns it into currentFrame exactly as reception does, without
+// delivering it. Tells whether bytes arrived and whether a frame was cut.
+struct TestPollResult {
+  bool received = false;
+  bool frameCut = false;
+};
+TestPollResult pollForTest(const Configuration& config, Reception& reception, SerialLibrary& library);
+
+// What the test window does to the reception records when it opens: empty buffers and a
+// blank currentFrame (rawFrame is left as it is).
+void clearForTest(Reception& reception);
+
+// The notice of a device that stopped answering while a diagnostics window holds it;
+// nothing while it answers. The window is modal already, so the user is asked to close it
+// and open it again once the device is back.
+std::optional<Notice> lostPortNotice(DiagnosticPort& port);
 
 }  // namespace kelvor

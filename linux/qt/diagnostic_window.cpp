@@ -58,14 +58,11 @@ void DiagnosticWindow::poll() {
   green_->setLit(true);
   if (readOnce()) red_->setLit(true);
   lampsOff_->start();
-  const int port = port_.config().PORT;
-  if (lossTold_ || port_.library().health(port) != SerialLibrary::PortHealth::Lost) return;
-  lossTold_ = true;  // before the box: the timer goes on polling while it is open
-  const SerialLibrary::PortLoss loss = port_.library().loss(port);
-  port_.notices().tell({NoticeKind::Warning, "Kelvor - serial port",
-                        "COM" + std::to_string(port + 1) + " (" + loss.device + ") stopped answering (" + loss.cause +
-                            "): the device was disconnected or switched off. Close this window and open it again "
-                            "once it is back."});
+  if (lossTold_) return;
+  if (const std::optional<Notice> lost = lostPortNotice(port_)) {
+    lossTold_ = true;  // before the box: the timer goes on polling while it is open
+    port_.notices().tell(*lost);
+  }
 }
 
 std::uint16_t portHandleOf(QWidget& window) { return static_cast<std::uint16_t>(window.winId() & 0xFFFF); }

@@ -5,17 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "core/toolkit/message_lines.h"
+
 class QWidget;
 
 namespace kelvor {
-
-// The three display lines of a message: characters 1-50, 51-100 and 101-150, each without
-// trailing blanks and centred within its own length (of k leading blanks, ceil(k/2) stay in
-// front and the rest move to the end), padded to 50.
-struct MessageLines {
-  std::string line[3];
-};
-MessageLines messageLines(std::string_view text);
 
 // Shows the message window and returns when the user has pressed OK (or closed it). Plays
 // "sound\info.wav" on opening and the touch sound on OK when `soundEnable` is 1. The main

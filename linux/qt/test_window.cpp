@@ -7,22 +7,8 @@
 #include "core/diagnostics/view_log.h"
 #include "core/i18n/translate.h"
 #include "core/line/port_control.h"
-#include "core/line/receive_pipeline.h"
 
 namespace kelvor {
-
-TestPollResult pollForTest(const Configuration& config, Reception& reception, SerialLibrary& library) {
-  TestPollResult result;
-  result.received = readPort(config, reception, library);
-  // The framing step runs whether or not anything arrived, as in reception.
-  result.frameCut = cutAndConvert(config, reception);
-  return result;
-}
-
-void clearForTest(Reception& reception) {
-  reception.clearBuffers();
-  reception.currentFrame.clear();
-}
 
 TestWindow::TestWindow(PortContext port, QWidget* parent) : DiagnosticWindow(port, parent) {
   setObjectName("TestWindow");

@@ -12,19 +12,6 @@ class QLineEdit;
 
 namespace kelvor {
 
-// One poll of the test window on the reception records: reads the port once, then cuts at
-// most one frame and turns it into currentFrame exactly as reception does, without
-// delivering it. Tells whether bytes arrived and whether a frame was cut.
-struct TestPollResult {
-  bool received = false;
-  bool frameCut = false;
-};
-TestPollResult pollForTest(const Configuration& config, Reception& reception, SerialLibrary& library);
-
-// What the test window does to the reception records when it opens: empty buffers and a
-// blank currentFrame (rawFrame is left as it is).
-void clearForTest(Reception& reception);
-
 class TestWindow : public DiagnosticWindow {
   Q_OBJECT
 

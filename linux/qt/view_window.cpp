@@ -185,13 +185,8 @@ void ViewWindow::clearForOpening() {
 }
 
 bool ViewWindow::readOnce() {
-  ZField<2550>& receiveBuffer = port_.reception().receiveBuffer;
-  const int count = port_.library().ComGetb(port_.config().PORT, receiveBuffer);
-  if (count <= 0) return false;
-  // The read's bytes as they came, zero bytes included; a count beyond what the buffer
-  // holds stands for zero bytes that a C-text copy would have lost.
-  std::string bytes = receiveBuffer.str().substr(0, static_cast<std::size_t>(count));
-  bytes.resize(static_cast<std::size_t>(count), '\0');
+  const std::string bytes = readForView(port_);
+  if (bytes.empty()) return false;
   const bool textChanges = log_.viewText().size() < ViewLog::kTextCapacity;
   // Follow the new rows only when the user is not looking further up the table.
   const QScrollBar* rows = table_->verticalScrollBar();
