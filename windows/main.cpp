@@ -15,18 +15,24 @@
 #include "core/toolkit/modal_gate.h"
 #include "core/toolkit/sound.h"
 #include "mqtt/mosquitto_publisher.h"
+#include "windows/about_window.h"
 #include "windows/command_line.h"
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
 #include "windows/dde_transport.h"
+#include "windows/device_window.h"
 #include "windows/device_watch.h"
 #include "windows/main_window.h"
 #include "windows/notices.h"
+#include "windows/outputs_window.h"
 #include "windows/pictures.h"
 #include "windows/serial_port.h"
 #include "windows/session_keyboard.h"
 #include "windows/sound_output.h"
 #include "windows/strip_hosts.h"
+#include "windows/test_window.h"
+#include "windows/view_window.h"
+#include "windows/window_parts.h"
 
 namespace kelvor {
 namespace {
@@ -42,73 +48,6 @@ std::string hostName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
   return GetComputerNameW(name, &size) ? fromWide(std::wstring_view(name, size)) : std::string("windows");
-}
-
-// --- The splash: the about picture, closed by a click or after `seconds`.
-constexpr wchar_t kSplashClass[] = L"KelvorSplash";
-constexpr int kSplashWidth = 788, kSplashHeight = 398;
-
-LRESULT CALLBACK splashProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      if (HBITMAP picture = builtInBitmap("~logoapp.jpg")) {
-        BITMAP info{};
-        GetObjectW(picture, sizeof info, &info);
-        HDC source = CreateCompatibleDC(dc);
-        HGDIOBJ old = SelectObject(source, picture);
-        SetStretchBltMode(dc, HALFTONE);
-        StretchBlt(dc, 0, 0, kSplashWidth, kSplashHeight, source, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
-        SelectObject(source, old);
-        DeleteDC(source);
-      }
-      SetBkMode(dc, TRANSPARENT);
-      HFONT big = CreateFontW(-150, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, ANTIALIASED_QUALITY, 0,
-                              L"Century Gothic");
-      HFONT small = CreateFontW(-24, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, ANTIALIASED_QUALITY, 0,
-                                L"Century Gothic");
-      HGDIOBJ old = SelectObject(dc, big);
-      TextOutW(dc, 128, 80, L"Kelvor", 6);
-      SelectObject(dc, small);
-      const wchar_t tagline[] = L"Dynamic Data Exchange for Nordal instruments";
-      TextOutW(dc, 144, 252, tagline, static_cast<int>(wcslen(tagline)));
-      SelectObject(dc, old);
-      DeleteObject(big);
-      DeleteObject(small);
-      EndPaint(window, &paint);
-      return 0;
-    }
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDOWN:
-      DestroyWindow(window);
-      return 0;
-    default:
-      return DefWindowProcW(window, message, wParam, lParam);
-  }
-}
-
-void runSplash(std::int32_t seconds, std::uint8_t soundEnable) {
-  ModalGate::Hold hold(modalGate());
-  WNDCLASSW splashClass{};
-  splashClass.lpfnWndProc = splashProc;
-  splashClass.hInstance = GetModuleHandleW(nullptr);
-  splashClass.style = CS_DBLCLKS;
-  splashClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  splashClass.lpszClassName = kSplashClass;
-  RegisterClassW(&splashClass);
-  HWND splash = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kSplashClass, L"Kelvor", WS_POPUP,
-                                (GetSystemMetrics(SM_CXSCREEN) - kSplashWidth) / 2,
-                                (GetSystemMetrics(SM_CYSCREEN) - kSplashHeight) / 2, kSplashWidth, kSplashHeight,
-                                nullptr, nullptr, splashClass.hInstance, nullptr);
-  if (!splash) return;
-  ShowWindow(splash, SW_SHOW);
-  UpdateWindow(splash);
-  playSoundIfEnabled("sound\\start.wav", soundEnable);
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-  while (IsWindow(splash) && (seconds == 0 || GetTickCount64() <= end)) pumpMessages(10);
-  if (IsWindow(splash)) DestroyWindow(splash);
 }
 
 int runMainWindowProcedure() {
@@ -152,6 +91,20 @@ int runMainWindowProcedure() {
     return 1;
   }
   notices.setOwner(window.handle());
+  setStripWindow(window.handle());
+  // The diagnostics windows are modal and each opens the port itself.
+  // The about box is not modal: the strip keeps polling and serving while it is open.
+  strip.menuWindows.about = [&state] { openAboutWindow(state.splashSeconds, state.config.SOUNDENABLE); };
+  // The outputs window is not modal, so reception and the DDE server go on while the user
+  // types.
+  strip.menuWindows.outputs = [&desk] {
+    openOutputsWindow(desk.outputSettings(), desk.state().language,
+                      [&desk](const OutputSettings& settings) { desk.saveOutputSettings(settings); });
+  };
+  // The device window is modal; it maps COM numbers to ports in KELVOR.INI.
+  strip.menuWindows.devices = [&state] { openDeviceWindow(state.language, state.iniFilePath); };
+  strip.menuWindows.view = [&desk] { openViewWindow(desk.portContext()); };
+  strip.menuWindows.test = [&desk] { openTestWindow(desk.portContext()); };
   window.hooks.runButton = [&strip] { strip.runButton(); };
   window.hooks.menuButton = [&strip] { strip.showMenu(); };
   window.hooks.keyCatcher = [&state] { playSoundFile(state.touchSoundPath); };
@@ -186,6 +139,7 @@ int runMainWindowProcedure() {
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (isDialogMessage(message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

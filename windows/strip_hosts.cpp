@@ -9,6 +9,7 @@
 #include "core/toolkit/encoding.h"
 #include "core/toolkit/sound.h"
 #include "windows/dde_message.h"
+#include "windows/message_window.h"
 #include "windows/text_convert.h"
 
 namespace kelvor {
@@ -124,12 +125,22 @@ void Strip::showMenu() {
 }
 
 void Strip::performMenuItem(int item) {
-  if (item == 1) {
-    toggleTop();
+  const std::function<void()>* window = nullptr;
+  switch (item) {
+    case 1: toggleTop(); return;
+    case 2: window = &menuWindows.about; break;
+    case 4: window = &menuWindows.devices; break;
+    case 5: window = &menuWindows.view; break;
+    case 6: window = &menuWindows.test; break;
+    case 7: window = &menuWindows.outputs; break;
+    default: break;
+  }
+  if (window && *window) {
+    (*window)();
     return;
   }
-  // Every other item's window comes with the next step of the Windows build; each item is
-  // in the menu already, so that the menu reads as on Linux.
+  // The items whose windows are not in the Windows build yet are in the menu all the same,
+  // so that the menu reads as on Linux.
   for (const MenuEntry& entry : parseMenuText(menuText_)) {
     if (entry.item == item) notices_.tell({NoticeKind::Information, trimRight(entry.text), kNotYet});
   }
@@ -268,11 +279,11 @@ void StripCommandHost::waitSeconds(double seconds) {
 }
 
 void StripCommandHost::showMessage(const std::string& text) {
-  // The message window of its own comes with the other windows; until then a box with the
-  // same text, which waits for the user as the message window does.
-  playSoundIfEnabled("sound\\info.wav", state_.config.SOUNDENABLE);
-  ModalGate::Hold hold(modalGate());
-  MessageBoxW(window_.handle(), toWide(displayText(text)).c_str(), L"!", MB_OK | MB_TOPMOST | MB_ICONINFORMATION);
+  kelvor::showMessage(text, state_.config.SOUNDENABLE, state_.touchSoundPath);
+}
+
+void StripCommandHost::showMessageWithoutWaiting(const std::string& text) {
+  kelvor::showMessageWithoutWaiting(text, state_.config.SOUNDENABLE, state_.touchSoundPath);
 }
 
 void StripCommandHost::playSoundIfEnabled(const std::string& name, std::uint8_t soundEnable) {

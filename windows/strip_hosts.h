@@ -28,6 +28,12 @@ class Strip : public DeskView {
 
   void setRunControl(RunControl* run) { run_ = run; }
 
+  // The windows of the menu's items, by what they open; an item without one says that its
+  // window is not in this build.
+  struct MenuWindows {
+    std::function<void()> about, devices, view, test, outputs;
+  } menuWindows;
+
   void refreshStatusIcons();
   void rebuildMainTexts();
   void setZOrderMode(int mode);
@@ -98,6 +104,7 @@ class StripCommandHost : public dde::CommandHost {
   void flushKeyboard() override;
   void waitSeconds(double seconds) override;
   void showMessage(const std::string& text) override;
+  void showMessageWithoutWaiting(const std::string& text) override;
   void playSoundIfEnabled(const std::string& name, std::uint8_t soundEnable) override;
   std::string currentDirectory() override;
 

@@ -63,7 +63,7 @@ start_sim 2 sim2 --format record --unit mm --interval 250
 
 "$wine" "$build/Kelvor.exe" >kelvor.out 2>&1 &
 kelvor=$!
-check "the splash shows and closes on a click" "" "$(driver wait class:KelvorSplash click class:KelvorSplash gone class:KelvorSplash)"
+check "the splash shows and closes on a click" "" "$(driver wait class:KelvorAbout click class:KelvorAbout gone class:KelvorAbout)"
 driver wait 'NORDAL - Kelvor' >/dev/null
 sleep 0.5  # the first tick puts the strip in the top-most band
 check "the strip shows, top-most" "topmost yes" "$(driver topmost 'NORDAL - Kelvor')"
