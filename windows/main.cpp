@@ -98,8 +98,9 @@ int runMainWindowProcedure() {
   // The outputs window is not modal, so reception and the DDE server go on while the user
   // types.
   strip.menuWindows.outputs = [&desk] {
-    openOutputsWindow(desk.outputSettings(), desk.state().language,
-                      [&desk](const OutputSettings& settings) { desk.saveOutputSettings(settings); });
+    openOutputsWindow(desk.outputSettings(), desk.state().language, {desk.defaultClientId(), desk.defaultTopic()},
+                      {[&desk](const OutputSettings& settings) { desk.saveOutputSettings(settings); },
+                       [&desk] { return desk.publishingState(); }});
   };
   // The device window is modal; it maps COM numbers to ports in KELVOR.INI.
   strip.menuWindows.devices = [&state] { openDeviceWindow(state.language, state.iniFilePath); };

@@ -121,17 +121,17 @@ check "Map writes the first port for COM3" "COM1|text COM3 = COM1" \
   "$(e2e_ini KELVOR.INI PORTS COM3)|$(driver text 'Ports série' 2306)"
 check "Escape closes the device window" "" "$(driver press 'Ports série' escape gone 'Ports série' 3000)"
 
-# --- The outputs window: not modal; the reading log switched on and its folder saved with
-# Enter reach KELVOR.INI, and the log is written from then on.
+# --- The outputs window: not modal; the reading log switched on, its folder and the broker
+# saved with Enter reach KELVOR.INI, and the log is written from then on.
 driver menu "$strip" 7 >/dev/null
 check "the outputs window opens with its translated caption" "" "$(driver wait 'Journal des lectures' 5000)"
-check "its MQTT part is one line" "text This Windows build of Kelvor publishes no MQTT; the reading log works as usual." \
-  "$(driver text 'Journal des lectures' 2406)"
-driver push 'Journal des lectures' 2402 set 'Journal des lectures' 2404 'journal' >/dev/null
+check "its state line says how publishing stands" "text Publishing is off." "$(driver text 'Journal des lectures' 2425)"
+driver push 'Journal des lectures' 2402 set 'Journal des lectures' 2404 'journal' \
+  set 'Journal des lectures' 2408 broker.example set 'Journal des lectures' 2409 8883 >/dev/null
 shot outputs
 check "Enter saves and closes it" "" "$(driver press 'Journal des lectures' enter gone 'Journal des lectures' 3000)"
-check "the log's settings reach KELVOR.INI" "1 journal 0" \
-  "$(e2e_ini KELVOR.INI LOG ENABLE) $(e2e_ini KELVOR.INI LOG FOLDER) $(e2e_ini KELVOR.INI MQTT ENABLE)"
+check "the log's and the broker's settings reach KELVOR.INI" "1 journal 0 broker.example 8883 10000" \
+  "$(for k in LOG.ENABLE LOG.FOLDER MQTT.ENABLE MQTT.HOST MQTT.PORT MQTT.QUEUE; do printf '%s ' "$(e2e_ini KELVOR.INI ${k%.*} ${k#*.})"; done | sed 's/ $//')"
 dde execute '[RUN]'
 sleep 1.5
 dde execute '[STOP]'
