@@ -20,6 +20,7 @@
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
 #include "windows/dde_transport.h"
+#include "windows/desk_presence.h"
 #include "windows/device_window.h"
 #include "windows/device_watch.h"
 #include "windows/main_window.h"
@@ -51,6 +52,9 @@ std::string hostName() {
 }
 
 int runMainWindowProcedure() {
+  // A second start in this folder shows the running program's strip instead.
+  DeskPresence presence;
+  if (!presence.claim(currentDirectory())) return 0;
   Win32Notices notices(currentDirectory() + "\\kelvor.log");
   setProfileFileNotice([&notices](const std::string& text) { notices.mention({NoticeKind::Warning, "Kelvor", text}); });
   Win32UiThread ui;
@@ -91,6 +95,10 @@ int runMainWindowProcedure() {
     return 1;
   }
   notices.setOwner(window.handle());
+  presence.onRaise = [&window] {
+    ShowWindow(window.handle(), SW_SHOWNORMAL);
+    SetForegroundWindow(window.handle());
+  };
   setStripWindow(window.handle());
   // The diagnostics windows are modal and each opens the port itself.
   // The about box is not modal: the strip keeps polling and serving while it is open.
@@ -121,6 +129,9 @@ int runMainWindowProcedure() {
   strip.rebuildMainTexts();
 
   desk.startDde();
+  strip.ddeServing = [&desk] { return desk.ddeServing(); };
+  strip.ddeStatus = [&desk] { return desk.ddeStatus(); };
+  strip.refreshStatusIcons();  // the DDE icon says whether it serves
 
   strip.showTexts();
   window.hooks.tick = [&desk, &strip, &window, &state, &transport] {

@@ -67,7 +67,7 @@ struct MainWindow::Impl {
   std::string sendKeyIcon = "~pcancel.ico", ddeIcon = "~pcancel.ico", runPicture = "~bt_run.jpg";
   bool lamps[3] = {false, false, false};
   std::wstring portAway;
-  std::wstring sendKeyTip, runTip, menuTip;
+  std::wstring sendKeyTip, runTip, menuTip, ddeTip;
   bool bandShown = false;
 
   explicit Impl(MainWindow& window) : owner(window) {}
@@ -119,6 +119,7 @@ struct MainWindow::Impl {
     addTool(0, runButton, {}, runTip);
     addTool(2, nullptr, iconArea(kSendKeyIcon), sendKeyTip);
     addTool(16, nullptr, iconArea(kPortAwayIcon), portAway);
+    addTool(3, nullptr, iconArea(kDdeIcon), ddeTip);
   }
 
   void paint(HDC dc) {
@@ -323,6 +324,8 @@ void MainWindow::setDdeIcon(const std::string& picture) {
   // A command's icon must show while the command runs, before the loop paints again.
   UpdateWindow(window_);
 }
+
+void MainWindow::setDdeToolTip(const std::string& text) { impl_->setTip(3, nullptr, impl_->ddeTip, text); }
 
 void MainWindow::setRunButton(bool running, const std::string& toolTip) {
   impl_->runPicture = running ? "~bt_off.jpg" : "~bt_run.jpg";

@@ -58,6 +58,7 @@ class MainWindow {
   void setSendKeyIcon(const std::string& picture);
   void setSendKeyToolTip(const std::string& text);
   void setDdeIcon(const std::string& picture);
+  void setDdeToolTip(const std::string& text);
   void setRunButton(bool running, const std::string& toolTip);
   void setMenuButton(bool enabled, const std::string& toolTip);
   bool menuButtonEnabled() const;

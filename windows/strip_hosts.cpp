@@ -71,7 +71,9 @@ Strip::Strip(KelvorState& state, MainWindow& window, Notices& notices)
 
 void Strip::refreshStatusIcons() {
   window_.hideLamps();
-  window_.setDdeIcon(state_.config.ENABLESERVERDDE == 1 ? "~pok.ico" : "~pcancel.ico");
+  const bool serving = ddeServing ? ddeServing() : state_.config.ENABLESERVERDDE == 1;
+  window_.setDdeIcon(serving ? "~pok.ico" : "~pcancel.ico");
+  if (ddeStatus) window_.setDdeToolTip(ddeStatus());
   window_.setSendKeyIcon(state_.config.ENABLESENDKEY == 1 ? "~pok.ico" : "~pcancel.ico");
   showTexts();
 }

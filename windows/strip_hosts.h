@@ -34,6 +34,11 @@ class Strip : public DeskView {
     std::function<void()> about, devices, view, test, outputs;
   } menuWindows;
 
+  // Whether the DDE server serves, and a sentence saying so or why not, for the DDE icon;
+  // without them the icon follows the setting.
+  std::function<bool()> ddeServing;
+  std::function<std::string()> ddeStatus;
+
   void refreshStatusIcons();
   void rebuildMainTexts();
   void setZOrderMode(int mode);

@@ -50,6 +50,10 @@ driver click class:KelvorAbout gone class:KelvorAbout >/dev/null || fail "the sp
 driver wait "$strip" >/dev/null || fail "no strip"
 for _ in $(seq 50); do dde --timeout 1 request >/dev/null 2>&1 && break; sleep 0.1; done
 
+# --- A second start in the same folder brings the first one's strip forward and ends.
+status=$(timeout 30 "$wine" "$build/Kelvor.exe" >second.out 2>&1; echo $?)
+check "a second Kelvor in the same folder ends at once" "0 count 1" "$status $(driver count "$strip")"
+
 # --- The view window: the raw bytes as text and one row per byte; Escape closes it and
 # gives the port back.
 driver menu "$strip" 5 >/dev/null
