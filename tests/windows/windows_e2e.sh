@@ -76,6 +76,10 @@ driver push 'Octets du port' 2004 >/dev/null
 check "Clear under the text empties the text only" "text |items 0" \
   "$(driver text 'Octets du port' 2003 items 'Octets du port' 2008 | tr '\n' '|' | sed 's/|$//')"
 kill -CONT "$sim"
+before=$(driver focus 'Octets du port')
+driver press 'Octets du port' tab >/dev/null
+after=$(driver focus 'Octets du port')
+[ "$before" != "$after" ] && echo "ok: Tab moves the focus ($before, then $after)" || fail "Tab left the focus at $after"
 check "Escape closes the view window" "" "$(driver press 'Octets du port' escape gone 'Octets du port' 3000)"
 
 # --- The test window: frames cut and converted on the live port, nothing delivered.
