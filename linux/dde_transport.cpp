@@ -9,10 +9,13 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QMetaObject>
 #include <QObject>
+#include <QThread>
 #include <climits>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <unordered_map>
 
@@ -41,6 +44,9 @@ constexpr qsizetype kNameKeep = static_cast<qsizetype>(dde::kMaxNameLength) + 1;
 constexpr long kReceiveLimit = LONG_MAX / 2;
 // What a held message costs beside its arguments.
 constexpr std::size_t kMessageBytes = 512;
+constexpr auto kBusyText =
+    "Kelvor is busy (a window or command holds its DDE messages back, or it has more calls to "
+    "handle than it keeps) and holds as many of yours as it keeps; try again later";
 
 std::string name(const QString& s) { return s.left(kNameKeep).toStdString(); }
 
@@ -73,8 +79,12 @@ void postEvent(std::function<void()> event) {
 
 }  // namespace
 
-// The object on the bus. Each slot takes the call's message and connection at once (they
-// are valid only inside the slot), marks the reply as delayed and queues the message.
+// The object on the bus. It lives on a thread of its own, the door, so that what Qt's bus
+// thread takes from the bus is looked at at once, however long the main thread is held: each
+// slot takes the call's message (valid only inside the slot), marks the reply as delayed and
+// either answers Busy there and then, when the caller or everyone has as many calls on their
+// way to the main thread as Kelvor keeps, or hands the call to the main thread. Without the
+// door, Qt queues every call for the main thread without a bound.
 class DdeBusObject : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "dde.Server")
@@ -97,12 +107,18 @@ class DdeBusObject : public QObject, protected QDBusContext {
 
  private:
   struct Call {
+    QDBusMessage message;
     dde::ReplyToken token = 0;
     std::string client;  // the caller's unique bus name
     std::size_t bytes = 0;
   };
-  // Takes the call over. When it would wait behind the gate, answers at once what can be
-  // decided at once and what exceeds the bounds; returns false then.
+  // On the door's thread: counts the call as on its way, or answers it Busy beyond the bounds
+  // and returns false.
+  bool admit(Call& call);
+  // Runs `onMain` on the main thread, where the call stops being on its way.
+  void handOn(const Call& call, std::function<void(Call&)> onMain);
+  // On the main thread: takes the call over. When it would wait behind the gate, answers at
+  // once what can be decided at once and what exceeds the bounds; returns false then.
   bool take(Call& call, dde::Method method, uint conversation = 0, std::string_view item = {},
             std::string_view topic = {}, uint format = 0);
   // Queues the call's handling behind the modal gate.
@@ -118,6 +134,8 @@ struct DBusDdeTransport::Impl {
   QDBusConnection connection{QDBusConnection::sessionBus()};
   std::string busName;
   dde::DdeServer* server = nullptr;
+  QThread door;      // declared first: the object goes before its thread
+  QObject mainSide;  // where calls handed on from the door run
   std::unique_ptr<DdeBusObject> object;
   std::unique_ptr<QDBusServiceWatcher> watcher;
   std::set<std::string> watched;
@@ -130,7 +148,37 @@ struct DBusDdeTransport::Impl {
   };
   std::unordered_map<std::string, Waiting> waiting;
   Waiting waitingTotal;
+  // Calls the door has handed on and the main thread not yet taken up, per client and in
+  // all; shared by the two threads.
+  std::mutex onTheirWayMutex;
+  std::unordered_map<std::string, Waiting> onTheirWay;
+  Waiting onTheirWayTotal;
 
+  bool setOnTheirWay(const std::string& client, std::size_t bytes) {
+    std::lock_guard lock(onTheirWayMutex);
+    Waiting& mine = onTheirWay[client];
+    if (mine.calls >= kMaxCallsOnTheirWayPerClient || mine.bytes + bytes > kMaxBytesOnTheirWayPerClient ||
+        onTheirWayTotal.calls >= kMaxCallsOnTheirWay || onTheirWayTotal.bytes + bytes > kMaxBytesOnTheirWay) {
+      if (mine.calls == 0) onTheirWay.erase(client);
+      return false;
+    }
+    ++mine.calls;
+    mine.bytes += bytes;
+    ++onTheirWayTotal.calls;
+    onTheirWayTotal.bytes += bytes;
+    return true;
+  }
+  void arrived(const std::string& client, std::size_t bytes) {
+    std::lock_guard lock(onTheirWayMutex);
+    auto it = onTheirWay.find(client);
+    if (it != onTheirWay.end()) {
+      --it->second.calls;
+      it->second.bytes -= bytes;
+      if (it->second.calls == 0) onTheirWay.erase(it);
+      --onTheirWayTotal.calls;
+      onTheirWayTotal.bytes -= bytes;
+    }
+  }
   bool mayWait(const std::string& client, std::size_t bytes) const {
     auto it = waiting.find(client);
     const Waiting mine = it == waiting.end() ? Waiting{} : it->second;
@@ -187,14 +235,38 @@ struct DBusDdeTransport::Impl {
   }
 };
 
+bool DdeBusObject::admit(Call& call) {
+  setDelayedReply(true);
+  call.message = message();
+  call.client = call.message.service().toStdString();
+  call.bytes = heldBytes(call.message);
+  if (impl_.setOnTheirWay(call.client, call.bytes)) return true;
+  connection().send(
+      call.message.createErrorReply(QString::fromLatin1(dde::errorName(dde::DdeError::Busy)), QString(kBusyText)));
+  return false;
+}
+
+void DdeBusObject::handOn(const Call& call, std::function<void(Call&)> onMain) {
+  DBusDdeTransport::Impl* impl = &impl_;
+  QMetaObject::invokeMethod(
+      &impl_.mainSide,
+      [impl, call, onMain = std::move(onMain)] {
+        impl->arrived(call.client, call.bytes);
+        if (!impl->server) {
+          impl->connection.send(call.message.createErrorReply(QStringLiteral("dde.Error.Terminated"),
+                                                              QStringLiteral("The DDE server closed")));
+          return;
+        }
+        Call taken = call;
+        onMain(taken);
+      },
+      Qt::QueuedConnection);
+}
+
 bool DdeBusObject::take(Call& call, dde::Method method, uint conversation, std::string_view item,
                         std::string_view topic, uint format) {
-  setDelayedReply(true);
-  const QDBusMessage message = this->message();
-  call.client = message.service().toStdString();
   call.token = impl_.nextToken++;
-  call.bytes = heldBytes(message);
-  impl_.calls.emplace(call.token, message);
+  impl_.calls.emplace(call.token, call.message);
   const bool waits = !modalGate().isOpen() || modalGate().queuedCount() > 0;
   if (!waits || !impl_.server) return true;
   DBusDdeTransport& transport = *impl_.owner;
@@ -203,9 +275,7 @@ bool DdeBusObject::take(Call& call, dde::Method method, uint conversation, std::
     return false;
   }
   if (!impl_.mayWait(call.client, call.bytes)) {
-    transport.replyError(call.token, dde::DdeError::Busy,
-                         "Kelvor is busy (a window or command holds its DDE messages back) and holds as many "
-                         "of yours as it keeps; try again later");
+    transport.replyError(call.token, dde::DdeError::Busy, kBusyText);
     return false;
   }
   return true;
@@ -225,65 +295,80 @@ void DdeBusObject::queue(const Call& call, std::function<void(dde::DdeServer&)> 
 
 uint DdeBusObject::Initiate(const QString& application, const QString& topic) {
   Call call;
-  const std::string a = name(application), t = name(topic);
-  if (!take(call, dde::Method::Initiate, 0, a, t)) return 0;
-  queue(call, [this, call, a, t](dde::DdeServer& server) {
-    impl_.watch(call.client);
-    server.handleInitiate(call.token, call.client, a, t);
+  if (!admit(call)) return 0;
+  handOn(call, [this, a = name(application), t = name(topic)](Call& call) {
+    if (!take(call, dde::Method::Initiate, 0, a, t)) return;
+    queue(call, [this, call, a, t](dde::DdeServer& server) {
+      impl_.watch(call.client);
+      server.handleInitiate(call.token, call.client, a, t);
+    });
   });
   return 0;
 }
 
 QByteArray DdeBusObject::Request(uint conversation, const QString& item, uint format) {
   Call call;
-  std::string i = name(item);
-  if (!take(call, dde::Method::Request, conversation, i, {}, format)) return {};
-  queue(call, [call, conversation, i = std::move(i), format](dde::DdeServer& server) {
-    server.handleRequest(call.token, call.client, conversation, i, format);
+  if (!admit(call)) return {};
+  handOn(call, [this, conversation, i = name(item), format](Call& call) {
+    if (!take(call, dde::Method::Request, conversation, i, {}, format)) return;
+    queue(call, [call, conversation, i, format](dde::DdeServer& server) {
+      server.handleRequest(call.token, call.client, conversation, i, format);
+    });
   });
   return {};
 }
 
 void DdeBusObject::Advise(uint conversation, const QString& item, uint format, bool deferUpdate, bool) {
   Call call;
-  std::string i = name(item);
-  if (!take(call, dde::Method::Advise, conversation, i, {}, format)) return;
-  queue(call, [call, conversation, i = std::move(i), format, deferUpdate](dde::DdeServer& server) {
-    server.handleAdvise(call.token, call.client, conversation, i, format, deferUpdate);
+  if (!admit(call)) return;
+  handOn(call, [this, conversation, i = name(item), format, deferUpdate](Call& call) {
+    if (!take(call, dde::Method::Advise, conversation, i, {}, format)) return;
+    queue(call, [call, conversation, i, format, deferUpdate](dde::DdeServer& server) {
+      server.handleAdvise(call.token, call.client, conversation, i, format, deferUpdate);
+    });
   });
 }
 
 void DdeBusObject::Unadvise(uint conversation, const QString& item, uint format) {
   Call call;
-  std::string i = name(item);
-  if (!take(call, dde::Method::Unadvise, conversation, i, {}, format)) return;
-  queue(call, [call, conversation, i = std::move(i), format](dde::DdeServer& server) {
-    server.handleUnadvise(call.token, call.client, conversation, i, format);
+  if (!admit(call)) return;
+  handOn(call, [this, conversation, i = name(item), format](Call& call) {
+    if (!take(call, dde::Method::Unadvise, conversation, i, {}, format)) return;
+    queue(call, [call, conversation, i, format](dde::DdeServer& server) {
+      server.handleUnadvise(call.token, call.client, conversation, i, format);
+    });
   });
 }
 
 void DdeBusObject::Execute(uint conversation, const QString& command) {
   Call call;
-  if (!take(call, dde::Method::Execute, conversation)) return;
-  queue(call, [call, conversation, c = command.left(kCommandKeep).toStdString()](dde::DdeServer& server) {
-    server.handleExecute(call.token, call.client, conversation, c);
+  if (!admit(call)) return;
+  handOn(call, [this, conversation, c = command.left(kCommandKeep).toStdString()](Call& call) {
+    if (!take(call, dde::Method::Execute, conversation)) return;
+    queue(call, [call, conversation, c](dde::DdeServer& server) {
+      server.handleExecute(call.token, call.client, conversation, c);
+    });
   });
 }
 
 void DdeBusObject::Poke(uint conversation, const QString&, uint, const QByteArray&) {
   // The data is not used: only the acknowledgement is queued, not the block.
   Call call;
-  if (!take(call, dde::Method::Poke, conversation)) return;
-  queue(call, [call, conversation](dde::DdeServer& server) {
-    server.handlePoke(call.token, call.client, conversation);
+  if (!admit(call)) return;
+  handOn(call, [this, conversation](Call& call) {
+    if (!take(call, dde::Method::Poke, conversation)) return;
+    queue(call, [call, conversation](dde::DdeServer& server) { server.handlePoke(call.token, call.client, conversation); });
   });
 }
 
 void DdeBusObject::Terminate(uint conversation) {
   Call call;
-  if (!take(call, dde::Method::Terminate, conversation)) return;
-  queue(call, [call, conversation](dde::DdeServer& server) {
-    server.handleTerminate(call.token, call.client, conversation);
+  if (!admit(call)) return;
+  handOn(call, [this, conversation](Call& call) {
+    if (!take(call, dde::Method::Terminate, conversation)) return;
+    queue(call, [call, conversation](dde::DdeServer& server) {
+      server.handleTerminate(call.token, call.client, conversation);
+    });
   });
 }
 
@@ -315,6 +400,9 @@ bool DBusDdeTransport::start(const std::string& service, dde::DdeServer& server,
     return false;
   }
   d.server = &server;
+  // Moved once registered, so that the helper Qt gives it as a child goes along.
+  d.object->moveToThread(&d.door);
+  d.door.start();
   dbus_connection_set_max_received_size(static_cast<DBusConnection*>(d.connection.internalPointer()),
                                         kReceiveLimit);
   d.watcher = std::make_unique<QDBusServiceWatcher>();
@@ -348,6 +436,8 @@ void DBusDdeTransport::close() {
   d.server = nullptr;
   d.connection.unregisterService(QString::fromStdString(d.busName));
   d.connection.unregisterObject(kObjectPath);
+  d.door.quit();
+  d.door.wait();
   d.watcher.reset();
   d.watched.clear();
   // Calls still queued behind the gate find no server and are answered here.
@@ -358,6 +448,11 @@ void DBusDdeTransport::close() {
   d.calls.clear();
   d.waiting.clear();
   d.waitingTotal = {};
+  {
+    std::lock_guard lock(d.onTheirWayMutex);
+    d.onTheirWay.clear();
+    d.onTheirWayTotal = {};
+  }
   // The object may still be named by queued gate events; it lives until the transport ends.
 }
 

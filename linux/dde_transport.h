@@ -9,7 +9,9 @@
 // that leaves the bus ends its conversations. The periodic data links are looked at by a
 // timer a little over one second apart.
 //
-// The server never goes deaf. A call that waits behind the gate is first checked for what
+// The server never goes deaf. Calls are taken from the bus on a thread of their own and
+// answered Busy there beyond a bound of calls on their way to the main thread. A call that
+// waits behind the gate is first checked for what
 // its arguments decide at once (DdeServer::refusal) and answered then; what waits is
 // bounded per client and in all, by count and by bytes, and a call beyond the bounds is
 // answered dde.Error.Busy at once. The bytes are counted as the memory a waiting call
@@ -28,6 +30,14 @@ constexpr std::size_t kMaxWaitingCallsPerClient = 1024;
 constexpr std::size_t kMaxWaitingCalls = 8192;
 constexpr std::size_t kMaxWaitingBytesPerClient = 4u << 20;
 constexpr std::size_t kMaxWaitingBytes = 16u << 20;
+// Calls Qt's bus thread has taken and the main thread not yet: bounded the same way, and
+// answered Busy on the door's thread beyond, so that however long the main thread is held,
+// what waits for it stays small enough to be handled within a second once it is free.
+constexpr std::size_t kMaxCallsOnTheirWayPerClient = 1024;
+constexpr std::size_t kMaxCallsOnTheirWay = 8192;
+// A client's share takes one call with 16 MiB of data (32 MiB as counted).
+constexpr std::size_t kMaxBytesOnTheirWayPerClient = 40u << 20;
+constexpr std::size_t kMaxBytesOnTheirWay = 80u << 20;
 
 // Whether `name` can be a DDE service on the bus, where it becomes the last element of the
 // bus name "dde." + name: 1 to 251 letters, digits, "_" or "-", not beginning with a digit.

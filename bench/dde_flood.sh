@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Pokes flooding the DDE server, measured from outside with the real program. Run it under
+# tests/linux/headless.sh (it needs a display and a session bus):
+#   tests/linux/headless.sh bench/dde_flood.sh build
+# 1. Four clients send 50,000 empty Pokes each, without waiting, while a [WAIT( holds the
+#    desk; a key press then ends the wait, and a request and a Ping are timed.
+# 2. No window held: eight clients send 50,000 Pokes each; the resident memory before, at its
+#    highest and a while after the flood.
+set -euo pipefail
+build=$(readlink -f "${1:-build}")
+clients1=${CLIENTS1:-4} clients2=${CLIENTS2:-8} pokes=${POKES:-50000}
+source "$(dirname "$0")/../tests/linux/e2e_lib.sh"
+e2e_scratch pid
+e2e_configuration TEST.KLV NAME=TEST
+e2e_workspace TEST.KLV
+kdde="$build/kelvor-dde"
+mb() { awk -v key="$2:" '$1 == key { printf "%.1f", $2 / 1024 }' "/proc/$1/status"; }
+now() { date +%s%N; }
+ms_since() { echo $((($(now) - $1) / 1000000)); }
+
+"$build/kelvor" >kelvor.log 2>&1 &
+pid=$!
+e2e_close_splash
+main=$(e2e_wait_window '^NORDAL - Kelvor$')
+for _ in $(seq 100); do "$kdde" --timeout 1 request >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 1
+
+echo "1. $clients1 clients x $pokes Pokes while [WAIT( holds the desk; memory before: $(mb "$pid" VmRSS) MB"
+floods=()
+for i in $(seq "$clients1"); do "$build/dde_flood" pokes "$pokes" 3000 >"held$i.out" & floods+=("$!"); done
+sleep 1
+"$kdde" execute '[WAIT(99999)]'
+# Until every client has sent all its calls, and a while longer for the bus to pass them on.
+for _ in $(seq 600); do [ "$(cat held*.out | grep -c '^sent')" = "$clients1" ] && break; sleep 0.5; done
+sleep "${HOLD_SECONDS:-10}"
+held_peak=$(mb "$pid" VmHWM)
+xdotool windowactivate --sync "$main" key space
+start=$(now)
+"$kdde" --timeout 600 request >/dev/null
+request_ms=$(ms_since "$start")
+start=$(now)
+gdbus call --session --timeout 600 -d dde.Kelvor -o / -m org.freedesktop.DBus.Peer.Ping >/dev/null
+ping_ms=$(ms_since "$start")
+wait "${floods[@]}"
+echo "   after the key press: a request answered in $request_ms ms, a Ping in $ping_ms ms"
+echo "   memory: at most $held_peak MB while held"
+echo "   answers: $(grep -hv '^sent' held*.out | awk '{n[$1] += $2} END {for (k in n) printf "%s %d  ", k, n[k]}')"
+echo "   $(grep -h '^sent' held*.out | tr '\n' ' ')"
+sleep 5
+echo "   memory 5 s after the flood: $(mb "$pid" VmRSS) MB"
+
+before=$(mb "$pid" VmRSS)
+floods=()
+start=$(now)
+for i in $(seq "$clients2"); do "$build/dde_flood" pokes "$pokes" 0 >"open$i.out" & floods+=("$!"); done
+wait "${floods[@]}"
+took=$(ms_since "$start")
+peak=$(mb "$pid" VmHWM)
+sleep 5
+echo "2. $clients2 clients x $pokes Pokes, no window held: all answered in $took ms;"
+echo "   answers: $(grep -hv '^sent' open*.out | awk '{n[$1] += $2} END {for (k in n) printf "%s %d  ", k, n[k]}')"
+echo "   memory: $before MB before, at most $peak MB (both floods), $(mb "$pid" VmRSS) MB 5 s after"
+kill "$pid"
