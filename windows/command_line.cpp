@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/settings/file_commands.h"
+#include "core/system/system.h"
 #include "kelvor_build.h"
 #include "windows/text_convert.h"
 
@@ -91,6 +93,14 @@ void copyShippedFiles() {
   copyShipped(shipped + L"\\sound", L"*.wav", L"sound");
 }
 
+// A folder the shipped files were just copied into starts ready to run: KELVOR.INI names the
+// language file and a first configuration, so that no dialog stands in the way.
+void seedShippedFolder() {
+  if (GetFileAttributesW(L"english.lan") == INVALID_FILE_ATTRIBUTES) return;
+  const std::string folder = currentDirectory();
+  seedFirstStart(folder, folder + "\\english.lan");
+}
+
 int enterFolder(const std::wstring& folder) {
   if (folder.empty()) return say(L"Kelvor cannot find the Documents folder.", kUnusableFolder);
   // SHCreateDirectoryExW wants a full path; it makes every missing folder on the way.
@@ -107,7 +117,9 @@ int enterFolder(const std::wstring& folder) {
   if (!SetCurrentDirectoryW(full))
     return say(L"Kelvor cannot start in " + std::wstring(full) + L": " + systemMessage(GetLastError()) + L".",
                kUnusableFolder);
+  const bool fresh = GetFileAttributesW(L"KELVOR.INI") == INVALID_FILE_ATTRIBUTES;
   copyShippedFiles();
+  if (fresh) seedShippedFolder();
   return 0;
 }
 

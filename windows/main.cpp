@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/desk/desk.h"
+#include "core/i18n/language_file_dialog.h"
 #include "core/settings/file_commands.h"
 #include "core/settings/profile_file.h"
 #include "core/system/system.h"
@@ -17,11 +18,13 @@
 #include "mqtt/mosquitto_publisher.h"
 #include "windows/about_window.h"
 #include "windows/command_line.h"
+#include "windows/configuration_window.h"
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
 #include "windows/dde_transport.h"
 #include "windows/desk_presence.h"
 #include "windows/device_window.h"
+#include "windows/file_dialog.h"
 #include "windows/device_watch.h"
 #include "windows/main_window.h"
 #include "windows/notices.h"
@@ -119,12 +122,19 @@ int runMainWindowProcedure() {
   window.hooks.keyCatcher = [&state] { playSoundFile(state.touchSoundPath); };
   window.hooks.moved = [&state](int movedX, int movedY) { saveWindowPosition(state.iniFilePath, movedX, movedY); };
   window.hooks.closing = [&window] { window.close(); };
+  // The configuration window is modal; a DDE server just switched on in it starts at once.
+  strip.menuWindows.configuration = [&desk, &state, &window] {
+    openConfigurationWindow(window.handle(), state.config, state.language, state.iniFilePath);
+    desk.startDde();
+  };
   window.show();
   strip.refreshStatusIcons();
-  // No language file known yet: english.lan in the working folder (its dialog comes with the
-  // other windows).
+  // No language file known yet: propose english.lan in the working folder. A cancelled
+  // dialog keeps that proposal in use and writes nothing.
   if (trimRight(state.language.languageFilePath).empty()) {
     state.language.languageFilePath = currentDirectory() + "\\english.lan";
+    Win32FileDialogs dialogs(window.handle());
+    selectLanguageFile(dialogs, state.language, state.iniFilePath);
   }
   strip.rebuildMainTexts();
 

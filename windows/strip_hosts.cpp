@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "core/desk/menu_text.h"
+#include "core/i18n/language_file_dialog.h"
+#include "core/settings/file_commands.h"
 #include "core/i18n/translate.h"
 #include "core/system/system.h"
 #include "core/toolkit/modal_gate.h"
@@ -10,6 +12,7 @@
 #include "core/toolkit/sound.h"
 #include "windows/dde_message.h"
 #include "windows/message_window.h"
+#include "windows/file_dialog.h"
 #include "windows/text_convert.h"
 
 namespace kelvor {
@@ -18,8 +21,6 @@ namespace {
 constexpr wchar_t kPostClass[] = L"KelvorUiThread";
 constexpr UINT kRunPosted = WM_APP + 1;
 constexpr int kWaitPassMs = 10;
-// The menu's items whose windows are not in the Windows build yet, by number.
-constexpr const char* kNotYet = "This window is not in the Windows build yet.";
 
 LRESULT CALLBACK postProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kRunPosted) {
@@ -127,24 +128,31 @@ void Strip::showMenu() {
 }
 
 void Strip::performMenuItem(int item) {
-  const std::function<void()>* window = nullptr;
+  Win32FileDialogs dialogs(window_.handle());
+  const auto open = [](const std::function<void()>& window) {
+    if (window) window();
+  };
   switch (item) {
-    case 1: toggleTop(); return;
-    case 2: window = &menuWindows.about; break;
-    case 4: window = &menuWindows.devices; break;
-    case 5: window = &menuWindows.view; break;
-    case 6: window = &menuWindows.test; break;
-    case 7: window = &menuWindows.outputs; break;
+    case 1: toggleTop(); break;
+    case 2: open(menuWindows.about); break;
+    case 3:
+      open(menuWindows.configuration);
+      refreshStatusIcons();
+      break;
+    case 4: open(menuWindows.devices); break;
+    case 5: open(menuWindows.view); break;
+    case 6: open(menuWindows.test); break;
+    case 7: open(menuWindows.outputs); break;
+    case 8: saveConfigurationAs(dialogs, state_.config, state_.configFilePath, state_.language, notices_); break;
+    case 9:
+      openConfiguration(dialogs, state_.config, state_.configFilePath, state_.language);
+      showTexts();
+      break;
+    case 10: selectDefaultConfiguration(dialogs, state_.configFilePath, state_.iniFilePath, state_.language); break;
+    case 11:
+      if (selectLanguageFile(dialogs, state_.language, state_.iniFilePath)) rebuildMainTexts();
+      break;
     default: break;
-  }
-  if (window && *window) {
-    (*window)();
-    return;
-  }
-  // The items whose windows are not in the Windows build yet are in the menu all the same,
-  // so that the menu reads as on Linux.
-  for (const MenuEntry& entry : parseMenuText(menuText_)) {
-    if (entry.item == item) notices_.tell({NoticeKind::Information, trimRight(entry.text), kNotYet});
   }
 }
 

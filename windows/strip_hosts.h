@@ -28,10 +28,10 @@ class Strip : public DeskView {
 
   void setRunControl(RunControl* run) { run_ = run; }
 
-  // The windows of the menu's items, by what they open; an item without one says that its
-  // window is not in this build.
+  // The windows of the menu's items, by what they open (the configuration window's item
+  // refreshes the status icons after it).
   struct MenuWindows {
-    std::function<void()> about, devices, view, test, outputs;
+    std::function<void()> about, configuration, devices, view, test, outputs;
   } menuWindows;
 
   // Whether the DDE server serves, and a sentence saying so or why not, for the DDE icon;

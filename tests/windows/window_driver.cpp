@@ -18,14 +18,23 @@
 //   push WINDOW ID     clicks its button ID
 //   set WINDOW ID T    sets the text of its control ID, as typing it would
 //   pick WINDOW ID N   selects row N (from 0) of its list or combo box ID
+//   keys WINDOW KEY    brings it to the front and strikes KEY (escape, enter, tab, ctrl+tab)
+//   name WINDOW NAME   types NAME as the file name of a file dialog
+//   play WINDOW FILE   plays the steps of FILE (tests/windows/configuration_steps.txt) in
+//                      the configuration window
 // Exit status 1 when a window named by a step is missing.
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "windows/configuration_ids.h"
 
 namespace {
 
@@ -54,6 +63,116 @@ std::vector<HWND> find(const std::wstring& name) {
   search.name = search.byClass ? name.substr(6) : name;
   EnumWindows(collect, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+// The configuration window's controls by the names of their settings (a choice NAME=VALUE).
+std::map<std::wstring, int> configurationControls() {
+  std::map<std::wstring, int> ids;
+  for (int n = 0; n < 8; ++n) ids[L"PORT=" + std::to_wstring(n)] = IDC_PORT_COM1 + n;
+  const int rates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, -27136};
+  for (int n = 0; n < 8; ++n) ids[L"BAUDRATE=" + std::to_wstring(rates[n])] = IDC_BAUDRATE_300 + n;
+  const std::pair<const wchar_t*, int> named[] = {
+      {L"AUTO", IDC_AUTO}, {L"PARITY=0", IDC_PARITY_NONE}, {L"PARITY=1", IDC_PARITY_ODD},
+      {L"PARITY=2", IDC_PARITY_EVEN}, {L"DATABITS=7", IDC_DATABITS_7}, {L"DATABITS=8", IDC_DATABITS_8},
+      {L"STOPBITS=1", IDC_STOPBITS_1}, {L"STOPBITS=2", IDC_STOPBITS_2}, {L"USECTS", IDC_USECTS},
+      {L"USEXON", IDC_USEXON}, {L"USEDTR", IDC_USEDTR}, {L"SELECTENDOF=1", IDC_ENDCHAR},
+      {L"SELECTENDOF=3", IDC_ENDSTRING}, {L"SELECTENDOF=2", IDC_ENDBYTE}, {L"ENDOFCHAR=1", IDC_ENDOFCHAR_CR},
+      {L"ENDOFCHAR=2", IDC_ENDOFCHAR_CRLF}, {L"NUMBEROFBYTE", IDC_NUMBEROFBYTE}, {L"ENDOFSTRING", IDC_ENDOFSTRING},
+      {L"ENABLECLEAR", IDC_ENABLECLEAR}, {L"LENFILTERENABLE", IDC_LENFILTERENABLE},
+      {L"LENFILTERSTART", IDC_LENFILTERSTART}, {L"LENFILTEREND", IDC_LENFILTEREND},
+      {L"ENABLECONVERTVALUE", IDC_ENABLECONVERTVALUE}, {L"BUFFERMODE", IDC_BUFFERMODE}, {L"NAME", IDC_NAME},
+      {L"ENABLESENDKEY", IDC_ENABLESENDKEY}, {L"DELAYMS", IDC_DELAYMS}, {L"ENABLESERVERDDE", IDC_ENABLESERVERDDE},
+      {L"SENDORREQUEST=0", IDC_SEND}, {L"SENDORREQUEST=1", IDC_REQUEST}, {L"SOUNDENABLE", IDC_SOUNDENABLE},
+      {L"ENABLEKEYSOUND", IDC_ENABLEKEYSOUND}, {L"FILESOUNDKEY", IDC_FILESOUNDKEY},
+      {L"ENABLEDDESOUND", IDC_ENABLEDDESOUND}, {L"FILESOUNDDDE", IDC_FILESOUNDDDE}};
+  for (const auto& [name, id] : named) ids[name] = id;
+  return ids;
+}
+
+std::wstring fromUtf8(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), static_cast<int>(wide.size()))));
+  return wide;
+}
+
+// Strikes keys into the foreground window, as the keyboard would.
+void strike(const std::vector<WORD>& held, WORD key) {
+  std::vector<INPUT> inputs;
+  auto add = [&inputs](WORD vk, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(input);
+  };
+  for (WORD vk : held) add(vk, false);
+  add(key, false);
+  add(key, true);
+  for (auto it = held.rbegin(); it != held.rend(); ++it) add(*it, true);
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Waits until the window's thread has taken up what was sent to it so far.
+void settle(HWND window) {
+  DWORD_PTR result;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+}
+
+// The steps are sent, so each is done when the call returns; only the auto-configuration
+// box hands the focus on afterwards, by a message of its own: wait until it has.
+void settleDialog(HWND dialog) {
+  GUITHREADINFO thread{};
+  thread.cbSize = sizeof thread;
+  const DWORD id = GetWindowThreadProcessId(dialog, nullptr);
+  for (int n = 0; n < 200; ++n) {
+    settle(dialog);
+    if (!GetGUIThreadInfo(id, &thread) || thread.hwndFocus != GetDlgItem(dialog, IDC_AUTO)) return;
+    Sleep(10);
+  }
+}
+
+// A step of the configuration window's steps file; false when a control is missing.
+bool playStep(HWND dialog, const std::wstring& line) {
+  static const std::map<std::wstring, int> ids = configurationControls();
+  std::wistringstream words(line);
+  std::wstring step, name;
+  words >> step >> name;
+  std::wstring text;
+  std::getline(words, text);
+  if (!text.empty() && text.front() == L' ') text.erase(0, 1);
+  if (step == L"wait") {
+    Sleep(static_cast<DWORD>(std::wcstoul(name.c_str(), nullptr, 10)));
+    return true;
+  }
+  if (step == L"tab") {
+    // As a click on the tab would: the window is told of the change.
+    SendMessageW(GetDlgItem(dialog, IDC_CONFIG_TABS), TCM_SETCURFOCUS, std::wcstoul(name.c_str(), nullptr, 10), 0);
+    settleDialog(dialog);
+    return true;
+  }
+  const auto found = ids.find(name);
+  HWND control = found == ids.end() ? nullptr : GetDlgItem(dialog, found->second);
+  if (!control) {
+    std::printf("no control %ls\n", name.c_str());
+    return false;
+  }
+  // A mouse reaches only what is shown and enabled.
+  if (!IsWindowVisible(control) || !IsWindowEnabled(control)) return true;
+  if (step == L"click") {
+    SendMessageW(control, BM_CLICK, 0, 0);
+  } else if (step == L"type") {
+    SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    SendMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    SendMessageW(control, EM_SETSEL, 0, -1);
+    SendMessageW(control, WM_CHAR, VK_BACK, 1);
+    for (wchar_t c : text) SendMessageW(control, WM_CHAR, c, 1);
+  } else {
+    std::printf("unknown step %ls\n", step.c_str());
+    return false;
+  }
+  settleDialog(dialog);
+  return true;
 }
 
 HWND waitFor(const std::wstring& name, DWORD ms) {
@@ -207,6 +326,31 @@ int wmain(int argc, wchar_t** argv) {
           SendMessageW(control, CB_SETCURSEL, std::wcstol(value.c_str(), nullptr, 10), 0);
           SendMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), CBN_SELCHANGE), reinterpret_cast<LPARAM>(control));
         }
+      }
+    } else if (step == L"keys" && i + 2 < argc) {
+      const std::wstring key = argv[i + 2];
+      ++i;
+      SetForegroundWindow(window);
+      settle(window);
+      if (key == L"escape") strike({}, VK_ESCAPE);
+      if (key == L"enter") strike({}, VK_RETURN);
+      if (key == L"tab") strike({}, VK_TAB);
+      if (key == L"ctrl+tab") strike({VK_CONTROL}, VK_TAB);
+      settle(window);
+    } else if (step == L"name" && i + 2 < argc) {
+      // The file name box of the system's file dialog: a combo box (cmb13) or an edit (edt1).
+      HWND box = GetDlgItem(window, 0x47c);
+      if (!box) box = GetDlgItem(window, 0x480);
+      SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[i + 2]));
+      ++i;
+    } else if (step == L"play" && i + 2 < argc) {
+      std::ifstream file(argv[i + 2], std::ios::binary);
+      ++i;
+      std::string line;
+      while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        if (!playStep(window, fromUtf8(line))) status = 1;
       }
     }
     std::fflush(stdout);

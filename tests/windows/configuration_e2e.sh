@@ -1,0 +1,93 @@
+#!/bin/bash
+# Kelvor.exe's configuration window and file commands end to end under Wine, driven from the
+# window driver as a person would: the window opens from the menu with its translated texts,
+# a person's changes in it (configuration_steps.txt) reach the file "Save configuration as"
+# writes, byte for byte as the Linux window writes it after the same steps; Load, Set default
+# and Select language do what their dialogs were told.
+#
+# Usage: configuration_e2e.sh WINDOWS_BUILD_DIR PATH/TO/LINUX/configuration_steps
+# Runs under tests/windows/wine.sh. With KELVOR_E2E_SHOTS=DIR, screenshots go there.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+linux_tests=$here/../linux
+source "$linux_tests/e2e_lib.sh"
+build=$(readlink -f "$1")
+linux_steps=$(readlink -f "$2")
+wine=${WINE:-/usr/lib/wine/wine64}
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { if [ "$2" == "$3" ]; then echo "ok: $1"; else fail "$1: expected [$2], got [$3]"; fi; }
+
+e2e_scratch kelvor
+e2e_on_exit() { [ -n "${kelvor:-}" ] && driver close 'NORDAL - Kelvor' >/dev/null 2>&1; }
+
+driver() { "$wine" "$build/window_driver.exe" "$@" | tr -d '\r'; }
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+shot() { [ -n "${KELVOR_E2E_SHOTS:-}" ] && sleep 0.5 && import -window root "$KELVOR_E2E_SHOTS/$1.png"; }
+strip='NORDAL - Kelvor'
+# The value of a key of KELVOR.INI, once it is `want` (it is written a moment after the
+# dialog closed) or after 5 s.
+ini_soon() {
+  local got _
+  for _ in $(seq 50); do
+    got=$(e2e_ini KELVOR.INI "$1" "$2" | sed 's/ *$//')
+    [ "$got" == "$3" ] && break
+    sleep 0.1
+  done
+  echo "$got"
+}
+# Chooses `file` in the file dialog titled `title`, as typing its name and pressing OK would.
+choose() { driver wait "$1" name "$1" "$2" ok "$1" gone "$1"; }
+
+e2e_configuration START.KLV NAME=START PORT=1 BAUDRATE=9600 ENABLESENDKEY=0
+cp "$here/../../resources/lang/english.lan" .
+sed 's/^screen=Config\r\?$/screen=Konfiguration/' english.lan >deutsch.lan
+printf '[FILECONFIG]\r\nRS232=START.KLV\r\n[TRANSLATE]\r\nFILENAME=english.lan\r\n' >KELVOR.INI
+
+"$wine" "$build/Kelvor.exe" >kelvor.out 2>&1 &
+kelvor=$!
+driver wait class:KelvorSplash click class:KelvorSplash gone class:KelvorSplash >/dev/null
+driver wait "$strip" >/dev/null
+sleep 0.5
+
+# --- Menu item 3 opens the window with its texts from the language file; a person's changes
+# in it are live, and Escape closes it.
+check "the configuration window opens from the menu with its caption" "" "$(driver menu "$strip" 3 wait Config)"
+check "its controls take their texts from the language file" "text Baud rate" "$(driver text Config 1111)"
+shot configuration-rs232
+driver play Config "$(windows_path "$here/configuration_steps.txt")" || fail "a step could not be played"
+shot configuration-sound
+check "Escape closes it" "" "$(driver keys Config escape gone Config 5000)"
+
+# --- Save configuration as: the dialog proposes the configuration's name in the working
+# folder; what it writes is what the Linux window writes after the same steps.
+check "Save configuration as saves under the proposed name" "" \
+  "$(driver menu "$strip" 8 wait 'Save configuration as' ok 'Save configuration as' gone 'Save configuration as')"
+for _ in $(seq 50); do [ -s SCALE7.KLV ] && break; sleep 0.1; done
+"$linux_steps" "$here/configuration_steps.txt" START.KLV linux.KLV || fail "the Linux window could not play the steps"
+cmp linux.KLV SCALE7.KLV && echo "ok: the saved file is the Linux window's, byte for byte" ||
+  fail "Kelvor.exe saved another file than the Linux window: $(diff <(tr -d '\r' <linux.KLV | sed 's/ *$//') <(sed 's/ *$//' SCALE7.KLV 2>&1) | head -5)"
+
+# --- Load configuration: the chosen file replaces the settings, which the window then shows.
+check "Load configuration takes the chosen file" "" "$(driver menu "$strip" 9; choose 'Load configuration' START.KLV)"
+check "the loaded settings show in the window" "text START" "$(driver menu "$strip" 3 wait Config text Config 1301)"
+driver keys Config escape gone Config 5000 >/dev/null
+
+# --- Set default configuration: KELVOR.INI names the chosen file for the next start.
+check "Set default configuration takes the chosen file" "" "$(driver menu "$strip" 10; choose 'Choose the start-up configuration' SCALE7.KLV)"
+want=$(windows_path "$work/SCALE7.KLV")
+check "KELVOR.INI names it" "$want" "$(ini_soon FILECONFIG RS232 "$want")"
+
+# --- Select language: KELVOR.INI names the new file; the window shows its texts when opened.
+check "Select language takes the chosen file" "" "$(driver menu "$strip" 11; choose 'Choose a language file' deutsch.lan)"
+want=$(windows_path "$work/deutsch.lan")
+check "KELVOR.INI names the language file" "$want" "$(ini_soon TRANSLATE FILENAME "$want")"
+check "the window opens in the new language" "" "$(driver menu "$strip" 3 wait Konfiguration keys Konfiguration escape gone Konfiguration 5000)"
+
+driver close "$strip" >/dev/null
+for _ in $(seq 50); do kill -0 "$kelvor" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$kelvor" 2>/dev/null && fail "closing the strip did not end the program"
+kelvor=
+
+[ "$failures" -eq 0 ] && echo "configuration window end to end: all passed" || echo "configuration window end to end: $failures failed"
+exit $((failures > 0))
