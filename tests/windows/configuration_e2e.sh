@@ -18,7 +18,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { if [ "$2" == "$3" ]; then echo "ok: $1"; else fail "$1: expected [$2], got [$3]"; fi; }
 
-e2e_scratch kelvor
+e2e_scratch kelvor request
 e2e_on_exit() { [ -n "${kelvor:-}" ] && driver close 'NORDAL - Kelvor' >/dev/null 2>&1; }
 
 driver() { "$wine" "$build/window_driver.exe" "$@" | tr -d '\r'; }
@@ -55,14 +55,22 @@ sleep 0.5
 check "the configuration window opens from the menu with its caption" "" "$(driver menu "$strip" 3 wait Config)"
 check "its controls take their texts from the language file" "text Baud rate" "$(driver text Config 1111)"
 shot configuration-rs232
+# While it is open, a DDE request waits for it.
+"$wine" "$build/kelvor-dde.exe" --timeout 30 request >request.out 2>&1 &
+request=$!
 driver play Config "$(windows_path "$here/configuration_steps.txt")" || fail "a step could not be played"
 shot configuration-sound
+kill -0 "$request" 2>/dev/null && echo "ok: a DDE request waits while the window is open" ||
+  fail "a DDE request was answered while the window was open"
 check "Escape closes it" "" "$(driver keys Config escape gone Config 5000)"
+wait "$request" && echo "ok: the held request is answered once it closed" || fail "the held request failed: $(cat request.out)"
+request=
 
 # --- Save configuration as: the dialog proposes the configuration's name in the working
 # folder; what it writes is what the Linux window writes after the same steps.
-check "Save configuration as saves under the proposed name" "" \
-  "$(driver menu "$strip" 8 wait 'Save configuration as' ok 'Save configuration as' gone 'Save configuration as')"
+check "Save configuration as opens its dialog" "" "$(driver menu "$strip" 8 wait 'Save configuration as')"
+shot save-dialog
+check "it saves under the proposed name" "" "$(driver ok 'Save configuration as' gone 'Save configuration as')"
 for _ in $(seq 50); do [ -s SCALE7.KLV ] && break; sleep 0.1; done
 "$linux_steps" "$here/configuration_steps.txt" START.KLV linux.KLV || fail "the Linux window could not play the steps"
 cmp linux.KLV SCALE7.KLV && echo "ok: the saved file is the Linux window's, byte for byte" ||
