@@ -54,7 +54,7 @@ start_from_shortcut() {
 # still in use cannot be replaced or deleted.
 ended() {
   local _
-  for _ in $(seq 100); do
+  for _ in $(seq 200); do
     kill -0 "$starter" 2>/dev/null || pgrep -f 'Kelvor Test.Kelvor.Kelvor\.exe' >/dev/null || break
     sleep 0.1
   done
