@@ -321,6 +321,7 @@ TEST(KeystrokeOutput, NothingIsTypedWhileAKelvorWindowHasTheFocusNotEvenLater) {
 TEST(ChosenKeyboard, TheNextCandidateTakesOverWhenOneGivesUpAndTheNoticeSaysWhatItCannotReach) {
   Log log;
   RecordingKeyboard* portal = nullptr;
+  RecordingKeyboard* xtest = nullptr;
   int opened = 0;
   std::vector<KeyboardCandidate> candidates = {
       {"portal", [&] {
@@ -330,8 +331,12 @@ TEST(ChosenKeyboard, TheNextCandidateTakesOverWhenOneGivesUpAndTheNoticeSaysWhat
          portal = k.get();
          return k;
        }, ""},
-      {"xtest", [&] { return std::make_unique<RecordingKeyboard>(log, true, "xtest"); },
-       "Readings go to X11 windows only."}};
+      {"xtest", [&] {
+         auto k = std::make_unique<RecordingKeyboard>(log, true, "xtest");
+         k->waiting_ = true;  // it too has its answer to wait for
+         xtest = k.get();
+         return k;
+       }, "Readings go to X11 windows only."}};
   ChosenKeyboard keyboard(std::move(candidates));
   EXPECT_EQ(keyboard.name(), "portal");
   EXPECT_EQ(opened, 0);  // nobody is asked before typing is needed
@@ -344,10 +349,16 @@ TEST(ChosenKeyboard, TheNextCandidateTakesOverWhenOneGivesUpAndTheNoticeSaysWhat
   host.fire();
   output.deliver(Text<2550>("2"), keyConfig(0, 0));
   EXPECT_EQ(keyboard.name(), "xtest");
-  const Log expected = {"after 0", "keyboard xtest",
-                        "mention Kelvor: The desktop refused. Readings go to X11 windows only. One reading waiting to be typed "
-                        "was not typed.",
-                        "focus", "icon ~psend.ico", "type 2\r", "icon ~pok.ico"};
+  // The stand-in changes state in its turn: what was held is settled (not left waiting for
+  // ever), told once, and typing goes on.
+  xtest->becomeReady();
+  host.fire();
+  EXPECT_EQ(output.heldFrames(), 0u);
+  output.deliver(Text<2550>("3"), keyConfig(0, 0));
+  const Log expected = {"after 0", "keyboard xtest", "after 0", "keyboard xtest",
+                        "mention Kelvor: The desktop refused. Readings go to X11 windows only. 2 readings waiting to be typed "
+                        "were not typed.",
+                        "focus", "icon ~psend.ico", "type 3\r", "icon ~pok.ico"};
   EXPECT_EQ(log, expected);
 }
 

@@ -55,6 +55,9 @@ TEST_F(Queue, KeepsOrderAndNumbersAcrossRestarts) {
     auto queue = open();
     add(*queue, 3);
     EXPECT_EQ(payloadOf(*queue, 2), "{\"seq\":2}");
+    // A connection lost with 2 and 3 sent and not acknowledged: 2 is read again after 3.
+    EXPECT_EQ(payloadOf(*queue, 3), "{\"seq\":3}");
+    EXPECT_EQ(payloadOf(*queue, 2), "{\"seq\":2}");
     ReadingQueue::Entry entry;
     EXPECT_EQ(queue->read(4, entry), Result::NotYet);
     queue->delivered(3);
