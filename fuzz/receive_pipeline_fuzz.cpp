@@ -35,12 +35,16 @@ class ScriptedLine : public kelvor::SerialLibrary {
   }
   bool exhausted() const { return at_ >= stream_.size(); }
 
-  std::int16_t ComGetb(int, kelvor::ZField<2550>& receiveBuffer) override {
+  std::int16_t ComGetb(int port, kelvor::ZField<2550>& receiveBuffer) override {
+    return ComGetbUpTo(port, receiveBuffer, 2549);
+  }
+  // As a port does, it keeps what the pipeline asks it not to hand out yet for the next read.
+  std::int16_t ComGetbUpTo(int, kelvor::ZField<2550>& receiveBuffer, std::size_t most) override {
     state_ ^= state_ << 13;
     state_ ^= state_ >> 17;
     state_ ^= state_ << 5;
     std::size_t n = state_ % (largest_ + 1);
-    n = std::min(n, stream_.size() - at_);
+    n = std::min({n, stream_.size() - at_, most});
     receiveBuffer = std::string_view(stream_).substr(at_, n);
     at_ += n;
     return static_cast<std::int16_t>(n);
