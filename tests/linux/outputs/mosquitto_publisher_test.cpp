@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "mqtt/mosquitto_publisher.h"
 #include "tests/linux/outputs/mosquitto_broker.h"
@@ -169,6 +170,33 @@ TEST_F(Publishing, EachKindOfConnectionFailureIsToldOnceWithoutThePassword) {
     EXPECT_EQ(shown[0].text.find("wrong-secret"), std::string::npos);
     EXPECT_EQ(publishers[i]->waiting(), 1u);
   }
+}
+
+// A failure stays told while it lasts and is told again when it comes back after a good
+// connection: the user hears of each outage, not only of the first.
+TEST_F(Publishing, AFailureIsToldAgainAfterAGoodConnection) {
+  Broker broker(dir_ / "broker");
+  ASSERT_TRUE(broker.start());
+  RecordingNotices notices;
+  MosquittoPublisher publisher(notices);
+  publisher.configure(settings(broker.port(), "again"));
+  const auto within = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 200 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return done();
+  };
+  const auto refusals = [&] {
+    int count = 0;
+    for (const Notice& n : notices.shown()) count += n.text.find("refused the connection") != std::string::npos;
+    return count;
+  };
+  ASSERT_TRUE(within([&] { return publisher.connected(); }));
+  for (int outage = 1; outage <= 2; ++outage) {
+    broker.stop();
+    ASSERT_TRUE(within([&] { return refusals() == outage; })) << "outage " << outage;
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(within([&] { return publisher.connected(); })) << "outage " << outage;
+  }
+  EXPECT_EQ(refusals(), 2);
 }
 
 // A CA, a broker certificate it signs for 127.0.0.1, and a second CA that signed nothing.
