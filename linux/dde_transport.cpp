@@ -1,71 +1,149 @@
 #include "linux/dde_transport.h"
 
-#include <QByteArray>
-#include <QDBusAbstractAdaptor>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusContext>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
+#include <dbus/dbus.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QMetaObject>
 #include <QObject>
-#include <QThread>
-#include <climits>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "core/toolkit/modal_gate.h"
-
-#include <dbus/dbus.h>
 
 namespace kelvor {
 namespace {
 
 constexpr auto kObjectPath = "/";
 constexpr auto kInterface = "dde.Server";
-// A little over one second, so that a link with an interval of one second is due at each look.
 // A command is cut to 127 characters anyway; no more than this is kept from the bus.
-constexpr int kCommandKeep = 254;
+constexpr std::size_t kCommandKeep = 254;
 // A name is kept to one character more than a DDE name may have: enough for the server to
 // refuse it as too long, without copying a megabyte that is refused anyway.
-constexpr qsizetype kNameKeep = static_cast<qsizetype>(dde::kMaxNameLength) + 1;
-// libdbus stops reading a connection while the messages it has handed out and not yet seen
-// freed exceed its receive limit (63 MiB by default). It starts again when they are freed;
-// but Kelvor frees them on its main thread, and Qt 6.4 ignores the wake-up that comes from
-// there ("Socket notifiers cannot be enabled or disabled from another thread"), so the
-// connection would stay deaf for good. Kelvor bounds what it holds itself, far below the
-// limit, and lifts the limit out of reach, so that a burst read while the main thread is busy
-// cannot trip it either.
-constexpr long kReceiveLimit = LONG_MAX / 2;
+constexpr std::size_t kNameKeep = dde::kMaxNameLength + 1;
 // What a held message costs beside its arguments.
 constexpr std::size_t kMessageBytes = 512;
+// The socket to the bus holds no more than a few messages that the bus has not read yet:
+// beyond them, what is to be sent waits in the outbox, where a client's turn still counts.
+constexpr int kSocketSendBuffer = 8192;
+// At closing, what is still to be sent is given this long to go out.
+constexpr auto kClosingFlush = std::chrono::seconds(1);
 constexpr auto kBusyText =
     "Kelvor is busy (a window or command holds its DDE messages back, or it has more calls to "
     "handle than it keeps) and holds as many of yours as it keeps; try again later";
+constexpr auto kLeftRule =
+    "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+    "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg2=''";
+constexpr auto kIntrospection = R"(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
+<node>
+  <interface name="dde.Server">
+    <method name="Initiate"><arg name="application" type="s" direction="in"/><arg name="topic" type="s" direction="in"/><arg type="u" direction="out"/></method>
+    <method name="Request"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/><arg type="ay" direction="out"/></method>
+    <method name="Advise"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/><arg name="deferUpdate" type="b" direction="in"/><arg name="ackRequired" type="b" direction="in"/></method>
+    <method name="Unadvise"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/></method>
+    <method name="Execute"><arg name="conversation" type="u" direction="in"/><arg name="command" type="s" direction="in"/></method>
+    <method name="Poke"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/><arg name="data" type="ay" direction="in"/></method>
+    <method name="Terminate"><arg name="conversation" type="u" direction="in"/></method>
+    <signal name="Data"><arg name="conversation" type="u"/><arg name="item" type="s"/><arg name="format" type="u"/><arg name="data" type="ay"/></signal>
+  </interface>
+  <interface name="org.freedesktop.DBus.Introspectable">
+    <method name="Introspect"><arg name="xml_data" type="s" direction="out"/></method>
+  </interface>
+  <interface name="org.freedesktop.DBus.Peer">
+    <method name="Ping"/>
+    <method name="GetMachineId"><arg name="machine_uuid" type="s" direction="out"/></method>
+  </interface>
+</node>
+)";
 
-std::string name(const QString& s) { return s.left(kNameKeep).toStdString(); }
-
-// The memory a held call takes: the message as it arrived (text at one byte a character,
-// more for characters beyond ASCII) and its decoded arguments (text at two bytes a
-// character, data as it is).
-std::size_t heldBytes(const QDBusMessage& call) {
-  std::size_t bytes = kMessageBytes;
-  for (const QVariant& argument : call.arguments()) {
-    if (argument.metaType().id() == QMetaType::QString) {
-      bytes += 3 * static_cast<std::size_t>(argument.toString().size());
-    } else if (argument.metaType().id() == QMetaType::QByteArray) {
-      bytes += 2 * static_cast<std::size_t>(argument.toByteArray().size());
-    }
-  }
-  return bytes;
+// The characters (code points) of valid UTF-8 text.
+std::size_t characters(std::string_view utf8) {
+  return static_cast<std::size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-QByteArray bytes(const std::string& s) { return QByteArray(s.data(), static_cast<qsizetype>(s.size())); }
+// The first `keep` characters of valid UTF-8 text.
+std::string firstCharacters(std::string_view utf8, std::size_t keep) {
+  std::size_t end = 0, kept = 0;
+  while (end < utf8.size()) {
+    if ((static_cast<unsigned char>(utf8[end]) & 0xC0) != 0x80 && kept++ == keep) break;
+    ++end;
+  }
+  return std::string(utf8.substr(0, end));
+}
+
+// Text as the bus takes it: valid UTF-8 without NUL (libdbus aborts on anything else), each
+// byte that does not belong to a character given as U+FFFD.
+std::string busText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    bool valid = length != 0 && i + length <= text.size() && lead != 0;
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      valid = (byte(i + k) & 0xC0) == 0x80;
+      c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    valid = valid && c >= kLeast[length] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF) && c != 0xFFFE && c != 0xFFFF;
+    if (valid) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      out.append("\xEF\xBF\xBD");
+      ++i;
+    }
+  }
+  return out;
+}
+
+// An answer to the call `serial` of `client`, made without the call itself, so that a call
+// waiting for its answer holds only these two.
+DBusMessage* answer(int type, const std::string& client, dbus_uint32_t serial) {
+  DBusMessage* m = dbus_message_new(type);
+  if (m == nullptr) return nullptr;
+  dbus_message_set_no_reply(m, TRUE);
+  if (!dbus_message_set_reply_serial(m, serial) || !dbus_message_set_destination(m, client.c_str())) {
+    dbus_message_unref(m);
+    return nullptr;
+  }
+  return m;
+}
+
+DBusMessage* errorAnswer(const std::string& client, dbus_uint32_t serial, const char* name, std::string_view text) {
+  DBusMessage* m = answer(DBUS_MESSAGE_TYPE_ERROR, client, serial);
+  const std::string valid = busText(text);
+  const char* p = valid.c_str();
+  if (m != nullptr && (!dbus_message_set_error_name(m, name) ||
+                       !dbus_message_append_args(m, DBUS_TYPE_STRING, &p, DBUS_TYPE_INVALID))) {
+    dbus_message_unref(m);
+    return nullptr;
+  }
+  return m;
+}
+
+bool appendBytes(DBusMessage* m, const std::string& block) {
+  const char* data = block.data();
+  return dbus_message_append_args(m, DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &data, static_cast<int>(block.size()),
+                                   DBUS_TYPE_INVALID);
+}
 
 // Queues one DDE event behind the modal gate. While it runs, the gate stays closed, so that
 // no tick and no other DDE event slips in when the event paints or shows a notice: events
@@ -77,82 +155,134 @@ void postEvent(std::function<void()> event) {
   });
 }
 
-}  // namespace
-
-// The object on the bus. It lives on a thread of its own, the door, so that what Qt's bus
-// thread takes from the bus is looked at at once, however long the main thread is held: each
-// slot takes the call's message (valid only inside the slot), marks the reply as delayed and
-// either answers Busy there and then, when the caller or everyone has as many calls on their
-// way to the main thread as Kelvor keeps, or hands the call to the main thread. Without the
-// door, Qt queues every call for the main thread without a bound.
-class DdeBusObject : public QObject, protected QDBusContext {
-  Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "dde.Server")
-
+// What waits to be sent, per client, taken out in turn: one message of each client with
+// something to send, then the next round. A Busy answer waits as its call's serial only.
+class Outbox {
  public:
-  explicit DdeBusObject(DBusDdeTransport::Impl& impl) : impl_(impl) {}
+  Outbox() = default;
+  Outbox(const Outbox&) = delete;
+  Outbox& operator=(const Outbox&) = delete;
+  ~Outbox() { clear(); }
 
- public slots:
-  uint Initiate(const QString& application, const QString& topic);
-  QByteArray Request(uint conversation, const QString& item, uint format);
-  void Advise(uint conversation, const QString& item, uint format, bool deferUpdate, bool ackRequired);
-  void Unadvise(uint conversation, const QString& item, uint format);
-  void Execute(uint conversation, const QString& command);
-  void Poke(uint conversation, const QString& item, uint format, const QByteArray& data);
-  void Terminate(uint conversation);
+  // Takes `message` over (nullptr, when it could not be made, is dropped).
+  void push(const std::string& client, DBusMessage* message) {
+    if (message != nullptr) add(client, {message, 0});
+  }
+  void pushBusy(const std::string& client, dbus_uint32_t serial) { add(client, {nullptr, serial}); }
 
- signals:
-  // Declared for introspection; it is sent to one client at a time (see sendData).
-  void Data(uint conversation, const QString& item, uint format, const QByteArray& data);
+  // The next message in turn, owned by the caller; nullptr when nothing waits.
+  DBusMessage* next() {
+    std::lock_guard lock(mutex_);
+    while (!turn_.empty()) {
+      const std::string client = std::move(turn_.front());
+      turn_.pop_front();
+      auto it = queues_.find(client);
+      if (it == queues_.end()) continue;
+      const Item item = it->second.front();
+      it->second.pop_front();
+      if (it->second.empty()) {
+        queues_.erase(it);
+      } else {
+        turn_.push_back(client);
+      }
+      if (item.message != nullptr) return item.message;
+      if (DBusMessage* busy = errorAnswer(client, item.serial, dde::errorName(dde::DdeError::Busy), kBusyText)) {
+        return busy;
+      }
+    }
+    return nullptr;
+  }
+
+  // Drops what waits for a client that has left the bus.
+  void forget(const std::string& client) {
+    std::lock_guard lock(mutex_);
+    auto it = queues_.find(client);
+    if (it == queues_.end()) return;
+    release(it->second);
+    queues_.erase(it);
+  }
+
+  bool empty() {
+    std::lock_guard lock(mutex_);
+    return queues_.empty();
+  }
+
+  void clear() {
+    std::lock_guard lock(mutex_);
+    for (auto& [client, items] : queues_) release(items);
+    queues_.clear();
+    turn_.clear();
+  }
 
  private:
-  struct Call {
-    QDBusMessage message;
-    dde::ReplyToken token = 0;
-    std::string client;  // the caller's unique bus name
-    std::size_t bytes = 0;
+  struct Item {
+    DBusMessage* message;
+    dbus_uint32_t serial;
   };
-  // On the door's thread: counts the call as on its way, or answers it Busy beyond the bounds
-  // and returns false.
-  bool admit(Call& call);
-  // Runs `onMain` on the main thread, where the call stops being on its way.
-  void handOn(const Call& call, std::function<void(Call&)> onMain);
-  // On the main thread: takes the call over. When it would wait behind the gate, answers at
-  // once what can be decided at once and what exceeds the bounds; returns false then.
-  bool take(Call& call, dde::Method method, uint conversation = 0, std::string_view item = {},
-            std::string_view topic = {}, uint format = 0);
-  // Queues the call's handling behind the modal gate.
-  void queue(const Call& call, std::function<void(dde::DdeServer&)> handle);
+  void add(const std::string& client, Item item) {
+    std::lock_guard lock(mutex_);
+    auto [it, added] = queues_.try_emplace(client);
+    if (added) turn_.push_back(client);
+    it->second.push_back(item);
+  }
+  static void release(std::deque<Item>& items) {
+    for (const Item& item : items) {
+      if (item.message != nullptr) dbus_message_unref(item.message);
+    }
+  }
 
-  DBusDdeTransport::Impl& impl_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::deque<Item>> queues_;
+  std::deque<std::string> turn_;  // the clients with something to send, in turn
 };
+
+}  // namespace
 
 struct DBusDdeTransport::Impl {
   explicit Impl(DBusDdeTransport& transport) : owner(&transport) {}
-  DBusDdeTransport* owner;
-  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-  QDBusConnection connection{QDBusConnection::sessionBus()};
-  std::string busName;
-  dde::DdeServer* server = nullptr;
-  QThread door;      // declared first: the object goes before its thread
-  QObject mainSide;  // where calls handed on from the door run
-  std::unique_ptr<DdeBusObject> object;
-  std::unique_ptr<QDBusServiceWatcher> watcher;
-  std::set<std::string> watched;
-  std::unordered_map<dde::ReplyToken, QDBusMessage> calls;
-  dde::ReplyToken nextToken = 1;
-  // What waits behind the gate, per client and in all.
+
+  // A call on its way from the wire to the main thread.
+  struct Call {
+    std::string client;  // the caller's unique bus name
+    dbus_uint32_t serial = 0;
+    std::size_t bytes = 0;
+    dde::ReplyToken token = 0;
+  };
+  // An answer the main thread still owes.
+  struct Owed {
+    std::string client;
+    dbus_uint32_t serial = 0;
+  };
   struct Waiting {
     std::size_t calls = 0;
     std::size_t bytes = 0;
   };
-  std::unordered_map<std::string, Waiting> waiting;
+
+  DBusDdeTransport* owner;
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+  std::string busName;
+  dde::DdeServer* server = nullptr;
+  QObject mainSide;  // where calls handed on from the wire run
+
+  // Main thread only.
+  std::unordered_map<dde::ReplyToken, Owed> calls;
+  dde::ReplyToken nextToken = 1;
+  std::unordered_map<std::string, Waiting> waiting;  // behind the gate, per client
   Waiting waitingTotal;
-  // Calls the door has handed on and the main thread not yet taken up, per client and in
-  // all; shared by the two threads.
+  std::set<std::string> known;  // clients whose calls reached the main thread
+
+  // Shared by the wire and the main thread.
+  DBusConnection* connection = nullptr;
+  Outbox outbox;
+  int wake = -1;  // an eventfd: something to send, or time to stop
+  std::atomic<bool> stopping{false};
+  std::thread wire;
   std::mutex onTheirWayMutex;
   std::unordered_map<std::string, Waiting> onTheirWay;
   Waiting onTheirWayTotal;
+
+  // The wire's only: libdbus's watches of the socket.
+  std::vector<DBusWatch*> watches;
 
   bool setOnTheirWay(const std::string& client, std::size_t bytes) {
     std::lock_guard lock(onTheirWayMutex);
@@ -202,175 +332,311 @@ struct DBusDdeTransport::Impl {
     waitingTotal.bytes -= bytes;
   }
 
-  void send(dde::ReplyToken token, const std::function<QDBusMessage(const QDBusMessage&)>& make) {
+  void send(const std::string& client, DBusMessage* message) {
+    outbox.push(client, message);
+    wakeWire();
+  }
+  void wakeWire() const {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(wake, &one, sizeof one);
+  }
+  // Answers the call `token` with what `make` builds from the caller and the call's serial.
+  void reply(dde::ReplyToken token, const std::function<DBusMessage*(const std::string&, dbus_uint32_t)>& make) {
     auto it = calls.find(token);
     if (it == calls.end()) return;
-    connection.send(make(it->second));
+    send(it->second.client, make(it->second.client, it->second.serial));
     calls.erase(it);
   }
 
-  // A client that opened a conversation is watched, so that its leaving ends them.
-  void watch(const std::string& client) {
-    if (!watched.insert(client).second) return;
-    watcher->addWatchedService(QString::fromStdString(client));
-    // It may have left before the watch was in place: ask the bus once, after the watch.
-    auto* pending = new QDBusPendingCallWatcher(
-        connection.interface()->asyncCall(QStringLiteral("NameHasOwner"), QString::fromStdString(client)),
-        watcher.get());
-    QObject::connect(pending, &QDBusPendingCallWatcher::finished, watcher.get(),
-                     [this, client](QDBusPendingCallWatcher* call) {
-                       QDBusPendingReply<bool> reply = *call;
-                       if (reply.isValid() && !reply.value()) left(client);
-                       call->deleteLater();
-                     });
-  }
+  // --- On the wire.
+  void run();
+  void sendInTurn();
+  DBusHandlerResult handle(DBusMessage* message);
+  void dispatchCall(DBusMessage* message, std::string_view member);
+  // Counts the call as on its way, or answers it Busy and returns false.
+  bool admit(Call& call, DBusMessage* message, std::size_t argumentBytes);
+  // Runs `onMain` on the main thread, where the call stops being on its way.
+  void handOn(const Call& call, std::function<void(Call&)> onMain);
+  // The client has left the bus: what waits to be sent to it goes, its conversations end.
+  void left(const std::string& client);
 
-  void left(const std::string& client) {
-    if (watched.erase(client) == 0) return;
-    watcher->removeWatchedService(QString::fromStdString(client));
-    std::weak_ptr<bool> guard = alive;
-    postEvent([guard, this, client] {
-      if (!guard.expired() && server) server->clientLeft(client);
-    });
-  }
+  // --- On the main thread.
+  // Takes the call over. When it would wait behind the gate, answers at once what can be
+  // decided at once and what exceeds the bounds; returns false then.
+  bool take(Call& call, dde::Method method, dde::ConversationId conversation = 0, std::string_view item = {},
+            std::string_view topic = {}, std::uint32_t format = 0);
+  // Queues the call's handling behind the modal gate.
+  void queue(const Call& call, std::function<void(dde::DdeServer&)> handle);
 };
 
-bool DdeBusObject::admit(Call& call) {
-  setDelayedReply(true);
-  call.message = message();
-  call.client = call.message.service().toStdString();
-  call.bytes = heldBytes(call.message);
-  if (impl_.setOnTheirWay(call.client, call.bytes)) return true;
-  connection().send(
-      call.message.createErrorReply(QString::fromLatin1(dde::errorName(dde::DdeError::Busy)), QString(kBusyText)));
+void DBusDdeTransport::Impl::run() {
+  std::vector<pollfd> fds;
+  std::vector<DBusWatch*> polled;
+  std::chrono::steady_clock::time_point flushUntil{};
+  while (true) {
+    while (dbus_connection_dispatch(connection) == DBUS_DISPATCH_DATA_REMAINS) {
+    }
+    sendInTurn();
+    if (stopping) {
+      if (flushUntil == std::chrono::steady_clock::time_point{}) {
+        flushUntil = std::chrono::steady_clock::now() + kClosingFlush;
+      }
+      const bool sent = outbox.empty() && !dbus_connection_has_messages_to_send(connection);
+      if (sent || std::chrono::steady_clock::now() >= flushUntil || !dbus_connection_get_is_connected(connection)) {
+        return;
+      }
+    }
+    fds.clear();
+    polled.clear();
+    for (DBusWatch* watch : watches) {
+      if (!dbus_watch_get_enabled(watch)) continue;
+      const unsigned flags = dbus_watch_get_flags(watch);
+      short events = 0;
+      if (flags & DBUS_WATCH_READABLE) events |= POLLIN;
+      if (flags & DBUS_WATCH_WRITABLE) events |= POLLOUT;
+      fds.push_back({dbus_watch_get_unix_fd(watch), events, 0});
+      polled.push_back(watch);
+    }
+    fds.push_back({wake, POLLIN, 0});
+    const int timeout = stopping ? 20 : -1;
+    if (::poll(fds.data(), fds.size(), timeout) < 0) continue;
+    if (fds.back().revents & POLLIN) {
+      std::uint64_t count;
+      [[maybe_unused]] const auto read = ::read(wake, &count, sizeof count);
+    }
+    for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
+      const short revents = fds[i].revents;
+      if (revents == 0 || std::find(watches.begin(), watches.end(), polled[i]) == watches.end()) continue;
+      unsigned flags = 0;
+      if (revents & POLLIN) flags |= DBUS_WATCH_READABLE;
+      if (revents & POLLOUT) flags |= DBUS_WATCH_WRITABLE;
+      if (revents & POLLHUP) flags |= DBUS_WATCH_HANGUP;
+      if (revents & POLLERR) flags |= DBUS_WATCH_ERROR;
+      dbus_watch_handle(polled[i], flags);
+    }
+  }
+}
+
+// Hands the bus the next messages in turn while it takes them at once: the one it could not
+// write yet stays in libdbus until the socket has room, and the rest wait here.
+void DBusDdeTransport::Impl::sendInTurn() {
+  while (!dbus_connection_has_messages_to_send(connection)) {
+    DBusMessage* message = outbox.next();
+    if (message == nullptr) return;
+    dbus_connection_send(connection, message, nullptr);
+    dbus_message_unref(message);
+  }
+}
+
+DBusHandlerResult DBusDdeTransport::Impl::handle(DBusMessage* message) {
+  const int type = dbus_message_get_type(message);
+  if (type == DBUS_MESSAGE_TYPE_SIGNAL) {
+    const char *name = nullptr, *before = nullptr, *after = nullptr;
+    if (dbus_message_is_signal(message, DBUS_INTERFACE_DBUS, "NameOwnerChanged") &&
+        dbus_message_has_sender(message, DBUS_SERVICE_DBUS) &&
+        dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &before, DBUS_TYPE_STRING,
+                              &after, DBUS_TYPE_INVALID) &&
+        name[0] == ':' && after[0] == '\0') {
+      left(name);
+    }
+    return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+  }
+  if (type != DBUS_MESSAGE_TYPE_METHOD_CALL) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+  const char* sender = dbus_message_get_sender(message);
+  const char* path = dbus_message_get_path(message);
+  const char* interface = dbus_message_get_interface(message);
+  const char* member = dbus_message_get_member(message);
+  const dbus_uint32_t serial = dbus_message_get_serial(message);
+  const bool wantsReply = !dbus_message_get_no_reply(message);
+  if (sender == nullptr || member == nullptr) return DBUS_HANDLER_RESULT_HANDLED;
+  auto refuse = [&](const char* error, const std::string& text) {
+    if (wantsReply) send(sender, errorAnswer(sender, serial, error, text));
+  };
+  if (std::string_view(path) != kObjectPath) {
+    refuse(DBUS_ERROR_UNKNOWN_OBJECT, "No such object path '" + std::string(path) + "'");
+    return DBUS_HANDLER_RESULT_HANDLED;
+  }
+  if (interface == nullptr || std::string_view(interface) == kInterface) {
+    dispatchCall(message, member);
+    return DBUS_HANDLER_RESULT_HANDLED;
+  }
+  if (std::string_view(interface) == DBUS_INTERFACE_INTROSPECTABLE && std::string_view(member) == "Introspect" &&
+      dbus_message_has_signature(message, "")) {
+    if (DBusMessage* m = answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, sender, serial)) {
+      const char* xml = kIntrospection;
+      dbus_message_append_args(m, DBUS_TYPE_STRING, &xml, DBUS_TYPE_INVALID);
+      if (wantsReply) send(sender, m); else dbus_message_unref(m);
+    }
+    return DBUS_HANDLER_RESULT_HANDLED;
+  }
+  refuse(DBUS_ERROR_UNKNOWN_METHOD, "No such method '" + std::string(member) + "' in interface '" + interface +
+                                        "' at object path '/' (signature '" + dbus_message_get_signature(message) +
+                                        "')");
+  return DBUS_HANDLER_RESULT_HANDLED;
+}
+
+bool DBusDdeTransport::Impl::admit(Call& call, DBusMessage* message, std::size_t argumentBytes) {
+  call.client = dbus_message_get_sender(message);
+  call.serial = dbus_message_get_serial(message);
+  call.bytes = kMessageBytes + argumentBytes;
+  if (setOnTheirWay(call.client, call.bytes)) return true;
+  outbox.pushBusy(call.client, call.serial);
   return false;
 }
 
-void DdeBusObject::handOn(const Call& call, std::function<void(Call&)> onMain) {
-  DBusDdeTransport::Impl* impl = &impl_;
+void DBusDdeTransport::Impl::handOn(const Call& call, std::function<void(Call&)> onMain) {
   QMetaObject::invokeMethod(
-      &impl_.mainSide,
-      [impl, call, onMain = std::move(onMain)] {
-        impl->arrived(call.client, call.bytes);
-        if (!impl->server) {
-          impl->connection.send(call.message.createErrorReply(QStringLiteral("dde.Error.Terminated"),
-                                                              QStringLiteral("The DDE server closed")));
-          return;
-        }
+      &mainSide,
+      [this, call, onMain = std::move(onMain)] {
+        arrived(call.client, call.bytes);
+        if (!server) return;  // closed: the bus tells the caller when the connection goes
+        known.insert(call.client);
         Call taken = call;
         onMain(taken);
       },
       Qt::QueuedConnection);
 }
 
-bool DdeBusObject::take(Call& call, dde::Method method, uint conversation, std::string_view item,
-                        std::string_view topic, uint format) {
-  call.token = impl_.nextToken++;
-  impl_.calls.emplace(call.token, call.message);
+void DBusDdeTransport::Impl::left(const std::string& client) {
+  outbox.forget(client);
+  std::weak_ptr<bool> guard = alive;
+  QMetaObject::invokeMethod(
+      &mainSide,
+      [this, guard, client] {
+        if (guard.expired() || known.erase(client) == 0) return;
+        postEvent([guard, this, client] {
+          if (!guard.expired() && server) server->clientLeft(client);
+        });
+      },
+      Qt::QueuedConnection);
+}
+
+bool DBusDdeTransport::Impl::take(Call& call, dde::Method method, dde::ConversationId conversation,
+                                  std::string_view item, std::string_view topic, std::uint32_t format) {
+  call.token = nextToken++;
+  calls.emplace(call.token, Owed{call.client, call.serial});
   const bool waits = !modalGate().isOpen() || modalGate().queuedCount() > 0;
-  if (!waits || !impl_.server) return true;
-  DBusDdeTransport& transport = *impl_.owner;
-  if (auto refused = impl_.server->refusal(method, call.client, conversation, item, topic, format)) {
-    transport.replyError(call.token, refused->error, refused->message);
+  if (!waits || !server) return true;
+  if (auto refused = server->refusal(method, call.client, conversation, item, topic, format)) {
+    owner->replyError(call.token, refused->error, refused->message);
     return false;
   }
-  if (!impl_.mayWait(call.client, call.bytes)) {
-    transport.replyError(call.token, dde::DdeError::Busy, kBusyText);
+  if (!mayWait(call.client, call.bytes)) {
+    owner->replyError(call.token, dde::DdeError::Busy, kBusyText);
     return false;
   }
   return true;
 }
 
-void DdeBusObject::queue(const Call& call, std::function<void(dde::DdeServer&)> handle) {
-  impl_.startWaiting(call.client, call.bytes);
+void DBusDdeTransport::Impl::queue(const Call& call, std::function<void(dde::DdeServer&)> handle) {
+  startWaiting(call.client, call.bytes);
   // An event still queued when the transport has gone finds its guard expired.
-  std::weak_ptr<bool> alive = impl_.alive;
-  DBusDdeTransport::Impl* impl = &impl_;
-  postEvent([alive, impl, client = call.client, bytes = call.bytes, handle = std::move(handle)] {
-    if (alive.expired()) return;
-    impl->endWaiting(client, bytes);
-    if (impl->server) handle(*impl->server);
+  std::weak_ptr<bool> guard = alive;
+  postEvent([guard, this, client = call.client, bytes = call.bytes, handle = std::move(handle)] {
+    if (guard.expired()) return;
+    endWaiting(client, bytes);
+    if (server) handle(*server);
   });
 }
 
-uint DdeBusObject::Initiate(const QString& application, const QString& topic) {
+// Decodes a call of the DDE interface and hands it on; a call whose arguments do not match
+// its method is refused as no such method, as for any other name.
+void DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::string_view member) {
+  dbus_uint32_t conversation = 0, format = 0;
+  const char *text = nullptr, *other = nullptr;
+  const char* data = nullptr;
+  int size = 0;
+  dbus_bool_t deferUpdate = FALSE, ackRequired = FALSE;
+  auto args = [&](const char* signature, auto... pointers) {
+    return dbus_message_has_signature(message, signature) &&
+           dbus_message_get_args(message, nullptr, pointers..., DBUS_TYPE_INVALID);
+  };
   Call call;
-  if (!admit(call)) return 0;
-  handOn(call, [this, a = name(application), t = name(topic)](Call& call) {
-    if (!take(call, dde::Method::Initiate, 0, a, t)) return;
-    queue(call, [this, call, a, t](dde::DdeServer& server) {
-      impl_.watch(call.client);
-      server.handleInitiate(call.token, call.client, a, t);
+  using dde::Method;
+  if (member == "Initiate" && args("ss", DBUS_TYPE_STRING, &text, DBUS_TYPE_STRING, &other)) {
+    if (!admit(call, message, 3 * (characters(text) + characters(other)))) return;
+    handOn(call, [this, a = firstCharacters(text, kNameKeep), t = firstCharacters(other, kNameKeep)](Call& call) {
+      if (!take(call, Method::Initiate, 0, a, t)) return;
+      queue(call, [call, a, t](dde::DdeServer& server) { server.handleInitiate(call.token, call.client, a, t); });
     });
-  });
-  return 0;
-}
-
-QByteArray DdeBusObject::Request(uint conversation, const QString& item, uint format) {
-  Call call;
-  if (!admit(call)) return {};
-  handOn(call, [this, conversation, i = name(item), format](Call& call) {
-    if (!take(call, dde::Method::Request, conversation, i, {}, format)) return;
-    queue(call, [call, conversation, i, format](dde::DdeServer& server) {
-      server.handleRequest(call.token, call.client, conversation, i, format);
+  } else if ((member == "Request" || member == "Unadvise") &&
+             args("usu", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text, DBUS_TYPE_UINT32, &format)) {
+    if (!admit(call, message, 3 * characters(text))) return;
+    const bool request = member == "Request";
+    handOn(call, [this, request, conversation, i = firstCharacters(text, kNameKeep), format](Call& call) {
+      if (!take(call, request ? Method::Request : Method::Unadvise, conversation, i, {}, format)) return;
+      queue(call, [call, request, conversation, i, format](dde::DdeServer& server) {
+        if (request) {
+          server.handleRequest(call.token, call.client, conversation, i, format);
+        } else {
+          server.handleUnadvise(call.token, call.client, conversation, i, format);
+        }
+      });
     });
-  });
-  return {};
-}
-
-void DdeBusObject::Advise(uint conversation, const QString& item, uint format, bool deferUpdate, bool) {
-  Call call;
-  if (!admit(call)) return;
-  handOn(call, [this, conversation, i = name(item), format, deferUpdate](Call& call) {
-    if (!take(call, dde::Method::Advise, conversation, i, {}, format)) return;
-    queue(call, [call, conversation, i, format, deferUpdate](dde::DdeServer& server) {
-      server.handleAdvise(call.token, call.client, conversation, i, format, deferUpdate);
+  } else if (member == "Advise" && args("usubb", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text,
+                                        DBUS_TYPE_UINT32, &format, DBUS_TYPE_BOOLEAN, &deferUpdate,
+                                        DBUS_TYPE_BOOLEAN, &ackRequired)) {
+    if (!admit(call, message, 3 * characters(text))) return;
+    handOn(call, [this, conversation, i = firstCharacters(text, kNameKeep), format, defer = deferUpdate != FALSE](
+                     Call& call) {
+      if (!take(call, Method::Advise, conversation, i, {}, format)) return;
+      queue(call, [call, conversation, i, format, defer](dde::DdeServer& server) {
+        server.handleAdvise(call.token, call.client, conversation, i, format, defer);
+      });
     });
-  });
-}
-
-void DdeBusObject::Unadvise(uint conversation, const QString& item, uint format) {
-  Call call;
-  if (!admit(call)) return;
-  handOn(call, [this, conversation, i = name(item), format](Call& call) {
-    if (!take(call, dde::Method::Unadvise, conversation, i, {}, format)) return;
-    queue(call, [call, conversation, i, format](dde::DdeServer& server) {
-      server.handleUnadvise(call.token, call.client, conversation, i, format);
+  } else if (member == "Execute" && args("us", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text)) {
+    if (!admit(call, message, 3 * characters(text))) return;
+    handOn(call, [this, conversation, c = firstCharacters(text, kCommandKeep)](Call& call) {
+      if (!take(call, Method::Execute, conversation)) return;
+      queue(call, [call, conversation, c](dde::DdeServer& server) {
+        server.handleExecute(call.token, call.client, conversation, c);
+      });
     });
-  });
-}
-
-void DdeBusObject::Execute(uint conversation, const QString& command) {
-  Call call;
-  if (!admit(call)) return;
-  handOn(call, [this, conversation, c = command.left(kCommandKeep).toStdString()](Call& call) {
-    if (!take(call, dde::Method::Execute, conversation)) return;
-    queue(call, [call, conversation, c](dde::DdeServer& server) {
-      server.handleExecute(call.token, call.client, conversation, c);
+  } else if (member == "Poke" && args("usuay", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text,
+                                      DBUS_TYPE_UINT32, &format, DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &data, &size)) {
+    // The data is not used: only the acknowledgement is queued, not the block.
+    if (!admit(call, message, 3 * characters(text) + 2 * static_cast<std::size_t>(size))) return;
+    handOn(call, [this, conversation](Call& call) {
+      if (!take(call, Method::Poke, conversation)) return;
+      queue(call, [call, conversation](dde::DdeServer& server) {
+        server.handlePoke(call.token, call.client, conversation);
+      });
     });
-  });
-}
-
-void DdeBusObject::Poke(uint conversation, const QString&, uint, const QByteArray&) {
-  // The data is not used: only the acknowledgement is queued, not the block.
-  Call call;
-  if (!admit(call)) return;
-  handOn(call, [this, conversation](Call& call) {
-    if (!take(call, dde::Method::Poke, conversation)) return;
-    queue(call, [call, conversation](dde::DdeServer& server) { server.handlePoke(call.token, call.client, conversation); });
-  });
-}
-
-void DdeBusObject::Terminate(uint conversation) {
-  Call call;
-  if (!admit(call)) return;
-  handOn(call, [this, conversation](Call& call) {
-    if (!take(call, dde::Method::Terminate, conversation)) return;
-    queue(call, [call, conversation](dde::DdeServer& server) {
-      server.handleTerminate(call.token, call.client, conversation);
+  } else if (member == "Terminate" && args("u", DBUS_TYPE_UINT32, &conversation)) {
+    if (!admit(call, message, 0)) return;
+    handOn(call, [this, conversation](Call& call) {
+      if (!take(call, Method::Terminate, conversation)) return;
+      queue(call, [call, conversation](dde::DdeServer& server) {
+        server.handleTerminate(call.token, call.client, conversation);
+      });
     });
-  });
+  } else if (!dbus_message_get_no_reply(message)) {
+    const std::string client = dbus_message_get_sender(message);
+    const std::string text = "No such method '" + std::string(member) + "' in interface 'dde.Server' at object path "
+                             "'/' (signature '" + dbus_message_get_signature(message) + "')";
+    send(client, errorAnswer(client, dbus_message_get_serial(message), DBUS_ERROR_UNKNOWN_METHOD, text));
+  }
 }
+
+namespace {
+
+dbus_bool_t addWatch(DBusWatch* watch, void* data) {
+  static_cast<DBusDdeTransport::Impl*>(data)->watches.push_back(watch);
+  return TRUE;
+}
+void removeWatch(DBusWatch* watch, void* data) {
+  auto& watches = static_cast<DBusDdeTransport::Impl*>(data)->watches;
+  watches.erase(std::remove(watches.begin(), watches.end(), watch), watches.end());
+}
+// An enabled or disabled watch is seen at the wire's next look; a change made off the wire
+// (a send from another thread) wakes it.
+void toggleWatch(DBusWatch*, void* data) { static_cast<DBusDdeTransport::Impl*>(data)->wakeWire(); }
+
+DBusHandlerResult filter(DBusConnection*, DBusMessage* message, void* data) {
+  return static_cast<DBusDdeTransport::Impl*>(data)->handle(message);
+}
+
+}  // namespace
 
 DBusDdeTransport::DBusDdeTransport() : impl_(std::make_unique<Impl>(*this)) {}
 
@@ -380,36 +646,45 @@ bool DBusDdeTransport::isStarted() const { return impl_->server != nullptr; }
 
 bool DBusDdeTransport::start(const std::string& service, dde::DdeServer& server, std::string& error) {
   Impl& d = *impl_;
-  if (!d.connection.isConnected()) {
+  DBusError failure;
+  dbus_error_init(&failure);
+  DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SESSION, &failure);
+  dbus_error_free(&failure);
+  if (connection == nullptr) {
     error = "Kelvor found no D-Bus session bus, so it runs without its DDE server.";
     return false;
   }
+  dbus_connection_set_exit_on_disconnect(connection, FALSE);
+  auto giveUp = [&](std::string why) {
+    dbus_error_free(&failure);
+    dbus_connection_close(connection);
+    dbus_connection_unref(connection);
+    error = std::move(why);
+    return false;
+  };
   d.busName = "dde." + service;
-  d.object = std::make_unique<DdeBusObject>(d);
-  if (!d.connection.registerObject(kObjectPath, d.object.get(),
-                                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)) {
-    error = "Kelvor could not offer its DDE object on the session bus, so it runs without its DDE server.";
-    d.object.reset();
-    return false;
+  const int owner = dbus_bus_request_name(connection, d.busName.c_str(), DBUS_NAME_FLAG_DO_NOT_QUEUE, &failure);
+  if (owner != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
+    return giveUp("Another program already serves DDE as \"" + service + "\" (" + d.busName +
+                  "), so this Kelvor runs without its DDE server.");
   }
-  if (!d.connection.registerService(QString::fromStdString(d.busName))) {
-    error = "Another program already serves DDE as \"" + service + "\" (" + d.busName +
-            "), so this Kelvor runs without its DDE server.";
-    d.connection.unregisterObject(kObjectPath);
-    d.object.reset();
-    return false;
+  dbus_bus_add_match(connection, kLeftRule, &failure);
+  const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (dbus_error_is_set(&failure) || wake < 0 ||
+      !dbus_connection_add_filter(connection, filter, &d, nullptr) ||
+      !dbus_connection_set_watch_functions(connection, addWatch, removeWatch, toggleWatch, &d, nullptr)) {
+    if (wake >= 0) ::close(wake);
+    return giveUp("Kelvor could not offer its DDE object on the session bus, so it runs without its DDE server.");
   }
+  int socket = -1;
+  if (dbus_connection_get_socket(connection, &socket)) {
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &kSocketSendBuffer, sizeof kSocketSendBuffer);
+  }
+  d.connection = connection;
+  d.wake = wake;
   d.server = &server;
-  // Moved once registered, so that the helper Qt gives it as a child goes along.
-  d.object->moveToThread(&d.door);
-  d.door.start();
-  dbus_connection_set_max_received_size(static_cast<DBusConnection*>(d.connection.internalPointer()),
-                                        kReceiveLimit);
-  d.watcher = std::make_unique<QDBusServiceWatcher>();
-  d.watcher->setConnection(d.connection);
-  d.watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
-  QObject::connect(d.watcher.get(), &QDBusServiceWatcher::serviceUnregistered, d.watcher.get(),
-                   [&d](const QString& name) { d.left(name.toStdString()); });
+  d.stopping = false;
+  d.wire = std::thread([&d] { d.run(); });
   return true;
 }
 
@@ -434,20 +709,26 @@ void DBusDdeTransport::close() {
   if (!d.server) return;
   d.server->close();
   d.server = nullptr;
-  d.connection.unregisterService(QString::fromStdString(d.busName));
-  d.connection.unregisterObject(kObjectPath);
-  d.door.quit();
-  d.door.wait();
-  d.watcher.reset();
-  d.watched.clear();
   // Calls still queued behind the gate find no server and are answered here.
   for (auto& [token, call] : d.calls) {
-    d.connection.send(call.createErrorReply(QStringLiteral("dde.Error.Terminated"),
-                                            QStringLiteral("The DDE server closed")));
+    d.outbox.push(call.client,
+                  errorAnswer(call.client, call.serial, "dde.Error.Terminated", "The DDE server closed"));
   }
   d.calls.clear();
   d.waiting.clear();
   d.waitingTotal = {};
+  d.known.clear();
+  d.stopping = true;
+  d.wakeWire();
+  d.wire.join();
+  // Closing the connection gives up the name; the bus answers what is left unanswered.
+  dbus_connection_close(d.connection);
+  dbus_connection_unref(d.connection);
+  d.connection = nullptr;
+  d.outbox.clear();
+  d.watches.clear();
+  ::close(d.wake);
+  d.wake = -1;
   {
     std::lock_guard lock(d.onTheirWayMutex);
     d.onTheirWay.clear();
@@ -457,34 +738,56 @@ void DBusDdeTransport::close() {
 }
 
 void DBusDdeTransport::replyEmpty(dde::ReplyToken token) {
-  impl_->send(token, [](const QDBusMessage& call) { return call.createReply(); });
+  impl_->reply(token, [](const std::string& client, dbus_uint32_t serial) {
+    return answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, serial);
+  });
 }
 
 void DBusDdeTransport::replyConversation(dde::ReplyToken token, dde::ConversationId conversation) {
-  impl_->send(token, [conversation](const QDBusMessage& call) {
-    return call.createReply(QVariant::fromValue(static_cast<uint>(conversation)));
+  impl_->reply(token, [conversation](const std::string& client, dbus_uint32_t serial) {
+    DBusMessage* m = answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, serial);
+    const dbus_uint32_t id = static_cast<dbus_uint32_t>(conversation);
+    if (m != nullptr && !dbus_message_append_args(m, DBUS_TYPE_UINT32, &id, DBUS_TYPE_INVALID)) {
+      dbus_message_unref(m);
+      return static_cast<DBusMessage*>(nullptr);
+    }
+    return m;
   });
 }
 
 void DBusDdeTransport::replyData(dde::ReplyToken token, const std::string& block) {
-  impl_->send(token, [&block](const QDBusMessage& call) { return call.createReply(QVariant(bytes(block))); });
+  impl_->reply(token, [&block](const std::string& client, dbus_uint32_t serial) {
+    DBusMessage* m = answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, serial);
+    if (m != nullptr && !appendBytes(m, block)) {
+      dbus_message_unref(m);
+      return static_cast<DBusMessage*>(nullptr);
+    }
+    return m;
+  });
 }
 
 void DBusDdeTransport::replyError(dde::ReplyToken token, dde::DdeError error, const std::string& message) {
-  impl_->send(token, [&](const QDBusMessage& call) {
-    return call.createErrorReply(QString::fromLatin1(dde::errorName(error)), QString::fromStdString(message));
+  impl_->reply(token, [&](const std::string& client, dbus_uint32_t serial) {
+    return errorAnswer(client, serial, dde::errorName(error), message);
   });
 }
 
 void DBusDdeTransport::sendData(const std::string& client, dde::ConversationId conversation,
                                 const std::string& item, std::uint32_t format, const std::string& block) {
-  QDBusMessage signal = QDBusMessage::createTargetedSignal(QString::fromStdString(client), kObjectPath,
-                                                           kInterface, QStringLiteral("Data"));
-  signal << static_cast<uint>(conversation) << QString::fromStdString(item) << static_cast<uint>(format)
-         << bytes(block);
-  impl_->connection.send(signal);
+  if (!impl_->server) return;
+  DBusMessage* m = dbus_message_new_signal(kObjectPath, kInterface, "Data");
+  if (m == nullptr) return;
+  const dbus_uint32_t id = static_cast<dbus_uint32_t>(conversation), form = format;
+  const std::string validItem = busText(item);
+  const char* name = validItem.c_str();
+  if (!dbus_message_set_destination(m, client.c_str()) ||
+      !dbus_message_append_args(m, DBUS_TYPE_UINT32, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_UINT32, &form,
+                                DBUS_TYPE_INVALID) ||
+      !appendBytes(m, block)) {
+    dbus_message_unref(m);
+    return;
+  }
+  impl_->send(client, m);
 }
 
 }  // namespace kelvor
-
-#include "dde_transport.moc"

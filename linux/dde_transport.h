@@ -9,14 +9,22 @@
 // that leaves the bus ends its conversations. The periodic data links are looked at by a
 // timer a little over one second apart.
 //
-// The server never goes deaf. Calls are taken from the bus on a thread of their own and
-// answered Busy there beyond a bound of calls on their way to the main thread. A call that
-// waits behind the gate is first checked for what
+// The server never goes deaf. It has a connection to the bus of its own, read and written on
+// a thread of its own (the wire), so that what clients send is looked at at once, however
+// long the main thread is held: a call beyond a bound of calls on their way to the main
+// thread is answered Busy there. A call that waits behind the gate is first checked for what
 // its arguments decide at once (DdeServer::refusal) and answered then; what waits is
 // bounded per client and in all, by count and by bytes, and a call beyond the bounds is
 // answered dde.Error.Busy at once. The bytes are counted as the memory a waiting call
-// holds: the message as it arrived and its decoded arguments (3 bytes a character of text,
-// 2 a byte of data, 512 for the message itself).
+// would hold whole: the message as it arrived and its decoded arguments (3 bytes a character
+// of text, 2 a byte of data, 512 for the message itself).
+//
+// What the server sends goes out in turn, one message per client with something to send,
+// and only as fast as the bus takes it up. The bus daemon reads each connection a few
+// kilobytes at a time and looks through every call it has passed on and not yet seen
+// answered for each message it passes, so answers to a flooding client, handed to the bus
+// all at once, would stand for minutes in front of another client's answer. Kept here
+// instead, a Busy answer costs a few bytes until its turn.
 
 #include <cstddef>
 #include <memory>
@@ -30,9 +38,9 @@ constexpr std::size_t kMaxWaitingCallsPerClient = 1024;
 constexpr std::size_t kMaxWaitingCalls = 8192;
 constexpr std::size_t kMaxWaitingBytesPerClient = 4u << 20;
 constexpr std::size_t kMaxWaitingBytes = 16u << 20;
-// Calls Qt's bus thread has taken and the main thread not yet: bounded the same way, and
-// answered Busy on the door's thread beyond, so that however long the main thread is held,
-// what waits for it stays small enough to be handled within a second once it is free.
+// Calls the wire has taken from the bus and the main thread not yet taken up: bounded the
+// same way, and answered Busy on the wire beyond, so that however long the main thread is
+// held, what waits for it stays small enough to be handled within a second once it is free.
 constexpr std::size_t kMaxCallsOnTheirWayPerClient = 1024;
 constexpr std::size_t kMaxCallsOnTheirWay = 8192;
 // A client's share takes one call with 16 MiB of data (32 MiB as counted).
