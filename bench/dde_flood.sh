@@ -41,9 +41,9 @@ request_ms=$(ms_since "$start")
 start=$(now)
 gdbus call --session --timeout 600 -d dde.Kelvor -o / -m org.freedesktop.DBus.Peer.Ping >/dev/null
 ping_ms=$(ms_since "$start")
-wait "${floods[@]}"
 echo "   after the key press: a request answered in $request_ms ms, a Ping in $ping_ms ms"
 echo "   memory: at most $held_peak MB while held"
+wait "${floods[@]}"
 echo "   answers: $(grep -hv '^sent' held*.out | awk '{n[$1] += $2} END {for (k in n) printf "%s %d  ", k, n[k]}')"
 echo "   $(grep -h '^sent' held*.out | tr '\n' ' ')"
 sleep 5

@@ -156,9 +156,12 @@ void postEvent(std::function<void()> event) {
 }
 
 // What waits to be sent, per client, taken out in turn: one message of each client with
-// something to send, then the next round. A Busy answer waits as its call's serial only.
+// something to send, then the next round. An acknowledgement and a Busy answer wait as
+// their call's serial only (16 bytes), so that a flood costs little while it waits.
 class Outbox {
  public:
+  enum class Kind : std::uint8_t { Message, Acknowledgement, Busy };
+
   Outbox() = default;
   Outbox(const Outbox&) = delete;
   Outbox& operator=(const Outbox&) = delete;
@@ -166,9 +169,9 @@ class Outbox {
 
   // Takes `message` over (nullptr, when it could not be made, is dropped).
   void push(const std::string& client, DBusMessage* message) {
-    if (message != nullptr) add(client, {message, 0});
+    if (message != nullptr) add(client, {message, 0, Kind::Message});
   }
-  void pushBusy(const std::string& client, dbus_uint32_t serial) { add(client, {nullptr, serial}); }
+  void push(const std::string& client, dbus_uint32_t serial, Kind kind) { add(client, {nullptr, serial, kind}); }
 
   // The next message in turn, owned by the caller; nullptr when nothing waits.
   DBusMessage* next() {
@@ -185,10 +188,11 @@ class Outbox {
       } else {
         turn_.push_back(client);
       }
-      if (item.message != nullptr) return item.message;
-      if (DBusMessage* busy = errorAnswer(client, item.serial, dde::errorName(dde::DdeError::Busy), kBusyText)) {
-        return busy;
-      }
+      DBusMessage* message = item.kind == Kind::Message ? item.message
+                             : item.kind == Kind::Busy
+                                 ? errorAnswer(client, item.serial, dde::errorName(dde::DdeError::Busy), kBusyText)
+                                 : answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, item.serial);
+      if (message != nullptr) return message;
     }
     return nullptr;
   }
@@ -218,6 +222,7 @@ class Outbox {
   struct Item {
     DBusMessage* message;
     dbus_uint32_t serial;
+    Kind kind;
   };
   void add(const std::string& client, Item item) {
     std::lock_guard lock(mutex_);
@@ -339,6 +344,14 @@ struct DBusDdeTransport::Impl {
   void wakeWire() const {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(wake, &one, sizeof one);
+  }
+  // Answers the call `token` with an acknowledgement or Busy, which wait as its serial.
+  void reply(dde::ReplyToken token, Outbox::Kind kind) {
+    auto it = calls.find(token);
+    if (it == calls.end()) return;
+    outbox.push(it->second.client, it->second.serial, kind);
+    wakeWire();
+    calls.erase(it);
   }
   // Answers the call `token` with what `make` builds from the caller and the call's serial.
   void reply(dde::ReplyToken token, const std::function<DBusMessage*(const std::string&, dbus_uint32_t)>& make) {
@@ -480,7 +493,7 @@ bool DBusDdeTransport::Impl::admit(Call& call, DBusMessage* message, std::size_t
   call.serial = dbus_message_get_serial(message);
   call.bytes = kMessageBytes + argumentBytes;
   if (setOnTheirWay(call.client, call.bytes)) return true;
-  outbox.pushBusy(call.client, call.serial);
+  outbox.push(call.client, call.serial, Outbox::Kind::Busy);
   return false;
 }
 
@@ -522,7 +535,7 @@ bool DBusDdeTransport::Impl::take(Call& call, dde::Method method, dde::Conversat
     return false;
   }
   if (!mayWait(call.client, call.bytes)) {
-    owner->replyError(call.token, dde::DdeError::Busy, kBusyText);
+    reply(call.token, Outbox::Kind::Busy);
     return false;
   }
   return true;
@@ -737,11 +750,7 @@ void DBusDdeTransport::close() {
   // The object may still be named by queued gate events; it lives until the transport ends.
 }
 
-void DBusDdeTransport::replyEmpty(dde::ReplyToken token) {
-  impl_->reply(token, [](const std::string& client, dbus_uint32_t serial) {
-    return answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, serial);
-  });
-}
+void DBusDdeTransport::replyEmpty(dde::ReplyToken token) { impl_->reply(token, Outbox::Kind::Acknowledgement); }
 
 void DBusDdeTransport::replyConversation(dde::ReplyToken token, dde::ConversationId conversation) {
   impl_->reply(token, [conversation](const std::string& client, dbus_uint32_t serial) {
