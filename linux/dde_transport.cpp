@@ -50,14 +50,14 @@ constexpr auto kIntrospection = R"(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-
  "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
 <node>
   <interface name="dde.Server">
-    <method name="Initiate"><arg name="application" type="s" direction="in"/><arg name="topic" type="s" direction="in"/><arg type="u" direction="out"/></method>
-    <method name="Request"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/><arg type="ay" direction="out"/></method>
+    <method name="Initiate"><arg type="u" direction="out"/><arg name="application" type="s" direction="in"/><arg name="topic" type="s" direction="in"/></method>
+    <method name="Request"><arg type="ay" direction="out"/><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/></method>
     <method name="Advise"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/><arg name="deferUpdate" type="b" direction="in"/><arg name="ackRequired" type="b" direction="in"/></method>
     <method name="Unadvise"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/></method>
     <method name="Execute"><arg name="conversation" type="u" direction="in"/><arg name="command" type="s" direction="in"/></method>
     <method name="Poke"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/><arg name="data" type="ay" direction="in"/></method>
     <method name="Terminate"><arg name="conversation" type="u" direction="in"/></method>
-    <signal name="Data"><arg name="conversation" type="u"/><arg name="item" type="s"/><arg name="format" type="u"/><arg name="data" type="ay"/></signal>
+    <signal name="Data"><arg name="conversation" type="u" direction="out"/><arg name="item" type="s" direction="out"/><arg name="format" type="u" direction="out"/><arg name="data" type="ay" direction="out"/></signal>
   </interface>
   <interface name="org.freedesktop.DBus.Introspectable">
     <method name="Introspect"><arg name="xml_data" type="s" direction="out"/></method>
