@@ -12,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "core/toolkit/modal_gate.h"
+#include "linux/dde_outbox.h"
 
 namespace kelvor {
 namespace {
@@ -40,9 +40,6 @@ constexpr std::size_t kMessageBytes = 512;
 constexpr int kSocketSendBuffer = 8192;
 // At closing, what is still to be sent is given this long to go out.
 constexpr auto kClosingFlush = std::chrono::seconds(1);
-constexpr auto kBusyText =
-    "Kelvor is busy (a window or command holds its DDE messages back, or it has more calls to "
-    "handle than it keeps) and holds as many of yours as it keeps; try again later";
 constexpr auto kLeftRule =
     "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
     "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg2=''";
@@ -85,60 +82,6 @@ std::string firstCharacters(std::string_view utf8, std::size_t keep) {
   return std::string(utf8.substr(0, end));
 }
 
-// Text as the bus takes it: valid UTF-8 without NUL (libdbus aborts on anything else), each
-// byte that does not belong to a character given as U+FFFD.
-std::string busText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-    bool valid = length != 0 && i + length <= text.size() && lead != 0;
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      valid = (byte(i + k) & 0xC0) == 0x80;
-      c = (c << 6) | (byte(i + k) & 0x3F);
-    }
-    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    valid = valid && c >= kLeast[length] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF) && c != 0xFFFE && c != 0xFFFF;
-    if (valid) {
-      out.append(text.substr(i, length));
-      i += length;
-    } else {
-      out.append("\xEF\xBF\xBD");
-      ++i;
-    }
-  }
-  return out;
-}
-
-// An answer to the call `serial` of `client`, made without the call itself, so that a call
-// waiting for its answer holds only these two.
-DBusMessage* answer(int type, const std::string& client, dbus_uint32_t serial) {
-  DBusMessage* m = dbus_message_new(type);
-  if (m == nullptr) return nullptr;
-  dbus_message_set_no_reply(m, TRUE);
-  if (!dbus_message_set_reply_serial(m, serial) || !dbus_message_set_destination(m, client.c_str())) {
-    dbus_message_unref(m);
-    return nullptr;
-  }
-  return m;
-}
-
-DBusMessage* errorAnswer(const std::string& client, dbus_uint32_t serial, const char* name, std::string_view text) {
-  DBusMessage* m = answer(DBUS_MESSAGE_TYPE_ERROR, client, serial);
-  const std::string valid = busText(text);
-  const char* p = valid.c_str();
-  if (m != nullptr && (!dbus_message_set_error_name(m, name) ||
-                       !dbus_message_append_args(m, DBUS_TYPE_STRING, &p, DBUS_TYPE_INVALID))) {
-    dbus_message_unref(m);
-    return nullptr;
-  }
-  return m;
-}
-
 bool appendBytes(DBusMessage* m, const std::string& block) {
   const char* data = block.data();
   return dbus_message_append_args(m, DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &data, static_cast<int>(block.size()),
@@ -154,92 +97,6 @@ void postEvent(std::function<void()> event) {
     event();
   });
 }
-
-// What waits to be sent, per client, taken out in turn: one message of each client with
-// something to send, then the next round. An acknowledgement and a Busy answer wait as
-// their call's serial only (16 bytes), so that a flood costs little while it waits.
-class Outbox {
- public:
-  enum class Kind : std::uint8_t { Message, Acknowledgement, Busy };
-
-  Outbox() = default;
-  Outbox(const Outbox&) = delete;
-  Outbox& operator=(const Outbox&) = delete;
-  ~Outbox() { clear(); }
-
-  // Takes `message` over (nullptr, when it could not be made, is dropped).
-  void push(const std::string& client, DBusMessage* message) {
-    if (message != nullptr) add(client, {message, 0, Kind::Message});
-  }
-  void push(const std::string& client, dbus_uint32_t serial, Kind kind) { add(client, {nullptr, serial, kind}); }
-
-  // The next message in turn, owned by the caller; nullptr when nothing waits.
-  DBusMessage* next() {
-    std::lock_guard lock(mutex_);
-    while (!turn_.empty()) {
-      const std::string client = std::move(turn_.front());
-      turn_.pop_front();
-      auto it = queues_.find(client);
-      if (it == queues_.end()) continue;
-      const Item item = it->second.front();
-      it->second.pop_front();
-      if (it->second.empty()) {
-        queues_.erase(it);
-      } else {
-        turn_.push_back(client);
-      }
-      DBusMessage* message = item.kind == Kind::Message ? item.message
-                             : item.kind == Kind::Busy
-                                 ? errorAnswer(client, item.serial, dde::errorName(dde::DdeError::Busy), kBusyText)
-                                 : answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, item.serial);
-      if (message != nullptr) return message;
-    }
-    return nullptr;
-  }
-
-  // Drops what waits for a client that has left the bus.
-  void forget(const std::string& client) {
-    std::lock_guard lock(mutex_);
-    auto it = queues_.find(client);
-    if (it == queues_.end()) return;
-    release(it->second);
-    queues_.erase(it);
-  }
-
-  bool empty() {
-    std::lock_guard lock(mutex_);
-    return queues_.empty();
-  }
-
-  void clear() {
-    std::lock_guard lock(mutex_);
-    for (auto& [client, items] : queues_) release(items);
-    queues_.clear();
-    turn_.clear();
-  }
-
- private:
-  struct Item {
-    DBusMessage* message;
-    dbus_uint32_t serial;
-    Kind kind;
-  };
-  void add(const std::string& client, Item item) {
-    std::lock_guard lock(mutex_);
-    auto [it, added] = queues_.try_emplace(client);
-    if (added) turn_.push_back(client);
-    it->second.push_back(item);
-  }
-  static void release(std::deque<Item>& items) {
-    for (const Item& item : items) {
-      if (item.message != nullptr) dbus_message_unref(item.message);
-    }
-  }
-
-  std::mutex mutex_;
-  std::unordered_map<std::string, std::deque<Item>> queues_;
-  std::deque<std::string> turn_;  // the clients with something to send, in turn
-};
 
 }  // namespace
 
@@ -463,7 +320,7 @@ DBusHandlerResult DBusDdeTransport::Impl::handle(DBusMessage* message) {
   const bool wantsReply = !dbus_message_get_no_reply(message);
   if (sender == nullptr || member == nullptr) return DBUS_HANDLER_RESULT_HANDLED;
   auto refuse = [&](const char* error, const std::string& text) {
-    if (wantsReply) send(sender, errorAnswer(sender, serial, error, text));
+    if (wantsReply) send(sender, busErrorAnswer(sender, serial, error, text));
   };
   if (std::string_view(path) != kObjectPath) {
     refuse(DBUS_ERROR_UNKNOWN_OBJECT, "No such object path '" + std::string(path) + "'");
@@ -475,7 +332,7 @@ DBusHandlerResult DBusDdeTransport::Impl::handle(DBusMessage* message) {
   }
   if (std::string_view(interface) == DBUS_INTERFACE_INTROSPECTABLE && std::string_view(member) == "Introspect" &&
       dbus_message_has_signature(message, "")) {
-    if (DBusMessage* m = answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, sender, serial)) {
+    if (DBusMessage* m = busAnswer(DBUS_MESSAGE_TYPE_METHOD_RETURN, sender, serial)) {
       const char* xml = kIntrospection;
       dbus_message_append_args(m, DBUS_TYPE_STRING, &xml, DBUS_TYPE_INVALID);
       if (wantsReply) send(sender, m); else dbus_message_unref(m);
@@ -627,7 +484,7 @@ void DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::strin
     const std::string client = dbus_message_get_sender(message);
     const std::string text = "No such method '" + std::string(member) + "' in interface 'dde.Server' at object path "
                              "'/' (signature '" + dbus_message_get_signature(message) + "')";
-    send(client, errorAnswer(client, dbus_message_get_serial(message), DBUS_ERROR_UNKNOWN_METHOD, text));
+    send(client, busErrorAnswer(client, dbus_message_get_serial(message), DBUS_ERROR_UNKNOWN_METHOD, text));
   }
 }
 
@@ -725,7 +582,7 @@ void DBusDdeTransport::close() {
   // Calls still queued behind the gate find no server and are answered here.
   for (auto& [token, call] : d.calls) {
     d.outbox.push(call.client,
-                  errorAnswer(call.client, call.serial, "dde.Error.Terminated", "The DDE server closed"));
+                  busErrorAnswer(call.client, call.serial, "dde.Error.Terminated", "The DDE server closed"));
   }
   d.calls.clear();
   d.waiting.clear();
@@ -754,7 +611,7 @@ void DBusDdeTransport::replyEmpty(dde::ReplyToken token) { impl_->reply(token, O
 
 void DBusDdeTransport::replyConversation(dde::ReplyToken token, dde::ConversationId conversation) {
   impl_->reply(token, [conversation](const std::string& client, dbus_uint32_t serial) {
-    DBusMessage* m = answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, serial);
+    DBusMessage* m = busAnswer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, serial);
     const dbus_uint32_t id = static_cast<dbus_uint32_t>(conversation);
     if (m != nullptr && !dbus_message_append_args(m, DBUS_TYPE_UINT32, &id, DBUS_TYPE_INVALID)) {
       dbus_message_unref(m);
@@ -766,7 +623,7 @@ void DBusDdeTransport::replyConversation(dde::ReplyToken token, dde::Conversatio
 
 void DBusDdeTransport::replyData(dde::ReplyToken token, const std::string& block) {
   impl_->reply(token, [&block](const std::string& client, dbus_uint32_t serial) {
-    DBusMessage* m = answer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, serial);
+    DBusMessage* m = busAnswer(DBUS_MESSAGE_TYPE_METHOD_RETURN, client, serial);
     if (m != nullptr && !appendBytes(m, block)) {
       dbus_message_unref(m);
       return static_cast<DBusMessage*>(nullptr);
@@ -777,7 +634,7 @@ void DBusDdeTransport::replyData(dde::ReplyToken token, const std::string& block
 
 void DBusDdeTransport::replyError(dde::ReplyToken token, dde::DdeError error, const std::string& message) {
   impl_->reply(token, [&](const std::string& client, dbus_uint32_t serial) {
-    return errorAnswer(client, serial, dde::errorName(error), message);
+    return busErrorAnswer(client, serial, dde::errorName(error), message);
   });
 }
 

@@ -13,9 +13,11 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "core/dde/dde_server.h"
+#include "linux/dde_outbox.h"
 #include "linux/dde_transport.h"
 #include "core/toolkit/modal_gate.h"
 
@@ -258,10 +260,12 @@ TEST_F(DBusTransportTest, ABacklogBehindTheGateNeverLeavesTheServerDeaf) {
   const QString megabyte(1 << 20, u'B');
   std::vector<QDBusPendingCall> atOnce;
   // Eight at a time, as a main thread that keeps up takes them: more on their way at once
-  // would meet the door's bound and be told Busy instead.
+  // would meet the bound of calls on their way and be told Busy instead.
   for (int i = 0; i < 66; ++i) {
     atOnce.push_back(y.call("Request", {cx, megabyte, 1u}));
-    if (i % 8 == 7) ASSERT_TRUE(finish(atOnce.back()));
+    if (i % 8 == 7) {
+      ASSERT_TRUE(finish(atOnce.back()));
+    }
   }
   atOnce.push_back(y.call("Request", {cy, megabyte, 1u}));
   atOnce.push_back(y.call("Request", {cy, QString("ManualData"), 7u}));
@@ -271,7 +275,7 @@ TEST_F(DBusTransportTest, ABacklogBehindTheGateNeverLeavesTheServerDeaf) {
   std::vector<QDBusPendingCall> flood;
   const QString item(255, u'i');
   for (std::size_t i = 0; i < kMaxWaitingCallsPerClient + 50; ++i) flood.push_back(y.call("Request", {cy, item, 1u}));
-  // Beyond what may be on its way to the main thread, the door answers Busy while this thread,
+  // Beyond what may be on its way to the main thread, the wire answers Busy while this thread,
   // the server's main thread, does not run at all.
   flood.back().waitForFinished();
   EXPECT_EQ(flood.back().error().name(), "dde.Error.Busy");
@@ -313,6 +317,44 @@ TEST(ServiceName, IsOneElementOfABusName) {
       {"Kälvor", false}, {std::string(252, 'K'), false},
   };
   for (const auto& [name, valid] : cases) EXPECT_EQ(isBusServiceName(name), valid) << name;
+}
+
+// A client's answer waits behind at most one message of each other client, however many
+// that client has waiting; what waits as a serial comes out as the answer it stands for.
+TEST(Outbox, TakesClientsInTurn) {
+  Outbox outbox;
+  for (dbus_uint32_t serial = 1; serial <= 1000; ++serial) outbox.push(":1.7", serial, Outbox::Kind::Busy);
+  outbox.push(":1.8", 42, Outbox::Kind::Acknowledgement);
+  outbox.push(":1.9", busErrorAnswer(":1.9", 5, "dde.Error.Negative", "bad \xff\xc3( \xed\xa0\x80 text"));
+  std::vector<std::tuple<std::string, dbus_uint32_t, std::string>> sent;
+  while (DBusMessage* m = outbox.next()) {
+    const char* error = dbus_message_get_error_name(m);
+    sent.emplace_back(dbus_message_get_destination(m), dbus_message_get_reply_serial(m), error ? error : "");
+    dbus_message_unref(m);
+  }
+  ASSERT_EQ(sent.size(), 1002u);
+  EXPECT_EQ(sent[0], std::make_tuple(std::string(":1.7"), 1u, std::string("dde.Error.Busy")));
+  EXPECT_EQ(sent[1], std::make_tuple(std::string(":1.8"), 42u, std::string()));
+  EXPECT_EQ(sent[2], std::make_tuple(std::string(":1.9"), 5u, std::string("dde.Error.Negative")));
+  EXPECT_EQ(sent[1001], std::make_tuple(std::string(":1.7"), 1000u, std::string("dde.Error.Busy")));
+  EXPECT_TRUE(outbox.empty());
+}
+
+// libdbus aborts on text that is not valid UTF-8; a byte outside a character becomes U+FFFD.
+TEST(Outbox, BusTextIsValidUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"12.5 g \xc2\xb5", "12.5 g \xc2\xb5"},
+      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+      {"a\xb5" "b", "a\xef\xbf\xbd" "b"},            // Windows-1252 µ
+      {"\xc3", "\xef\xbf\xbd"},                      // cut short
+      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},    // overlong
+      {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // a surrogate
+      {std::string("a\0b", 3), "a\xef\xbf\xbd" "b"},
+  };
+  for (const auto& [text, valid] : cases) {
+    EXPECT_EQ(busText(text), valid) << text;
+    EXPECT_TRUE(dbus_validate_utf8(busText(text).c_str(), nullptr)) << text;
+  }
 }
 
 }  // namespace
