@@ -14,6 +14,7 @@
 
 #include "core/settings/configuration.h"
 #include "linux/qt/configuration_window.h"
+#include "tests/linux/config/as_a_person.h"
 
 namespace {
 
@@ -52,21 +53,11 @@ int main(int argc, char** argv) {
     } else if (step == QLatin1String("click")) {
       auto* button = window.findChild<QAbstractButton*>(name);
       if (!button) return failed("no button " + name);
-      // On the box or dot at the left, where a person aims.
-      QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(7, button->height() / 2));
+      kelvor::clickAsAPerson(button);
     } else if (step == QLatin1String("type")) {
       auto* entry = window.findChild<QLineEdit*>(name);
       if (!entry) return failed("no entry " + name);
-      QTest::mouseClick(entry, Qt::LeftButton, {}, QPoint(4, entry->height() / 2));
-      QTest::keyClick(entry, Qt::Key_A, Qt::ControlModifier);
-      QTest::keyClick(entry, Qt::Key_Backspace);
-      for (const QChar ch : text) {
-        if (ch.unicode() < 0x80) {
-          QTest::keyClick(entry, ch.toLatin1());
-        } else {
-          QTest::sendKeyEvent(QTest::Click, entry, Qt::Key_unknown, QString(ch), Qt::NoModifier);
-        }
-      }
+      kelvor::typeAsAPerson(entry, text);
     } else {
       return failed("unknown step: " + line);
     }

@@ -22,6 +22,7 @@
 
 #include "core/settings/configuration.h"
 #include "linux/qt/configuration_window.h"
+#include "tests/linux/config/as_a_person.h"
 #include "core/toolkit/modal_gate.h"
 
 using kelvor::Configuration;
@@ -75,25 +76,14 @@ class ConfigurationWindowTest : public QObject {
     QWidget* widget = find(name);
     QVERIFY(widget);
     showTabOf(widget);
-    // On the box or dot at the left, where a person aims.
-    QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(7, widget->height() / 2));
+    kelvor::clickAsAPerson(widget);
   }
 
   void type(const char* name, const QString& text) {
     auto* entry = find<QLineEdit>(name);
     QVERIFY(entry);
     showTabOf(entry);
-    QTest::mouseClick(entry, Qt::LeftButton, {}, QPoint(4, entry->height() / 2));
-    QTest::keyClick(entry, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(entry, Qt::Key_Backspace);
-    for (const QChar ch : text) {
-      if (ch.unicode() < 0x80) {
-        QTest::keyClick(entry, ch.toLatin1());
-      } else {
-        // Beyond ASCII a key arrives as its text, as a keyboard layout or input method sends it.
-        QTest::sendKeyEvent(QTest::Click, entry, Qt::Key_unknown, QString(ch), Qt::NoModifier);
-      }
-    }
+    kelvor::typeAsAPerson(entry, text);
   }
 
   QWidget* focused() { return QApplication::focusWidget(); }
