@@ -3,11 +3,10 @@
 //
 // Service S is the bus name "dde.S"; the object is "/", the interface "dde.Server", with one
 // method per DDE message and the Data signal, sent to one client only. Every incoming call
-// is answered later (a delayed reply) and handed to the DDE server through the modal gate,
-// so that while a modal window, a file dialog or a blocking command is open, messages wait
-// in arrival order and are handled when the main window's own handling resumes. A client
-// that leaves the bus ends its conversations. The periodic data links are looked at by a
-// timer a little over one second apart.
+// is handed to the DDE server through the modal gate and answered once the server has
+// handled it, so that while a modal window, a file dialog or a blocking command is open,
+// messages wait in arrival order and are handled when the main window's own handling
+// resumes. A client that leaves the bus ends its conversations.
 //
 // The server never goes deaf. It has a connection to the bus of its own, read and written on
 // a thread of its own (the wire), so that what clients send is looked at at once, however
