@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/toolkit/encoding.h"
+#include "core/toolkit/message_lines.h"
 #include "core/toolkit/placement.h"
 #include "core/toolkit/text.h"
 
@@ -103,6 +104,29 @@ TEST(PlaceClearOf, AWindowNeverOpensOverTheStrip) {
   }
   // Larger than the screen: its top left corner stays on it.
   EXPECT_EQ(placeClearOf({0, 0, 254, 52}, 2000, 1200, screen), (Box{0, 0, 2000, 1200}));
+}
+
+TEST(MessageLines, SplitsIntoThreeCentredLinesOfFifty) {
+  struct Case {
+    std::string text;
+    std::string line1, line2, line3;
+  };
+  const std::string sixty = std::string(50, 'a') + std::string(10, 'b');
+  const std::string oneSixty = std::string(50, '1') + std::string(50, '2') + std::string(50, '3') + "4444444444";
+  const Case cases[] = {
+      {"", "", "", ""},
+      {"      ABC", "   ABC   ", "", ""},
+      {"     ABC", "   ABC  ", "", ""},  // of five leading blanks, three stay in front
+      {sixty, std::string(50, 'a'), std::string(10, 'b'), ""},
+      {oneSixty, std::string(50, '1'), std::string(50, '2'), std::string(50, '3')},
+      {"Hello   ", "Hello", "", ""},
+  };
+  for (const Case& c : cases) {
+    const MessageLines lines = messageLines(c.text);
+    EXPECT_EQ(lines.line[0], padRight(c.line1, 50)) << c.text;
+    EXPECT_EQ(lines.line[1], padRight(c.line2, 50)) << c.text;
+    EXPECT_EQ(lines.line[2], padRight(c.line3, 50)) << c.text;
+  }
 }
 
 }  // namespace

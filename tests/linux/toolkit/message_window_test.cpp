@@ -19,29 +19,6 @@
 namespace kelvor {
 namespace {
 
-TEST(MessageLines, SplitsIntoThreeCentredLinesOfFifty) {
-  struct Case {
-    std::string text;
-    std::string line1, line2, line3;
-  };
-  const std::string sixty = std::string(50, 'a') + std::string(10, 'b');
-  const std::string oneSixty = std::string(50, '1') + std::string(50, '2') + std::string(50, '3') + "4444444444";
-  const Case cases[] = {
-      {"", "", "", ""},
-      {"      ABC", "   ABC   ", "", ""},
-      {"     ABC", "   ABC  ", "", ""},  // of five leading blanks, three stay in front
-      {sixty, std::string(50, 'a'), std::string(10, 'b'), ""},
-      {oneSixty, std::string(50, '1'), std::string(50, '2'), std::string(50, '3')},
-      {"Hello   ", "Hello", "", ""},
-  };
-  for (const Case& c : cases) {
-    const MessageLines lines = messageLines(c.text);
-    EXPECT_EQ(lines.line[0], padRight(c.line1, 50)) << c.text;
-    EXPECT_EQ(lines.line[1], padRight(c.line2, 50)) << c.text;
-    EXPECT_EQ(lines.line[2], padRight(c.line3, 50)) << c.text;
-  }
-}
-
 class MessageWindowTest : public ::testing::Test {
  protected:
   void SetUp() override { setSoundOutput(std::make_unique<RecordingSoundOutput>(played_)); }
