@@ -1,6 +1,7 @@
 #include "linux/dde_outbox.h"
 
 #include "core/dde/dde_server.h"
+#include "core/toolkit/encoding.h"
 
 namespace kelvor {
 namespace {
@@ -13,26 +14,12 @@ constexpr auto kBusyText =
 
 std::string busText(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-    bool valid = length != 0 && i + length <= text.size() && lead != 0;
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      valid = (byte(i + k) & 0xC0) == 0x80;
-      c = (c << 6) | (byte(i + k) & 0x3F);
-    }
-    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    valid = valid && c >= kLeast[length] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF) && c != 0xFFFE && c != 0xFFFF;
-    if (valid) {
-      out.append(text.substr(i, length));
-      i += length;
+  for (const char c : replaceInvalidUtf8(text)) {
+    // A NUL would end the text early, where libdbus reads it as a C string.
+    if (c == '\0') {
+      out += "\xEF\xBF\xBD";
     } else {
-      out.append("\xEF\xBF\xBD");
-      ++i;
+      out += c;
     }
   }
   return out;

@@ -13,8 +13,8 @@
 
 namespace kelvor {
 
-// Text as the bus takes it: valid UTF-8 without NUL (libdbus aborts on anything else), each
-// byte that does not belong to a character given as U+FFFD.
+// Text as the bus takes it: valid UTF-8 (libdbus aborts on anything else) without NUL, each
+// byte that does not belong to a character, and each NUL, given as U+FFFD.
 std::string busText(std::string_view text);
 
 // An answer of `type` to the call `serial` of `client`, made without the call itself, so that

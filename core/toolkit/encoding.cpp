@@ -82,6 +82,23 @@ std::string displayText(std::string_view bytes) {
   return out;
 }
 
+std::string replaceInvalidUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  char32_t c = 0;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = decodeUtf8(bytes, i, c);
+    if (length == 0) {
+      appendUtf8(out, 0xFFFD);
+      ++i;
+    } else {
+      out.append(bytes.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
 std::vector<char32_t> codePoints(std::string_view utf8) {
   std::vector<char32_t> out;
   char32_t c = 0;

@@ -13,6 +13,9 @@ bool isValidUtf8(std::string_view bytes);
 // Valid UTF-8 stays as it is; anything else is read as Windows-1252.
 std::string displayText(std::string_view bytes);
 
+// Valid UTF-8 stays as it is; each byte that does not belong to a character becomes U+FFFD.
+std::string replaceInvalidUtf8(std::string_view bytes);
+
 // The characters of a UTF-8 text; bytes that do not form a character are left out.
 std::vector<char32_t> codePoints(std::string_view utf8);
 
