@@ -222,7 +222,9 @@ struct DBusDdeTransport::Impl {
   void run();
   void sendInTurn();
   DBusHandlerResult handle(DBusMessage* message);
-  void dispatchCall(DBusMessage* message, std::string_view member);
+  // Decodes a call of the DDE interface and hands it on; false when no method of that name
+  // takes these arguments.
+  bool dispatchCall(DBusMessage* message, std::string_view member);
   // Counts the call as on its way, or answers it Busy and returns false.
   bool admit(Call& call, DBusMessage* message, std::size_t argumentBytes);
   // Runs `onMain` on the main thread, where the call stops being on its way.
@@ -326,8 +328,7 @@ DBusHandlerResult DBusDdeTransport::Impl::handle(DBusMessage* message) {
     refuse(DBUS_ERROR_UNKNOWN_OBJECT, "No such object path '" + std::string(path) + "'");
     return DBUS_HANDLER_RESULT_HANDLED;
   }
-  if (interface == nullptr || std::string_view(interface) == kInterface) {
-    dispatchCall(message, member);
+  if ((interface == nullptr || std::string_view(interface) == kInterface) && dispatchCall(message, member)) {
     return DBUS_HANDLER_RESULT_HANDLED;
   }
   if (std::string_view(interface) == DBUS_INTERFACE_INTROSPECTABLE && std::string_view(member) == "Introspect" &&
@@ -339,9 +340,9 @@ DBusHandlerResult DBusDdeTransport::Impl::handle(DBusMessage* message) {
     }
     return DBUS_HANDLER_RESULT_HANDLED;
   }
-  refuse(DBUS_ERROR_UNKNOWN_METHOD, "No such method '" + std::string(member) + "' in interface '" + interface +
-                                        "' at object path '/' (signature '" + dbus_message_get_signature(message) +
-                                        "')");
+  refuse(DBUS_ERROR_UNKNOWN_METHOD, "No such method '" + std::string(member) + "' in interface '" +
+                                        (interface ? interface : kInterface) + "' at object path '/' (signature '" +
+                                        dbus_message_get_signature(message) + "')");
   return DBUS_HANDLER_RESULT_HANDLED;
 }
 
@@ -409,9 +410,7 @@ void DBusDdeTransport::Impl::queue(const Call& call, std::function<void(dde::Dde
   });
 }
 
-// Decodes a call of the DDE interface and hands it on; a call whose arguments do not match
-// its method is refused as no such method, as for any other name.
-void DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::string_view member) {
+bool DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::string_view member) {
   dbus_uint32_t conversation = 0, format = 0;
   const char *text = nullptr, *other = nullptr;
   const char* data = nullptr;
@@ -424,14 +423,14 @@ void DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::strin
   Call call;
   using dde::Method;
   if (member == "Initiate" && args("ss", DBUS_TYPE_STRING, &text, DBUS_TYPE_STRING, &other)) {
-    if (!admit(call, message, 3 * (characters(text) + characters(other)))) return;
+    if (!admit(call, message, 3 * (characters(text) + characters(other)))) return true;
     handOn(call, [this, a = firstCharacters(text, kNameKeep), t = firstCharacters(other, kNameKeep)](Call& call) {
       if (!take(call, Method::Initiate, 0, a, t)) return;
       queue(call, [call, a, t](dde::DdeServer& server) { server.handleInitiate(call.token, call.client, a, t); });
     });
   } else if ((member == "Request" || member == "Unadvise") &&
              args("usu", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text, DBUS_TYPE_UINT32, &format)) {
-    if (!admit(call, message, 3 * characters(text))) return;
+    if (!admit(call, message, 3 * characters(text))) return true;
     const bool request = member == "Request";
     handOn(call, [this, request, conversation, i = firstCharacters(text, kNameKeep), format](Call& call) {
       if (!take(call, request ? Method::Request : Method::Unadvise, conversation, i, {}, format)) return;
@@ -446,7 +445,7 @@ void DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::strin
   } else if (member == "Advise" && args("usubb", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text,
                                         DBUS_TYPE_UINT32, &format, DBUS_TYPE_BOOLEAN, &deferUpdate,
                                         DBUS_TYPE_BOOLEAN, &ackRequired)) {
-    if (!admit(call, message, 3 * characters(text))) return;
+    if (!admit(call, message, 3 * characters(text))) return true;
     handOn(call, [this, conversation, i = firstCharacters(text, kNameKeep), format, defer = deferUpdate != FALSE](
                      Call& call) {
       if (!take(call, Method::Advise, conversation, i, {}, format)) return;
@@ -455,7 +454,7 @@ void DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::strin
       });
     });
   } else if (member == "Execute" && args("us", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text)) {
-    if (!admit(call, message, 3 * characters(text))) return;
+    if (!admit(call, message, 3 * characters(text))) return true;
     handOn(call, [this, conversation, c = firstCharacters(text, kCommandKeep)](Call& call) {
       if (!take(call, Method::Execute, conversation)) return;
       queue(call, [call, conversation, c](dde::DdeServer& server) {
@@ -465,7 +464,7 @@ void DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::strin
   } else if (member == "Poke" && args("usuay", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text,
                                       DBUS_TYPE_UINT32, &format, DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &data, &size)) {
     // The data is not used: only the acknowledgement is queued, not the block.
-    if (!admit(call, message, 3 * characters(text) + 2 * static_cast<std::size_t>(size))) return;
+    if (!admit(call, message, 3 * characters(text) + 2 * static_cast<std::size_t>(size))) return true;
     handOn(call, [this, conversation](Call& call) {
       if (!take(call, Method::Poke, conversation)) return;
       queue(call, [call, conversation](dde::DdeServer& server) {
@@ -473,19 +472,17 @@ void DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::strin
       });
     });
   } else if (member == "Terminate" && args("u", DBUS_TYPE_UINT32, &conversation)) {
-    if (!admit(call, message, 0)) return;
+    if (!admit(call, message, 0)) return true;
     handOn(call, [this, conversation](Call& call) {
       if (!take(call, Method::Terminate, conversation)) return;
       queue(call, [call, conversation](dde::DdeServer& server) {
         server.handleTerminate(call.token, call.client, conversation);
       });
     });
-  } else if (!dbus_message_get_no_reply(message)) {
-    const std::string client = dbus_message_get_sender(message);
-    const std::string text = "No such method '" + std::string(member) + "' in interface 'dde.Server' at object path "
-                             "'/' (signature '" + dbus_message_get_signature(message) + "')";
-    send(client, busErrorAnswer(client, dbus_message_get_serial(message), DBUS_ERROR_UNKNOWN_METHOD, text));
+  } else {
+    return false;
   }
+  return true;
 }
 
 namespace {
