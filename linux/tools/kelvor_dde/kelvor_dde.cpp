@@ -31,9 +31,6 @@ namespace {
 using kelvor::dde::kClientNegative;
 using kelvor::dde::kClientPositive;
 using kelvor::dde::kClientTimeout;
-constexpr int kPositive = kClientPositive;
-constexpr int kNegative = kClientNegative;
-constexpr int kTimeout = kClientTimeout;
 
 constexpr kelvor::dde::ClientHelp kHelp{
     " over D-Bus",
@@ -72,17 +69,17 @@ class Client : public QObject {
   int run() {
     if (!bus_.isConnected()) {
       std::fputs("kelvor-dde: no D-Bus session bus\n", stderr);
-      return kNegative;
+      return kClientNegative;
     }
     const QString command = options_.words[0];
     if (command == QStringLiteral("advise")) return advise();
 
     QDBusMessage reply;
-    if (const int code = initiate(); code != kPositive) return code;
-    int code = kPositive;
+    if (const int code = initiate(); code != kClientPositive) return code;
+    int code = kClientPositive;
     if (command == QStringLiteral("request")) {
       code = call(QStringLiteral("Request"), {conversation_, item(QStringLiteral("ManualData")), 1u}, reply);
-      if (code == kPositive) printValue(reply.arguments().value(0).toByteArray());
+      if (code == kClientPositive) printValue(reply.arguments().value(0).toByteArray());
     } else if (command == QStringLiteral("execute")) {
       code = call(QStringLiteral("Execute"), {conversation_, options_.words[1]}, reply);
     } else {
@@ -105,7 +102,7 @@ class Client : public QObject {
   int initiate() {
     QDBusMessage reply;
     const int code = call(QStringLiteral("Initiate"), {options_.service, options_.topic}, reply);
-    if (code == kPositive) conversation_ = reply.arguments().value(0).toUInt();
+    if (code == kClientPositive) conversation_ = reply.arguments().value(0).toUInt();
     return code;
   }
 
@@ -123,13 +120,13 @@ class Client : public QObject {
     QDBusMessage message = QDBusMessage::createMethodCall(busName_, QStringLiteral("/"), QStringLiteral("dde.Server"), method);
     message.setArguments(args);
     reply = bus_.call(message, QDBus::Block, options_.timeoutMs);
-    if (reply.type() == QDBusMessage::ReplyMessage) return kPositive;
+    if (reply.type() == QDBusMessage::ReplyMessage) return kClientPositive;
     const QString error = reply.errorName();
-    int code = kNegative;
+    int code = kClientNegative;
     QString text;
     if (error == QStringLiteral("org.freedesktop.DBus.Error.NoReply") ||
         error == QStringLiteral("org.freedesktop.DBus.Error.Timeout")) {
-      code = kTimeout;
+      code = kClientTimeout;
       text = QStringLiteral("no answer to %1 within %2 seconds").arg(method).arg(options_.timeoutMs / 1000.0);
     } else if (error == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
                error == QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner")) {
@@ -155,24 +152,24 @@ class Client : public QObject {
     if (!bus_.connect(busName_, QStringLiteral("/"), QStringLiteral("dde.Server"), QStringLiteral("Data"), this,
                       SLOT(onData(uint, QString, uint, QByteArray)))) {
       std::fputs("kelvor-dde: cannot listen for Data signals\n", stderr);
-      return kNegative;
+      return kClientNegative;
     }
     QDBusServiceWatcher watcher(busName_, bus_, QDBusServiceWatcher::WatchForUnregistration);
-    int exitCode = kPositive;
+    int exitCode = kClientPositive;
     connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, this, [&exitCode] {
       std::fputs("kelvor-dde: the DDE server left the bus\n", stderr);
-      exitCode = kNegative;
-      QCoreApplication::exit(kNegative);
+      exitCode = kClientNegative;
+      QCoreApplication::exit(kClientNegative);
     });
-    if (const int code = initiate(); code != kPositive) return code;
+    if (const int code = initiate(); code != kClientPositive) return code;
     QDBusMessage reply;
     if (const int code = call(QStringLiteral("Advise"), {conversation_, item(QStringLiteral("AutoData")), 1u, false, false}, reply);
-        code != kPositive) {
+        code != kClientPositive) {
       terminate();
       return code;
     }
     const int loopCode = QCoreApplication::exec();
-    if (loopCode == kPositive) terminate();  // interrupted: leave the server tidy
+    if (loopCode == kClientPositive) terminate();  // interrupted: leave the server tidy
     return loopCode;
   }
 
@@ -202,7 +199,7 @@ int main(int argc, char* argv[]) {
     std::signal(SIGTERM, onSignal);
   }
   QSocketNotifier interrupted(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&interrupted, &QSocketNotifier::activated, [] { QCoreApplication::exit(kPositive); });
+  QObject::connect(&interrupted, &QSocketNotifier::activated, [] { QCoreApplication::exit(kClientPositive); });
 
   Client client(options);
   return client.run();

@@ -29,9 +29,6 @@ namespace {
 using kelvor::dde::kClientNegative;
 using kelvor::dde::kClientPositive;
 using kelvor::dde::kClientTimeout;
-constexpr int kPositive = kClientPositive;
-constexpr int kNegative = kClientNegative;
-constexpr int kTimeout = kClientTimeout;
 
 constexpr kelvor::dde::ClientHelp kHelp{
     "",
@@ -62,7 +59,7 @@ std::optional<int> parse(int argc, wchar_t** argv, Options& options) {
 DWORD instance = 0;
 HCONV conversation = nullptr;
 DWORD mainThread = 0;
-int adviseExit = kPositive;
+int adviseExit = kClientPositive;
 
 void printValue(HDDEDATA data) {
   std::string text;
@@ -85,7 +82,7 @@ HDDEDATA CALLBACK callback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA data, ULON
       return reinterpret_cast<HDDEDATA>(DDE_FACK);
     case XTYP_DISCONNECT:
       std::fputs("kelvor-dde: the DDE server ended the conversation\n", stderr);
-      adviseExit = kNegative;
+      adviseExit = kClientNegative;
       PostThreadMessageW(mainThread, WM_QUIT, 0, 0);
       return nullptr;
     default:
@@ -108,16 +105,16 @@ int failed(const char* what, const Options& options) {
     case DMLERR_POKEACKTIMEOUT:
     case DMLERR_UNADVACKTIMEOUT:
       std::fprintf(stderr, "kelvor-dde: no answer to %s within %g seconds\n", what, options.timeoutMs / 1000.0);
-      return kTimeout;
+      return kClientTimeout;
     case DMLERR_BUSY:
       std::fprintf(stderr, "kelvor-dde: %s: the server is busy\n", what);
-      return kNegative;
+      return kClientNegative;
     case DMLERR_NOTPROCESSED:
       std::fprintf(stderr, "kelvor-dde: %s: negative answer\n", what);
-      return kNegative;
+      return kClientNegative;
     default:
       std::fprintf(stderr, "kelvor-dde: %s failed (DDEML error 0x%x)\n", what, error);
-      return kNegative;
+      return kClientNegative;
   }
 }
 
@@ -135,9 +132,9 @@ int run(const Options& options) {
   if (!conversation) {
     std::fprintf(stderr, "kelvor-dde: no DDE server %s answers on topic %s\n",
                  kelvor::fromWide(options.service).c_str(), kelvor::fromWide(options.topic).c_str());
-    return kNegative;
+    return kClientNegative;
   }
-  int code = kPositive;
+  int code = kClientPositive;
   if (command == L"request") {
     HSZ name = DdeCreateStringHandleW(instance, item(options, L"ManualData").c_str(), CP_WINUNICODE);
     HDDEDATA data = DdeClientTransaction(nullptr, 0, conversation, name, CF_TEXT, XTYP_REQUEST, options.timeoutMs, nullptr);
@@ -175,7 +172,9 @@ int run(const Options& options) {
         DispatchMessageW(&message);
       }
       code = adviseExit;
-      if (code == kPositive) DdeClientTransaction(nullptr, 0, conversation, name, CF_TEXT, XTYP_ADVSTOP, 1000, nullptr);
+      if (code == kClientPositive) {
+        DdeClientTransaction(nullptr, 0, conversation, name, CF_TEXT, XTYP_ADVSTOP, 1000, nullptr);
+      }
     }
     DdeFreeStringHandle(instance, name);
   }
@@ -199,7 +198,7 @@ int wmain(int argc, wchar_t** argv) {
   mainThread = GetCurrentThreadId();
   if (DdeInitializeW(&instance, callback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
     std::fputs("kelvor-dde: DDEML could not start\n", stderr);
-    return kNegative;
+    return kClientNegative;
   }
   const int code = run(options);
   DdeUninitialize(instance);
