@@ -21,20 +21,14 @@
 #include <vector>
 
 #include "core/toolkit/modal_gate.h"
+#include "linux/dde_calls.h"
 #include "linux/dde_outbox.h"
 
 namespace kelvor {
 namespace {
 
-constexpr auto kObjectPath = "/";
-constexpr auto kInterface = "dde.Server";
-// A command is cut to 127 characters anyway; no more than this is kept from the bus.
-constexpr std::size_t kCommandKeep = 254;
-// A name is kept to one character more than a DDE name may have: enough for the server to
-// refuse it as too long, without copying a megabyte that is refused anyway.
-constexpr std::size_t kNameKeep = dde::kMaxNameLength + 1;
-// What a held message costs beside its arguments.
-constexpr std::size_t kMessageBytes = 512;
+static_assert(kLargestCall == kMaxBytesOnTheirWayPerClient, "a call that fits a client's share is taken");
+
 // The socket to the bus holds no more than a few messages that the bus has not read yet:
 // beyond them, what is to be sent waits in the outbox, where a client's turn still counts.
 constexpr int kSocketSendBuffer = 8192;
@@ -43,45 +37,6 @@ constexpr auto kClosingFlush = std::chrono::seconds(1);
 constexpr auto kLeftRule =
     "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
     "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg2=''";
-constexpr auto kIntrospection = R"(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
-<node>
-  <interface name="dde.Server">
-    <method name="Initiate"><arg type="u" direction="out"/><arg name="application" type="s" direction="in"/><arg name="topic" type="s" direction="in"/></method>
-    <method name="Request"><arg type="ay" direction="out"/><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/></method>
-    <method name="Advise"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/><arg name="deferUpdate" type="b" direction="in"/><arg name="ackRequired" type="b" direction="in"/></method>
-    <method name="Unadvise"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/></method>
-    <method name="Execute"><arg name="conversation" type="u" direction="in"/><arg name="command" type="s" direction="in"/></method>
-    <method name="Poke"><arg name="conversation" type="u" direction="in"/><arg name="item" type="s" direction="in"/><arg name="format" type="u" direction="in"/><arg name="data" type="ay" direction="in"/></method>
-    <method name="Terminate"><arg name="conversation" type="u" direction="in"/></method>
-    <signal name="Data"><arg name="conversation" type="u" direction="out"/><arg name="item" type="s" direction="out"/><arg name="format" type="u" direction="out"/><arg name="data" type="ay" direction="out"/></signal>
-  </interface>
-  <interface name="org.freedesktop.DBus.Introspectable">
-    <method name="Introspect"><arg name="xml_data" type="s" direction="out"/></method>
-  </interface>
-  <interface name="org.freedesktop.DBus.Peer">
-    <method name="Ping"/>
-    <method name="GetMachineId"><arg name="machine_uuid" type="s" direction="out"/></method>
-  </interface>
-</node>
-)";
-
-// The characters (code points) of valid UTF-8 text.
-std::size_t characters(std::string_view utf8) {
-  return static_cast<std::size_t>(
-      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-// The first `keep` characters of valid UTF-8 text.
-std::string firstCharacters(std::string_view utf8, std::size_t keep) {
-  std::size_t end = 0, kept = 0;
-  while (end < utf8.size()) {
-    if ((static_cast<unsigned char>(utf8[end]) & 0xC0) != 0x80 && kept++ == keep) break;
-    ++end;
-  }
-  return std::string(utf8.substr(0, end));
-}
-
 bool appendBytes(DBusMessage* m, const std::string& block) {
   const char* data = block.data();
   return dbus_message_append_args(m, DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &data, static_cast<int>(block.size()),
@@ -100,14 +55,11 @@ void postEvent(std::function<void()> event) {
 
 }  // namespace
 
-struct DBusDdeTransport::Impl {
+struct DBusDdeTransport::Impl final : BusMessageSink {
   explicit Impl(DBusDdeTransport& transport) : owner(&transport) {}
 
   // A call on its way from the wire to the main thread.
-  struct Call {
-    std::string client;  // the caller's unique bus name
-    dbus_uint32_t serial = 0;
-    std::size_t bytes = 0;
+  struct Call : BusCall {
     dde::ReplyToken token = 0;
   };
   // An answer the main thread still owes.
@@ -221,22 +173,20 @@ struct DBusDdeTransport::Impl {
   // --- On the wire.
   void run();
   void sendInTurn();
-  DBusHandlerResult handle(DBusMessage* message);
-  // Decodes a call of the DDE interface and hands it on; false when no method of that name
-  // takes these arguments.
-  bool dispatchCall(DBusMessage* message, std::string_view member);
-  // Counts the call as on its way, or answers it Busy and returns false.
-  bool admit(Call& call, DBusMessage* message, std::size_t argumentBytes);
-  // Runs `onMain` on the main thread, where the call stops being on its way.
-  void handOn(const Call& call, std::function<void(Call&)> onMain);
+  // What dispatchBusMessage decides.
+  void call(BusCall&& call) override;
+  void answer(const std::string& client, DBusMessage* message) override { send(client, message); }
   // The client has left the bus: what waits to be sent to it goes, its conversations end.
-  void left(const std::string& client);
+  void left(const std::string& client) override;
+  // Counts the call as on its way, or answers it Busy and returns false.
+  bool admit(const Call& call);
+  // Runs the call's handling on the main thread, where the call stops being on its way.
+  void handOn(const Call& call);
 
   // --- On the main thread.
   // Takes the call over. When it would wait behind the gate, answers at once what can be
   // decided at once and what exceeds the bounds; returns false then.
-  bool take(Call& call, dde::Method method, dde::ConversationId conversation = 0, std::string_view item = {},
-            std::string_view topic = {}, std::uint32_t format = 0);
+  bool take(Call& call);
   // Queues the call's handling behind the modal gate.
   void queue(const Call& call, std::function<void(dde::DdeServer&)> handle);
 };
@@ -300,70 +250,46 @@ void DBusDdeTransport::Impl::sendInTurn() {
   }
 }
 
-DBusHandlerResult DBusDdeTransport::Impl::handle(DBusMessage* message) {
-  const int type = dbus_message_get_type(message);
-  if (type == DBUS_MESSAGE_TYPE_SIGNAL) {
-    const char *name = nullptr, *before = nullptr, *after = nullptr;
-    if (dbus_message_is_signal(message, DBUS_INTERFACE_DBUS, "NameOwnerChanged") &&
-        dbus_message_has_sender(message, DBUS_SERVICE_DBUS) &&
-        dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &before, DBUS_TYPE_STRING,
-                              &after, DBUS_TYPE_INVALID) &&
-        name[0] == ':' && after[0] == '\0') {
-      left(name);
-    }
-    return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
-  }
-  if (type != DBUS_MESSAGE_TYPE_METHOD_CALL) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
-  const char* sender = dbus_message_get_sender(message);
-  const char* path = dbus_message_get_path(message);
-  const char* interface = dbus_message_get_interface(message);
-  const char* member = dbus_message_get_member(message);
-  const dbus_uint32_t serial = dbus_message_get_serial(message);
-  const bool wantsReply = !dbus_message_get_no_reply(message);
-  if (sender == nullptr || member == nullptr) return DBUS_HANDLER_RESULT_HANDLED;
-  auto refuse = [&](const char* error, const std::string& text) {
-    if (wantsReply) send(sender, busErrorAnswer(sender, serial, error, text));
-  };
-  if (std::string_view(path) != kObjectPath) {
-    refuse(DBUS_ERROR_UNKNOWN_OBJECT, "No such object path '" + std::string(path) + "'");
-    return DBUS_HANDLER_RESULT_HANDLED;
-  }
-  if ((interface == nullptr || std::string_view(interface) == kInterface) && dispatchCall(message, member)) {
-    return DBUS_HANDLER_RESULT_HANDLED;
-  }
-  if (std::string_view(interface) == DBUS_INTERFACE_INTROSPECTABLE && std::string_view(member) == "Introspect" &&
-      dbus_message_has_signature(message, "")) {
-    if (DBusMessage* m = busAnswer(DBUS_MESSAGE_TYPE_METHOD_RETURN, sender, serial)) {
-      const char* xml = kIntrospection;
-      dbus_message_append_args(m, DBUS_TYPE_STRING, &xml, DBUS_TYPE_INVALID);
-      if (wantsReply) send(sender, m); else dbus_message_unref(m);
-    }
-    return DBUS_HANDLER_RESULT_HANDLED;
-  }
-  refuse(DBUS_ERROR_UNKNOWN_METHOD, "No such method '" + std::string(member) + "' in interface '" +
-                                        (interface ? interface : kInterface) + "' at object path '/' (signature '" +
-                                        dbus_message_get_signature(message) + "')");
-  return DBUS_HANDLER_RESULT_HANDLED;
+void DBusDdeTransport::Impl::call(BusCall&& decoded) {
+  Call call;
+  static_cast<BusCall&>(call) = std::move(decoded);
+  if (admit(call)) handOn(call);
 }
 
-bool DBusDdeTransport::Impl::admit(Call& call, DBusMessage* message, std::size_t argumentBytes) {
-  call.client = dbus_message_get_sender(message);
-  call.serial = dbus_message_get_serial(message);
-  call.bytes = kMessageBytes + argumentBytes;
+bool DBusDdeTransport::Impl::admit(const Call& call) {
   if (setOnTheirWay(call.client, call.bytes)) return true;
   outbox.push(call.client, call.serial, Outbox::Kind::Busy);
   return false;
 }
 
-void DBusDdeTransport::Impl::handOn(const Call& call, std::function<void(Call&)> onMain) {
+void DBusDdeTransport::Impl::handOn(const Call& call) {
   QMetaObject::invokeMethod(
       &mainSide,
-      [this, call, onMain = std::move(onMain)] {
+      [this, call] {
         arrived(call.client, call.bytes);
         if (!server) return;  // closed: the bus tells the caller when the connection goes
         known.insert(call.client);
         Call taken = call;
-        onMain(taken);
+        if (!take(taken)) return;
+        queue(taken, [taken](dde::DdeServer& server) {
+          using dde::Method;
+          switch (taken.method) {
+            case Method::Initiate: server.handleInitiate(taken.token, taken.client, taken.item, taken.topic); break;
+            case Method::Request:
+              server.handleRequest(taken.token, taken.client, taken.conversation, taken.item, taken.format);
+              break;
+            case Method::Unadvise:
+              server.handleUnadvise(taken.token, taken.client, taken.conversation, taken.item, taken.format);
+              break;
+            case Method::Advise:
+              server.handleAdvise(taken.token, taken.client, taken.conversation, taken.item, taken.format,
+                                  taken.deferUpdate);
+              break;
+            case Method::Execute: server.handleExecute(taken.token, taken.client, taken.conversation, taken.command); break;
+            case Method::Poke: server.handlePoke(taken.token, taken.client, taken.conversation); break;
+            case Method::Terminate: server.handleTerminate(taken.token, taken.client, taken.conversation); break;
+          }
+        });
       },
       Qt::QueuedConnection);
 }
@@ -382,13 +308,12 @@ void DBusDdeTransport::Impl::left(const std::string& client) {
       Qt::QueuedConnection);
 }
 
-bool DBusDdeTransport::Impl::take(Call& call, dde::Method method, dde::ConversationId conversation,
-                                  std::string_view item, std::string_view topic, std::uint32_t format) {
+bool DBusDdeTransport::Impl::take(Call& call) {
   call.token = nextToken++;
   calls.emplace(call.token, Owed{call.client, call.serial});
   const bool waits = !modalGate().isOpen() || modalGate().queuedCount() > 0;
   if (!waits || !server) return true;
-  if (auto refused = server->refusal(method, call.client, conversation, item, topic, format)) {
+  if (auto refused = server->refusal(call.method, call.client, call.conversation, call.item, call.topic, call.format)) {
     owner->replyError(call.token, refused->error, refused->message);
     return false;
   }
@@ -410,81 +335,6 @@ void DBusDdeTransport::Impl::queue(const Call& call, std::function<void(dde::Dde
   });
 }
 
-bool DBusDdeTransport::Impl::dispatchCall(DBusMessage* message, const std::string_view member) {
-  dbus_uint32_t conversation = 0, format = 0;
-  const char *text = nullptr, *other = nullptr;
-  const char* data = nullptr;
-  int size = 0;
-  dbus_bool_t deferUpdate = FALSE, ackRequired = FALSE;
-  auto args = [&](const char* signature, auto... pointers) {
-    return dbus_message_has_signature(message, signature) &&
-           dbus_message_get_args(message, nullptr, pointers..., DBUS_TYPE_INVALID);
-  };
-  Call call;
-  using dde::Method;
-  if (member == "Initiate" && args("ss", DBUS_TYPE_STRING, &text, DBUS_TYPE_STRING, &other)) {
-    if (!admit(call, message, 3 * (characters(text) + characters(other)))) return true;
-    handOn(call, [this, a = firstCharacters(text, kNameKeep), t = firstCharacters(other, kNameKeep)](Call& call) {
-      if (!take(call, Method::Initiate, 0, a, t)) return;
-      queue(call, [call, a, t](dde::DdeServer& server) { server.handleInitiate(call.token, call.client, a, t); });
-    });
-  } else if ((member == "Request" || member == "Unadvise") &&
-             args("usu", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text, DBUS_TYPE_UINT32, &format)) {
-    if (!admit(call, message, 3 * characters(text))) return true;
-    const bool request = member == "Request";
-    handOn(call, [this, request, conversation, i = firstCharacters(text, kNameKeep), format](Call& call) {
-      if (!take(call, request ? Method::Request : Method::Unadvise, conversation, i, {}, format)) return;
-      queue(call, [call, request, conversation, i, format](dde::DdeServer& server) {
-        if (request) {
-          server.handleRequest(call.token, call.client, conversation, i, format);
-        } else {
-          server.handleUnadvise(call.token, call.client, conversation, i, format);
-        }
-      });
-    });
-  } else if (member == "Advise" && args("usubb", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text,
-                                        DBUS_TYPE_UINT32, &format, DBUS_TYPE_BOOLEAN, &deferUpdate,
-                                        DBUS_TYPE_BOOLEAN, &ackRequired)) {
-    if (!admit(call, message, 3 * characters(text))) return true;
-    handOn(call, [this, conversation, i = firstCharacters(text, kNameKeep), format, defer = deferUpdate != FALSE](
-                     Call& call) {
-      if (!take(call, Method::Advise, conversation, i, {}, format)) return;
-      queue(call, [call, conversation, i, format, defer](dde::DdeServer& server) {
-        server.handleAdvise(call.token, call.client, conversation, i, format, defer);
-      });
-    });
-  } else if (member == "Execute" && args("us", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text)) {
-    if (!admit(call, message, 3 * characters(text))) return true;
-    handOn(call, [this, conversation, c = firstCharacters(text, kCommandKeep)](Call& call) {
-      if (!take(call, Method::Execute, conversation)) return;
-      queue(call, [call, conversation, c](dde::DdeServer& server) {
-        server.handleExecute(call.token, call.client, conversation, c);
-      });
-    });
-  } else if (member == "Poke" && args("usuay", DBUS_TYPE_UINT32, &conversation, DBUS_TYPE_STRING, &text,
-                                      DBUS_TYPE_UINT32, &format, DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &data, &size)) {
-    // The data is not used: only the acknowledgement is queued, not the block.
-    if (!admit(call, message, 3 * characters(text) + 2 * static_cast<std::size_t>(size))) return true;
-    handOn(call, [this, conversation](Call& call) {
-      if (!take(call, Method::Poke, conversation)) return;
-      queue(call, [call, conversation](dde::DdeServer& server) {
-        server.handlePoke(call.token, call.client, conversation);
-      });
-    });
-  } else if (member == "Terminate" && args("u", DBUS_TYPE_UINT32, &conversation)) {
-    if (!admit(call, message, 0)) return true;
-    handOn(call, [this, conversation](Call& call) {
-      if (!take(call, Method::Terminate, conversation)) return;
-      queue(call, [call, conversation](dde::DdeServer& server) {
-        server.handleTerminate(call.token, call.client, conversation);
-      });
-    });
-  } else {
-    return false;
-  }
-  return true;
-}
-
 namespace {
 
 dbus_bool_t addWatch(DBusWatch* watch, void* data) {
@@ -500,7 +350,7 @@ void removeWatch(DBusWatch* watch, void* data) {
 void toggleWatch(DBusWatch*, void* data) { static_cast<DBusDdeTransport::Impl*>(data)->wakeWire(); }
 
 DBusHandlerResult filter(DBusConnection*, DBusMessage* message, void* data) {
-  return static_cast<DBusDdeTransport::Impl*>(data)->handle(message);
+  return dispatchBusMessage(message, *static_cast<DBusDdeTransport::Impl*>(data));
 }
 
 }  // namespace
@@ -638,7 +488,7 @@ void DBusDdeTransport::replyError(dde::ReplyToken token, dde::DdeError error, co
 void DBusDdeTransport::sendData(const std::string& client, dde::ConversationId conversation,
                                 const std::string& item, std::uint32_t format, const std::string& block) {
   if (!impl_->server) return;
-  DBusMessage* m = dbus_message_new_signal(kObjectPath, kInterface, "Data");
+  DBusMessage* m = dbus_message_new_signal(kDdeObjectPath, kDdeInterface, "Data");
   if (m == nullptr) return;
   const dbus_uint32_t id = static_cast<dbus_uint32_t>(conversation), form = format;
   const std::string validItem = busText(item);

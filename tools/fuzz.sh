@@ -9,7 +9,7 @@
 #   SECONDS          each target fuzzes that long (tools/fuzz.sh 600: ten minutes each); what
 #                    it finds new is kept in build-fuzz/corpus/TARGET for the next long run
 #   TARGET           profile_file configuration translate receive_pipeline convert_value
-#                    command wav sim_options (default: all)
+#                    command wav sim_options dde_bus_message (default: all)
 #
 # A crash, a sanitizer report or a broken property stops that target, keeps the input in
 # build-fuzz/crashes/, and makes the script exit 1. Put such an input into
@@ -24,7 +24,7 @@ if [ $# -gt 0 ] && [[ $1 =~ ^[0-9]+$ ]]; then
   long=1
   shift
 fi
-all=(profile_file configuration translate receive_pipeline convert_value command wav sim_options)
+all=(profile_file configuration translate receive_pipeline convert_value command wav sim_options dde_bus_message)
 targets=("${@:-${all[@]}}")
 
 ./tools/install-deps.sh
@@ -50,6 +50,7 @@ dictionary() {
     profile_file | configuration | translate) echo "-dict=fuzz/dict/profile_file.dict" ;;
     command) echo "-dict=fuzz/dict/command.dict" ;;
     sim_options) echo "-dict=fuzz/dict/sim_options.dict" ;;
+    dde_bus_message) echo "-dict=fuzz/dict/dde_bus_message.dict" ;;
   esac
 }
 

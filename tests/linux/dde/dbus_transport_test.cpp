@@ -141,6 +141,12 @@ TEST_F(DBusTransportTest, HugeAndOddInputIsAcknowledgedWithoutHarm) {
             QDBusMessage::ReplyMessage);
   EXPECT_EQ(a.done("Poke", {c, QString("AnyItem"), 1u, QByteArray(16 << 20, 'p')}).type(), QDBusMessage::ReplyMessage);
   EXPECT_EQ(errorOf(a.done("Request", {c, QString(300, u'i'), 1u})), "dde.Error.Negative");
+  // Calls larger than any the server takes are refused for good: they used to get Busy, "try
+  // again later", though no retry could ever be taken.
+  const QString huge(16 << 20, u'x');
+  EXPECT_EQ(errorOf(a.done("Execute", {c, huge})), "dde.Error.Negative");
+  EXPECT_EQ(errorOf(a.done("Request", {c, huge, 1u})), "dde.Error.Negative");
+  EXPECT_EQ(errorOf(a.done("Poke", {c, QString("AnyItem"), 1u, QByteArray(24 << 20, 'p')})), "dde.Error.Negative");
   ASSERT_EQ(events.commands.size(), 2u);
   EXPECT_LE(events.commands[0].size(), 254u);  // no more than the command needs is kept
   EXPECT_EQ(events.commands[1], "[SEND(\x01\t\xE2\x98\x83\xF0\x9F\x98\x80)]");

@@ -4,7 +4,7 @@
 # clients. Requests before and after frames, the [WAITRS] hand-shake, a hot link on
 # AutoData and one on Readings (every reading), the commands that drive the line and the
 # window, and [APPCLOSE].
-# Usage: dde_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim PATH/TO/dde_flood
+# Usage: dde_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim PATH/TO/dde_flood PATH/TO/bus_call
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e_lib.sh"
@@ -12,6 +12,7 @@ kelvor=$(readlink -f "$1")
 kdde=$(readlink -f "$2")
 ksim=$(readlink -f "$3")
 flood=$(readlink -f "$4")
+buscall=$(readlink -f "$5")
 
 e2e_scratch advise readings recorder sim pid
 
@@ -238,6 +239,25 @@ for _ in $(seq 30); do busctl --user call dde.Kelvor / dde.Server Poke g "" >/de
 warned=$(grep -c 'invalid signature' kelvor.log || true)
 echo "30 calls with an empty signature: $warned lines on standard error"
 [ "$warned" -le 6 ] || e2e_fail "30 malformed calls wrote $warned lines to standard error"
+
+# Calls without an interface field, which the bus passes on (the method is then looked for by
+# its name alone), are answered as such, and Kelvor lives on: one that was no DDE method used
+# to end it.
+bare() { "$buscall" dde.Kelvor / "" "$@"; }
+[[ "$(bare Introspect)" == "return <!DOCTYPE node"* ]] || e2e_fail "Introspect without interface: $(bare Introspect)"
+[ "$(bare Ping)" = "return " ] || e2e_fail "Ping without interface: $(bare Ping)"
+unknown="error org.freedesktop.DBus.Error.UnknownMethod"
+for call in GetMachineId "NoSuchMethod s:x" "Execute s:[RUN]" "Get s:dde.Server s:x"; do
+  # shellcheck disable=SC2086
+  got=$(bare $call)
+  [ "$got" = "$unknown" ] || e2e_fail "$call without interface was answered: $got"
+done
+[ "$("$buscall" dde.Kelvor /dde "" Ping)" = "error org.freedesktop.DBus.Error.UnknownObject" ] ||
+  e2e_fail "a call without interface to another object was not refused as such"
+got=$(bare Initiate s:Kelvor s:System)
+[[ "$got" =~ ^return\ [1-9][0-9]*$ ]] || e2e_fail "Initiate without interface gave: $got"
+kill -0 "$pid" 2>/dev/null || e2e_fail "Kelvor ended on calls without an interface"
+"$kdde" --timeout 2 request >/dev/null || e2e_fail "Kelvor stopped serving after calls without an interface"
 
 # kelvor-dde's exit codes: a request nobody answers times out (3), usage errors give 2.
 rc=0
