@@ -82,10 +82,9 @@ void PortWatch::tick() {
     const std::string cause = "It stopped answering (" + loss.cause + "): disconnected or switched off.";
     goAway(cause, 0, loss.when == std::chrono::system_clock::time_point{} ? std::chrono::system_clock::now()
                                                                               : loss.when);
-    port_.notices.note({NoticeKind::Warning, kCaption,
-                        portName() + " stopped answering (" + loss.cause +
-                            "): the device was disconnected or switched off. Kelvor reopens it as soon as it is "
-                            "back; DDE clients keep the last reading meanwhile."});
+    note(NoticeKind::Warning, portName() + " stopped answering (" + loss.cause +
+                                  "): the device was disconnected or switched off. Kelvor reopens it as soon as "
+                                  "it is back; DDE clients keep the last reading meanwhile.");
     return;
   }
   if (state_ != State::Away) return;
@@ -118,8 +117,8 @@ void PortWatch::tryReopen() {
                                                         "changes.");
     return;
   }
-  port_.notices.note({NoticeKind::Information, kCaption,
-                      portName() + (lostDuringRun_ ? " is back: reception goes on." : " is there now: reception starts.")});
+  note(NoticeKind::Information,
+       portName() + (lostDuringRun_ ? " is back: reception goes on." : " is there now: reception starts."));
   state_ = State::Present;
   settling_ = true;
   told_.clear();
@@ -142,8 +141,13 @@ void PortWatch::refused(std::int16_t code, const std::string& message) {
   // A device that is simply not there yet is what the strip already says.
   if (port_.library.isMissingDevice(code) && lostDuringRun_) return;
   if (!told_.insert(code).second) return;
-  port_.notices.note({NoticeKind::Warning, kCaption, message});
+  note(NoticeKind::Warning, message);
   showAway(message);
+}
+
+void PortWatch::note(NoticeKind kind, const std::string& text) {
+  const std::string line = lines_.line(text);
+  if (!line.empty()) port_.notices.note({kind, kCaption, line});
 }
 
 }  // namespace kelvor

@@ -8,7 +8,9 @@
 //   and stops it before closing it. Stopped, it holds nothing and does nothing.
 // - A device that vanishes is told once (a line on standard error, and the strip's "port
 //   away" state with a tooltip naming the port, the device, the cause and the time), its
-//   return once. No box: DDE clients go on being answered with the value they had.
+//   return once. No box: DDE clients go on being answered with the value they had. A
+//   connector that flaps has its lines written the first five times each, then only as a
+//   count at 10, 100, 1,000, ... (the strip still says each time).
 // - While the device is away, reopening is tried at once when its folder changes and
 //   otherwise every 300 ms, from the tick: no thread and no busy loop. Each different
 //   refusal in one absence (not a port, held by another program, no permission) is told
@@ -29,6 +31,7 @@
 #include <set>
 #include <string>
 
+#include "core/diagnostics/repeat_bound.h"
 #include "core/line/port_control.h"
 #include "core/line/run_control.h"
 
@@ -77,6 +80,7 @@ class PortWatch {
   void refused(std::int16_t code, const std::string& message);
   void showAway(const std::string& cause);
   std::string portName() const;
+  void note(NoticeKind kind, const std::string& text);
 
   PortContext port_;
   DeviceWatch& folder_;
@@ -93,6 +97,9 @@ class PortWatch {
   bool settling_ = false;          // reopened: is the line between frames, or inside one?
   std::chrono::steady_clock::time_point nextTry_{};
   std::string description_;
+  // A connector that flaps writes a line at each vanish and return, for as long as it flaps:
+  // bounded by cause, as every message that can come again and again.
+  RepeatBound lines_;
 };
 
 }  // namespace kelvor
