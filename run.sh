@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds Kelvor and starts it in demo/, a working folder of its own (git-ignored) with the
-# shipped language file, sounds and a sample configuration, reading from the simulated
+# shipped language files, sounds and a sample configuration, reading from the simulated
 # instrument kelvor-sim on COM1. Installs what is missing first (apt).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -16,7 +16,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target kelvor kelvor-sim kelvor-dde
 
 mkdir -p demo/sound
-cp resources/lang/english.lan demo/
+cp resources/lang/*.lan demo/
 cp resources/sound/*.wav demo/sound/
 [ -f demo/DEMO.KLV ] || cp resources/demo/DEMO.KLV demo/
 if [ ! -f demo/KELVOR.INI ]; then

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <vector>
 
 namespace kelvor {
@@ -31,6 +32,15 @@ bool isAbsolutePath(std::string_view path) { return !path.empty() && path.front(
 
 std::string defaultSerialDevice(int port) {
   return port >= 0 && port < 8 ? "/dev/ttyS" + std::to_string(port) : std::string();
+}
+
+std::string systemLanguage() {
+  // The order in which the C library itself decides the language of messages.
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return {};
 }
 
 std::string folderOf(std::string_view path) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/i18n/shipped_languages.h"
 #include "core/settings/file_commands.h"
 #include "core/system/system.h"
 #include "kelvor_build.h"
@@ -94,11 +95,12 @@ void copyShippedFiles() {
 }
 
 // A folder the shipped files were just copied into starts ready to run: KELVOR.INI names the
-// language file and a first configuration, so that no dialog stands in the way.
+// language file of the user's language (english.lan for one Kelvor has no file for) and a
+// first configuration, so that no dialog stands in the way.
 void seedShippedFolder() {
   if (GetFileAttributesW(L"english.lan") == INVALID_FILE_ATTRIBUTES) return;
   const std::string folder = currentDirectory();
-  seedFirstStart(folder, folder + "\\english.lan");
+  seedFirstStart(folder, folder + "\\" + firstLanguageFile(systemLanguage(), folder));
 }
 
 int enterFolder(const std::wstring& folder) {

@@ -10,6 +10,7 @@
 
 #include "core/desk/desk.h"
 #include "core/i18n/language_file_dialog.h"
+#include "core/i18n/shipped_languages.h"
 #include "core/settings/file_commands.h"
 #include "core/settings/profile_file.h"
 #include "core/system/system.h"
@@ -129,10 +130,12 @@ int runMainWindowProcedure() {
   };
   window.show();
   strip.refreshStatusIcons();
-  // No language file known yet: propose english.lan in the working folder. A cancelled
-  // dialog keeps that proposal in use and writes nothing.
+  // No language file known yet: propose the one of the user's language in the working
+  // folder, english.lan when it has none there. A cancelled dialog keeps that proposal in
+  // use and writes nothing.
   if (trimRight(state.language.languageFilePath).empty()) {
-    state.language.languageFilePath = currentDirectory() + "\\english.lan";
+    const std::string folder = currentDirectory();
+    state.language.languageFilePath = folder + "\\" + firstLanguageFile(systemLanguage(), folder);
     Win32FileDialogs dialogs(window.handle());
     selectLanguageFile(dialogs, state.language, state.iniFilePath);
   }

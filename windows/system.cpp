@@ -85,6 +85,13 @@ std::string defaultSerialDevice(int port) {
   return port >= 0 && port < 8 ? "\\\\.\\COM" + std::to_string(port + 1) : std::string();
 }
 
+std::string systemLanguage() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  if (LCIDToLocaleName(MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0) == 0)
+    return {};
+  return fromWide(name);
+}
+
 std::string folderOf(std::string_view path) {
   const auto slash = path.find_last_of("/\\");
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));

@@ -1,6 +1,6 @@
 #pragma once
-// The system seam beyond files: the local time, the working folder and what makes a path
-// absolute. Each desk implements it (linux/system.cpp, windows/system.cpp).
+// The system seam beyond files: the local time, the working folder, what makes a path
+// absolute and the user's language. Each desk implements it (linux/system.cpp, windows/system.cpp).
 
 #include <ctime>
 #include <string>
@@ -22,6 +22,11 @@ bool isAbsolutePath(std::string_view path);
 // The device COM1 ... COM8 (port 0 ... 7) stand for when [PORTS] names none: /dev/ttyS0 ...
 // on Linux, \\.\COM1 ... on Windows; empty for other numbers.
 std::string defaultSerialDevice(int port);
+
+// The user's language as the system names it: on Linux the first of LC_ALL, LC_MESSAGES and
+// LANG that is set ("de_DE.UTF-8"), on Windows the user's interface language ("de-DE");
+// empty when the system names none.
+std::string systemLanguage();
 
 // The folder part of a path, without its last separator ("" when it has none).
 std::string folderOf(std::string_view path);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/i18n/shipped_languages.h"
 #include "core/settings/file_commands.h"
 #include "core/system/system.h"
 #include "kelvor_build.h"
@@ -61,7 +62,7 @@ void printHelp() {
       "are looked up there.\n"
       "\n"
       "  --folder DIR    start in DIR (created if missing) as if started there; at the first\n"
-      "                  start in it, the shipped english.lan and sounds are copied into it\n"
+      "                  start in it, the shipped language files and sounds are copied into it\n"
       "  --user-folder   the same in the per-user folder the desktop launcher uses,\n"
       "                  here %s\n"
       "  -h, --help      print this text and exit\n"
@@ -155,10 +156,11 @@ void copyFile(const fs::path& from, const fs::path& to) {
 }
 
 // The first start in a folder: the files shipped in share/kelvor/ beside the program's bin/
-// (found from the program itself, so an install works wherever it was put) are copied in.
-// A broken install without them starts as in an empty folder. A folder that was new or
-// empty is made ready to run as well: the copied language file and a ready configuration
-// are named in KELVOR.INI. A folder with files of its own gets only the missing shipped ones.
+// (found from the program itself, so an install works wherever it was put) are copied in,
+// every language file among them, so that the user can switch from the menu. A broken
+// install without them starts as in an empty folder. A folder that was new or empty is made
+// ready to run as well: the copied language file of the system's language (english.lan for
+// one Kelvor has no file for) and a ready configuration are named in KELVOR.INI. A folder with files of its own gets only the missing shipped ones.
 void copyShippedFiles() {
   std::error_code error;
   if (fs::exists("KELVOR.INI", error)) return;
@@ -176,9 +178,9 @@ void copyShippedFiles() {
       copyFile(it->path(), target);
     }
   }
-  if (wasEmpty && fs::is_regular_file("english.lan", error)) {
+  if (wasEmpty && fs::is_regular_file(kEnglishLanguageFile, error)) {
     const std::string folder = currentDirectory();
-    seedFirstStart(folder, folder + "/english.lan");
+    seedFirstStart(folder, folder + "/" + firstLanguageFile(systemLanguage(), folder));
   }
 }
 

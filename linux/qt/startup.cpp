@@ -13,6 +13,7 @@
 
 #include "core/desk/desk.h"
 #include "core/i18n/language_file_dialog.h"
+#include "core/i18n/shipped_languages.h"
 #include "core/settings/profile_file.h"
 #include "core/system/system.h"
 #include "core/toolkit/sound.h"
@@ -171,10 +172,12 @@ int runMainWindowProcedure(QApplication& app) {
   // placement and stacking to itself: said once, so that the user is not puzzled.
   if (QGuiApplication::platformName() == QLatin1String("wayland"))
     notices.mention({NoticeKind::Warning, "Kelvor", kWaylandLimitsText, NoticeKind::Information});
-  // 11. No language file known yet: propose english.lan in the working directory. A
-  // cancelled dialog keeps that proposal in use and writes nothing.
+  // 11. No language file known yet: propose the one of the system's language in the working
+  // directory, english.lan when it has none there. A cancelled dialog keeps that proposal in
+  // use and writes nothing.
   if (trimRight(state.language.languageFilePath).empty()) {
-    state.language.languageFilePath = currentDirectory() + "/english.lan";
+    const std::string folder = currentDirectory();
+    state.language.languageFilePath = folder + "/" + firstLanguageFile(systemLanguage(), folder);
     selectLanguageFile(window.fileDialogs(), state.language, state.iniFilePath);
   }
   // 12.

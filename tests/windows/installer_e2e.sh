@@ -43,9 +43,9 @@ batch() {
 install() { batch "\"$(windows_path "$setup")\" /S /D=$target"; }
 value() { "$wine" reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v k="$1" '$1 == k {$1 = $2 = ""; sub(/^ +/, ""); print}'; }
 shipped() { (cd "$installed" && find . -type f ! -name uninstall.exe | sort); }
-start_from_shortcut() {
+start_from_shortcut() {  # what [LANGUAGE]: Wine takes the user's language from LC_ALL
   # /wait: the starter lasts as long as Kelvor, whose program file an upgrade replaces.
-  "$wine" start /wait /unix "$shortcut" >/dev/null 2>&1 &
+  env -u LC_MESSAGES -u LANG LC_ALL="${2:-C.UTF-8}" "$wine" start /wait /unix "$shortcut" >/dev/null 2>&1 &
   starter=$!
   driver wait class:KelvorSplash click class:KelvorSplash gone class:KelvorSplash >/dev/null
   check "$1: the strip shows" "" "$(driver wait 'NORDAL - Kelvor')"
@@ -65,8 +65,8 @@ ended() {
 
 # --- A silent install into a folder with a blank.
 install
-check "the setup installs the programs, the language file, the sounds and the licence" \
-  "$( (printf '%s\n' ./Kelvor.exe ./LICENSE.txt ./MOSQUITTO-LICENSE.txt ./english.lan ./kelvor-dde.exe; cd "$here/../../resources" && ls sound/*.wav | sed 's|^|./|') | LC_ALL=C sort)" \
+check "the setup installs the programs, the language files, the sounds and the licence" \
+  "$( (printf '%s\n' ./Kelvor.exe ./LICENSE.txt ./MOSQUITTO-LICENSE.txt ./kelvor-dde.exe; cd "$here/../../resources/lang" && ls ./*.lan; cd .. && ls sound/*.wav | sed 's|^|./|') | LC_ALL=C sort)" \
   "$(shipped | LC_ALL=C sort)"
 [ -f "$installed/uninstall.exe" ] || fail "no uninstall.exe"
 [ -f "$shortcut" ] && echo "ok: the Start-menu shortcut is there" || fail "no shortcut at $shortcut"
@@ -77,27 +77,31 @@ size=$(($(value EstimatedSize)))
 check "the zip holds the same files" "$(shipped | sed 's|^\./||' | LC_ALL=C sort)" \
   "$(python3 -c 'import sys, zipfile; [print(n.split("/", 1)[1]) for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")]' "$zip" | LC_ALL=C sort)"
 
-# --- The first start from the shortcut fills Documents\Kelvor from the installed files.
-start_from_shortcut "first start"
-for file in english.lan sound/start.wav; do
+# --- The first start from the shortcut, on a German Windows, fills Documents\Kelvor from the
+# installed files and names deutsch.lan as the language file.
+start_from_shortcut "first start" de_DE.UTF-8
+for file in $(cd "$installed" && ls ./*.lan) sound/start.wav; do
   cmp -s "$installed/$file" "$documents/Kelvor/$file" && echo "ok: the first start copied $file" ||
     fail "$file was not copied into Documents\\Kelvor"
 done
+check "a German first start names deutsch.lan" 'deutsch.lan' "$(e2e_ini "$documents/Kelvor/KELVOR.INI" TRANSLATE FILENAME | sed 's/.*[\\/]//')"
 driver close 'NORDAL - Kelvor' >/dev/null
 ended "closing the strip"
 
-# --- With a configuration that serves DDE, the installed kelvor-dde.exe gets an answer.
+# --- A first start again, in a language Kelvor has no file for: English. Its configuration
+# serves DDE, and the installed kelvor-dde.exe gets an answer.
+rm -rf "$documents/Kelvor"
+start_from_shortcut "a first start in Swahili" sw_KE.UTF-8
+check "a first start in an unknown language names english.lan" 'english.lan' \
+  "$(e2e_ini "$documents/Kelvor/KELVOR.INI" TRANSLATE FILENAME | sed 's/.*[\\/]//')"
+answered=no
+for _ in $(seq 50); do "$wine" "$installed/kelvor-dde.exe" --timeout 1 request >request.out 2>&1 && answered=yes && break; sleep 0.1; done
+check "the installed kelvor-dde.exe gets an answer from the installed Kelvor.exe" yes "$answered"
 cd "$documents/Kelvor"
-e2e_configuration TEST.KLV NAME=INSTALLED PORT=0
-printf '[FILECONFIG]\r\nRS232=TEST.KLV\r\n[TRANSLATE]\r\nFILENAME=english.lan\r\n[SCREEN]\r\nPosX=40\r\nPosY=30\r\n' >KELVOR.INI
 printf '[USER]\r\nMINE=1\r\n' >>english.lan
 cp KELVOR.INI "$work/kelvor.ini.before"
 cp english.lan "$work/english.lan.before"
 cd "$work"
-start_from_shortcut "second start"
-answered=no
-for _ in $(seq 50); do "$wine" "$installed/kelvor-dde.exe" --timeout 1 request >request.out 2>&1 && answered=yes && break; sleep 0.1; done
-check "the installed kelvor-dde.exe gets an answer from the installed Kelvor.exe" yes "$answered"
 [ -n "${KELVOR_E2E_SHOT:-}" ] && import -window root "$KELVOR_E2E_SHOT"
 printf 'broken' >"$installed/english.lan"
 install

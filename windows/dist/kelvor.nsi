@@ -42,7 +42,31 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}, ${LICENSE_NAME} licence"
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
+; The pages speak the user's interface language where NSIS has it (a German Windows, any
+; German variant, gets German), English otherwise: the first language is the default.
 !insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "German"
+!insertmacro MUI_LANGUAGE "French"
+!insertmacro MUI_LANGUAGE "Spanish"
+!insertmacro MUI_LANGUAGE "Italian"
+!insertmacro MUI_LANGUAGE "Portuguese"
+!insertmacro MUI_LANGUAGE "Dutch"
+
+; Kelvor's own sentences, in the languages of its language files (this file is UTF-8).
+LangString KelvorRunning ${LANG_ENGLISH} "Kelvor is running. Close it, then choose Retry."
+LangString KelvorRunning ${LANG_GERMAN} "Kelvor läuft. Beenden Sie Kelvor und wählen Sie dann Wiederholen."
+LangString KelvorRunning ${LANG_FRENCH} "Kelvor est en cours d'exécution. Fermez-le, puis choisissez Réessayer."
+LangString KelvorRunning ${LANG_SPANISH} "Kelvor se está ejecutando. Ciérrelo y elija Reintentar."
+LangString KelvorRunning ${LANG_ITALIAN} "Kelvor è in esecuzione. Chiuderlo, poi scegliere Riprova."
+LangString KelvorRunning ${LANG_PORTUGUESE} "O Kelvor está em execução. Feche-o e escolha Repetir."
+LangString KelvorRunning ${LANG_DUTCH} "Kelvor is actief. Sluit het af en kies Opnieuw proberen."
+LangString KelvorShortcut ${LANG_ENGLISH} "Hand the readings of a serial instrument to other programs"
+LangString KelvorShortcut ${LANG_GERMAN} "Messwerte eines seriellen Geräts an andere Programme übergeben"
+LangString KelvorShortcut ${LANG_FRENCH} "Transmettre les mesures d'un instrument série à d'autres programmes"
+LangString KelvorShortcut ${LANG_SPANISH} "Pasar las lecturas de un instrumento serie a otros programas"
+LangString KelvorShortcut ${LANG_ITALIAN} "Passare le letture di uno strumento seriale ad altri programmi"
+LangString KelvorShortcut ${LANG_PORTUGUESE} "Passar as leituras de um instrumento série a outros programas"
+LangString KelvorShortcut ${LANG_DUTCH} "Metingen van een serieel instrument doorgeven aan andere programma's"
 
 ; A running Kelvor holds its program file, which could then be neither replaced nor removed:
 ; its user closes it first (setup never closes it, a run may be going on). Silently, setup
@@ -50,7 +74,7 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}, ${LICENSE_NAME} licence"
 !macro KelvorMustBeClosed
   FindWindow $0 "KelvorStrip"
   StrCmp $0 0 +4
-  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Kelvor is running. Close it, then choose Retry." /SD IDCANCEL IDRETRY -2
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(KelvorRunning)" /SD IDCANCEL IDRETRY -2
   SetErrorLevel 2
   Quit
 !macroend
@@ -75,7 +99,7 @@ Section "Kelvor"
   ; Documents\Kelvor, filled at its first start from the files beside Kelvor.exe.
   SetOutPath "$INSTDIR"
   CreateShortcut "$SMPROGRAMS\Kelvor.lnk" "$INSTDIR\Kelvor.exe" "--user-folder" "$INSTDIR\Kelvor.exe" 0 \
-    SW_SHOWNORMAL "" "Hand the readings of a serial instrument to other programs"
+    SW_SHOWNORMAL "" "$(KelvorShortcut)"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Kelvor"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"

@@ -19,7 +19,8 @@ mv "$work/first prefix" "$work/Kelvor install"
 prefix="$work/Kelvor install"
 bin="$prefix/bin"
 share="$prefix/share"
-for file in bin/kelvor bin/kelvor-dde bin/kelvor-sim share/kelvor/english.lan share/kelvor/sound/info.wav \
+languages=$(cd "$here/../../../resources/lang" && ls ./*.lan)
+for file in bin/kelvor bin/kelvor-dde bin/kelvor-sim ${languages//.\//share/kelvor/} share/kelvor/sound/info.wav \
   share/kelvor/sound/touch.wav share/kelvor/sound/start.wav share/applications/org.kelvor.Kelvor.desktop \
   share/metainfo/org.kelvor.Kelvor.metainfo.xml share/icons/hicolor/scalable/apps/kelvor.svg \
   share/dbus-1/interfaces/dde.Server.xml share/doc/kelvor/copyright; do
@@ -115,31 +116,50 @@ cmp -s "$work/mine/sound/touch.wav" "$share/kelvor/sound/touch.wav" && cmp -s "$
 HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "${nodisplay[@]}" "$bin/kelvor" --user-folder >/dev/null 2>&1 || true
 cmp -s "$work/home/Documents/Kelvor/english.lan" "$share/kelvor/english.lan" ||
   e2e_fail "--user-folder did not start in ~/Documents/Kelvor"
+# The first start names the language file of the system's language, taken from LC_ALL, then
+# LC_MESSAGES, then LANG, as the C library does; English for a language without a file. All
+# language files are copied, so that the user can switch from the menu.
+first_language() {  # expected-file variable=value...
+  local expected=$1 folder="$work/language-$#-$1"
+  shift
+  env -u LC_ALL -u LC_MESSAGES -u LANG "$@" "${nodisplay[@]}" "$bin/kelvor" --folder "$folder" >/dev/null 2>&1 || true
+  [ "$(e2e_ini "$folder/KELVOR.INI" TRANSLATE FILENAME)" = "$folder/$expected" ] ||
+    e2e_fail "a first start with $* named '$(e2e_ini "$folder/KELVOR.INI" TRANSLATE FILENAME)', not $expected"
+  for file in $languages; do
+    cmp -s "$folder/$file" "$share/kelvor/$file" || e2e_fail "a first start with $* did not copy $file"
+  done
+}
+first_language deutsch.lan LANG=de_DE.UTF-8
+first_language english.lan LANG=sw_KE.UTF-8
+first_language english.lan
+first_language italiano.lan LANG=de_DE.UTF-8 LC_MESSAGES=it_IT.UTF-8
+first_language nederlands.lan LANG=de_DE.UTF-8 LC_MESSAGES=it_IT.UTF-8 LC_ALL=nl_NL.UTF-8
+first_language francais.lan LANG=fr_CA.UTF-8 LC_MESSAGES= LC_ALL=
 mkdir -p "$work/broken/bin"
 cp "$bin/kelvor" "$work/broken/bin/"
 "${nodisplay[@]}" "$work/broken/bin/kelvor" --folder "$work/bare" 2>"$work/err.txt" >/dev/null || true
 grep -q 'needs a graphical desktop' "$work/err.txt" || e2e_fail "a broken install did not go on: $(cat "$work/err.txt")"
 [ -d "$work/bare" ] && [ -z "$(ls -A "$work/bare")" ] || e2e_fail "a broken install put files in the folder"
 
-# The first start from elsewhere in a new folder: created, the shipped files copied, and
-# ready to run: the copied english.lan is the language file (no dialog asks), and a
-# configuration at 9600 8N1 with frames ending at CR is the start-up configuration. The
-# folder with a sound of its own above got no such thing.
+# The first start from elsewhere in a new folder, on a German desktop: created, the shipped
+# files copied, and ready to run: the copied deutsch.lan is the language file (no dialog
+# asks), and a configuration at 9600 8N1 with frames ending at CR is the start-up
+# configuration. The folder with a sound of its own above got no such thing.
 [ -e "$work/mine/KELVOR.INI" ] && e2e_fail "a folder with files of its own was given a KELVOR.INI"
 mkdir "$work/elsewhere"
 cd "$work/elsewhere"
 desk="$work/My Kelvor/desk"
-"$bin/kelvor" --folder "$desk" >"$work/kelvor.log" 2>&1 &
+env -u LC_ALL -u LC_MESSAGES LANG=de_DE.UTF-8 "$bin/kelvor" --folder "$desk" >"$work/kelvor.log" 2>&1 &
 pid=$!
 e2e_close_splash
 main=$(e2e_wait_window '^NORDAL - Kelvor$')
-for file in english.lan sound/info.wav sound/touch.wav sound/start.wav; do
+for file in $languages sound/info.wav sound/touch.wav sound/start.wav; do
   cmp -s "$desk/$file" "$share/kelvor/$file" || e2e_fail "$file was not copied into the new folder"
 done
 sleep 1
 xdotool search --onlyvisible --name '^Choose a language file$' >/dev/null 2>&1 && e2e_fail "the first start asked for a language file"
-[ "$(e2e_ini "$desk/KELVOR.INI" TRANSLATE FILENAME)" = "$desk/english.lan" ] ||
-  e2e_fail "the copied english.lan is not the language file"
+[ "$(e2e_ini "$desk/KELVOR.INI" TRANSLATE FILENAME)" = "$desk/deutsch.lan" ] ||
+  e2e_fail "the copied deutsch.lan is not the language file on a German desktop"
 ready=$(e2e_ini "$desk/KELVOR.INI" FILECONFIG RS232)
 for pair in BAUDRATE=9600 DATABITS=8 PARITY=0 STOPBITS=1 SELECTENDOF=1 ENDOFCHAR=1 ENABLESERVERDDE=1; do
   [ "$(e2e_ini "$ready" "$([ "${pair%%=*}" = ENABLESERVERDDE ] && echo APP || echo COMMPORT)" "${pair%%=*}")" = "${pair#*=}" ] ||
