@@ -33,6 +33,8 @@ std::string fileErrorText(int error) {
       return "permission denied";
     case EROFS:
       return "the disk is read-only";
+    case EBUSY:
+      return "another program holds it open or locked";
     case ENOTDIR:
       return "a part of the path is a file, not a folder";
     case EISDIR:
@@ -198,7 +200,7 @@ WholeFile readOpenFile(int fd, std::size_t limit, std::string& content, std::uin
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       content.clear();
-      return WholeFile::Missing;
+      return WholeFile::Unreadable;
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
@@ -218,7 +220,7 @@ WholeFile readOpenFile(int fd, std::size_t limit, std::string& content, std::uin
 WholeFile readWholeFileAt(const std::string& path, std::size_t limit, std::string& content, std::uintmax_t& size) {
   content.clear();
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return WholeFile::Missing;
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? WholeFile::Missing : WholeFile::Unreadable;
   const WholeFile result = readOpenFile(fd, limit, content, size);
   close(fd);
   return result;

@@ -87,8 +87,9 @@ WholeFile readOpen(HANDLE h, std::size_t limit, std::string& content, std::uintm
     if (got == content.size()) content.resize(std::min(content.size() * 2, limit + 1));
     const long long n = readAtOffset(h, content.data() + got, content.size() - got, got);
     if (n < 0) {
+      errno = errnoOf(GetLastError());  // a range another program has locked, say
       content.clear();
-      return WholeFile::Missing;
+      return WholeFile::Unreadable;
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
@@ -131,7 +132,12 @@ bool writeByReplacing(const std::string& path, const Change& change, std::size_t
   std::string old;
   bool ok = true;
   const HANDLE current = openHandle(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  if (current != INVALID_HANDLE_VALUE) {
+  if (current == INVALID_HANDLE_VALUE && errnoOf(GetLastError()) != ENOENT) {
+    // There but not readable now (held open by another program without sharing): never
+    // replaced by a file that would hold only the new values.
+    errno = errnoOf(GetLastError());
+    ok = false;
+  } else if (current != INVALID_HANDLE_VALUE) {
     const WholeFile read = readOpen(current, limit, old, tooLarge);
     CloseHandle(current);
     ok = read == WholeFile::Ok;
@@ -222,6 +228,8 @@ std::string fileErrorText(int error) {
       return "permission denied";
     case EROFS:
       return "the disk is read-only";
+    case EBUSY:
+      return "another program holds it open or locked";
     case ENOTDIR:
       return "a part of the path is a file, not a folder";
     case EISDIR:
@@ -370,7 +378,11 @@ bool removeFile(const std::string& path) { return DeleteFileW(toWide(path).c_str
 WholeFile readWholeFile(const std::string& path, std::size_t limit, std::string& content, std::uintmax_t& size) {
   content.clear();
   const HANDLE h = openHandle(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  if (h == INVALID_HANDLE_VALUE) return WholeFile::Missing;
+  if (h == INVALID_HANDLE_VALUE) {
+    // A file held open by another program without sharing is there all the same.
+    errno = errnoOf(GetLastError());
+    return errno == ENOENT || errno == ENOTDIR ? WholeFile::Missing : WholeFile::Unreadable;
+  }
   const WholeFile result = readOpen(h, limit, content, size);
   CloseHandle(h);
   return result;

@@ -132,12 +132,13 @@ int runMainWindowProcedure() {
   strip.refreshStatusIcons();
   // No language file known yet: propose the one of the user's language in the working
   // folder, english.lan when it has none there. A cancelled dialog keeps that proposal in
-  // use and writes nothing.
+  // use and writes nothing. A KELVOR.INI that could not be read is no first start: the
+  // proposal is used without asking.
   if (trimRight(state.language.languageFilePath).empty()) {
     const std::string folder = currentDirectory();
     state.language.languageFilePath = folder + "\\" + firstLanguageFile(systemLanguage(), folder);
     Win32FileDialogs dialogs(window.handle());
-    selectLanguageFile(dialogs, state.language, state.iniFilePath);
+    if (!state.settingsUnreadable) selectLanguageFile(dialogs, state.language, state.iniFilePath);
   }
   strip.rebuildMainTexts();
 

@@ -28,9 +28,10 @@ int errnoOf(DWORD error) {
     case ERROR_BAD_NETPATH:
       return ENOENT;
     case ERROR_ACCESS_DENIED:
+      return EACCES;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      return EACCES;
+      return EBUSY;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return ENOSPC;

@@ -1,5 +1,8 @@
 #include "core/desk/desk.h"
 
+#include <cstdio>
+#include <thread>
+
 #include "core/line/serial_ports.h"
 #include "core/settings/file_commands.h"
 #include "core/settings/profile_file.h"
@@ -49,11 +52,31 @@ Desk::Desk(std::string iniFilePath, Clock clock) : clock_(std::move(clock)), wor
   state_.splashSeconds = 10;
   state_.touchSoundPath = "sound\\touch.wav";
   state_.iniFilePath = std::move(iniFilePath);
+  settingsWait_ = awaitSettingsFile(state_.iniFilePath, kSettingsPatience,
+                                    [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });
+  state_.settingsUnreadable = !settingsWait_.readable;
   state_.language.languageFilePath = readProfileString(state_.iniFilePath, "TRANSLATE", "FILENAME");
   loadStartupConfiguration(state_.config, state_.configFilePath, state_.iniFilePath);
 }
 
 Desk::~Desk() { release(); }
+
+void Desk::tellSettingsWait() {
+  if (!settingsWait_.held) return;
+  char seconds[16];
+  std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(settingsWait_.waited.count()) / 1000.0);
+  if (settingsWait_.readable) {
+    notices_->note({NoticeKind::Warning, "Kelvor",
+                    state_.iniFilePath + " could not be opened at start-up (" + settingsWait_.cause +
+                        "); Kelvor waited " + seconds + " s and read it once it was free."});
+    return;
+  }
+  notices_->mention({NoticeKind::Warning, "Kelvor",
+                     "Kelvor cannot open " + state_.iniFilePath + ": " + settingsWait_.cause + ", still after " +
+                         seconds + " s. It starts without the settings held there (the configuration, the "
+                         "language file, the DDE server), and does not take the folder for a new one. Close the "
+                         "program that holds the file, then start Kelvor again."});
+}
 
 // The parts go before the adapters and views they hold on to, which the face owns; the
 // publisher says "offline" and ends its thread before the notices it uses go away.
@@ -76,6 +99,7 @@ void Desk::connect(DeskPlatform platform, DeskFace face) {
   commands_ = &face.commands;
   hostName_ = platform.hostName;
   Notices& notices = platform.notices;
+  tellSettingsWait();
 
   // Keystroke output (ENABLESENDKEY): each delivered reading typed through the session's
   // keyboard into the focused window of another program. A desktop that asks the user

@@ -25,6 +25,7 @@
 #include "core/dde/dde_server.h"
 #include "core/dde/dde_service.h"
 #include "core/desk/kelvor_state.h"
+#include "core/settings/profile_file.h"
 #include "core/desk/queued_notices.h"
 #include "core/keystrokes/keyboard_choice.h"
 #include "core/keystrokes/keystroke_output.h"
@@ -81,9 +82,14 @@ class Desk {
 
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
+  // How long start-up waits for a KELVOR.INI that is there but cannot be read.
+  static constexpr std::chrono::milliseconds kSettingsPatience{5000};
+
   // Reads the records of the desk that lives in the folder of `iniFilePath` (KELVOR.INI):
-  // the language file named there and the start-up configuration. `clock` paces the links
-  // and the port's watch.
+  // the language file named there and the start-up configuration. A KELVOR.INI that another
+  // program holds open is waited for (kSettingsPatience); one still unreadable then leaves
+  // the records empty and state().settingsUnreadable set, and connect() says so. `clock`
+  // paces the links and the port's watch.
   explicit Desk(std::string iniFilePath, Clock clock = [] { return std::chrono::steady_clock::now(); });
   ~Desk();
   Desk(const Desk&) = delete;
@@ -139,6 +145,8 @@ class Desk {
 
  private:
   void release();
+  // Says what start-up found of a KELVOR.INI it could not read at first.
+  void tellSettingsWait();
   void closeDde();
   // The poll's lamps: lit at once, put out only once they have been shown long enough; the
   // strip is told only of a change, so that the poll does not repaint it every time.
@@ -152,6 +160,7 @@ class Desk {
   dde::MonotonicClock milliseconds() const;
 
   KelvorState state_;
+  SettingsFileWait settingsWait_;
   Clock clock_;
   std::string hostName_;
   std::string workingFolder_;

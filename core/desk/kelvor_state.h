@@ -18,6 +18,9 @@ namespace kelvor {
 
 struct KelvorState {
   std::string iniFilePath;      // fixed at start-up, never recomputed
+  // KELVOR.INI is there but could not be read at start-up: the folder is not a new one, so
+  // nothing proposes a first start's choices (the language file).
+  bool settingsUnreadable = false;
   Language language;            // languageFilePath, languageSection
   std::string touchSoundPath;   // "sound\touch.wav"
   std::string configFilePath;   // the current configuration file, held whole

@@ -260,6 +260,25 @@ NewContent rewrite(std::string_view old, std::span<const ProfileValue> values) {
 
 }  // namespace
 
+SettingsFileWait awaitSettingsFile(const std::string& path, std::chrono::milliseconds patience,
+                                   const std::function<void(std::chrono::milliseconds)>& sleep) {
+  constexpr std::chrono::milliseconds kRetry{100};
+  SettingsFileWait wait;
+  for (;;) {
+    std::string content;
+    std::uintmax_t size = 0;
+    if (readWholeFile(path, kMaxProfileFileBytes, content, size) != WholeFile::Unreadable) return wait;
+    wait.held = true;
+    wait.cause = fileErrorText(errno);
+    if (wait.waited >= patience) {
+      wait.readable = false;
+      return wait;
+    }
+    sleep(kRetry);
+    wait.waited += kRetry;
+  }
+}
+
 std::string readProfileString(const std::string& path, std::string_view section, std::string_view key) {
   std::string content;
   if (!readSettingsFile(path, content)) return {};

@@ -20,6 +20,7 @@
 //   file never shrinks. A write that fails leaves the old content. A kill cannot tear the
 //   change while its bytes lie within one 4 KB page, as they always do in a file under 4 KB.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <span>
@@ -59,6 +60,21 @@ bool writeProfileString(const std::string& path, std::string_view section, std::
 // all of them or none. A key named twice takes its last value. When it returns false, errno
 // says why (ENOSPC for a full disk, EACCES where it may not write, EFBIG for a file too large).
 bool writeProfileStrings(const std::string& path, std::span<const ProfileValue> values);
+
+// What start-up found of a settings file: it may be there and yet not readable for a
+// moment (an editor, a backup or a virus scanner holding it open without sharing it).
+struct SettingsFileWait {
+  bool held = false;      // it was there but could not be read at first
+  bool readable = true;   // it was read in the end, or it is missing (nothing to wait for)
+  std::chrono::milliseconds waited{0};
+  std::string cause;      // why it could not be read, in plain words
+};
+
+// A settings file that is there but cannot be read now is not missing: it is tried again
+// every 100 ms, at most for `patience`, before anything reads it. `sleep` waits (the
+// program's own sleeps; tests count instead).
+SettingsFileWait awaitSettingsFile(const std::string& path, std::chrono::milliseconds patience,
+                                   const std::function<void(std::chrono::milliseconds)>& sleep);
 
 // Where a file refused for its size is told to the user: once per file, with a sentence
 // that names it. Without one, the sentence goes to standard error.

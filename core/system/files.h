@@ -88,7 +88,9 @@ bool removeFile(const std::string& path);
 
 // --- Whole files: the settings files.
 
-enum class WholeFile { Ok, Missing, TooLarge };
+// Unreadable: the file is there but could not be opened or read now (another program holds
+// it open without sharing it, or locks it, or it may not be read); errno says why.
+enum class WholeFile { Ok, Missing, TooLarge, Unreadable };
 
 // Reads a regular file whole when it holds at most `limit` bytes; `size` then says how many
 // it held when it is larger. Anything but a regular file reads as missing (a named pipe would

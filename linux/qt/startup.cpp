@@ -174,11 +174,12 @@ int runMainWindowProcedure(QApplication& app) {
     notices.mention({NoticeKind::Warning, "Kelvor", kWaylandLimitsText, NoticeKind::Information});
   // 11. No language file known yet: propose the one of the system's language in the working
   // directory, english.lan when it has none there. A cancelled dialog keeps that proposal in
-  // use and writes nothing.
+  // use and writes nothing. A KELVOR.INI that could not be read is no first start: the
+  // proposal is used without asking.
   if (trimRight(state.language.languageFilePath).empty()) {
     const std::string folder = currentDirectory();
     state.language.languageFilePath = folder + "/" + firstLanguageFile(systemLanguage(), folder);
-    selectLanguageFile(window.fileDialogs(), state.language, state.iniFilePath);
+    if (!state.settingsUnreadable) selectLanguageFile(window.fileDialogs(), state.language, state.iniFilePath);
   }
   // 12.
   window.rebuildMainTexts();

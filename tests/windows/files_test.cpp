@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,40 @@ TEST_F(WindowsFiles, ASettingsFileOpenElsewhereIsWrittenWholeAndKeepsItsLineEnds
   const std::string content((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(content, "[SCREEN]\r\nPosX=640\r\nPosY=480\r\n");
   EXPECT_FALSE(fs::exists(ini + std::string(kTemporarySuffix)));
+}
+
+// A file held open without sharing (an editor, a backup, a virus scanner) is there: start-up
+// waits for it and then says which file and why, and no write replaces it by the new values
+// alone. It used to read as missing, and Kelvor started as in a new folder.
+TEST_F(WindowsFiles, ASettingsFileHeldWithoutSharingIsNotMissing) {
+  const std::string ini = path("KELVOR.INI");
+  std::ofstream(ini, std::ios::binary) << "[TRANSLATE]\r\nFILENAME=english.lan\r\n";
+  const HANDLE holder =
+      CreateFileA(ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  std::string content;
+  std::uintmax_t size = 0;
+  EXPECT_EQ(readWholeFile(ini, kMaxProfileFileBytes, content, size), WholeFile::Unreadable);
+  EXPECT_EQ(fileErrorText(errno), "another program holds it open or locked");
+  EXPECT_EQ(readWholeFile(path("missing.ini"), kMaxProfileFileBytes, content, size), WholeFile::Missing);
+
+  std::chrono::milliseconds slept{0};
+  const auto sleep = [&slept](std::chrono::milliseconds pause) { slept += pause; };
+  SettingsFileWait wait = awaitSettingsFile(ini, std::chrono::milliseconds(500), sleep);
+  EXPECT_TRUE(wait.held);
+  EXPECT_FALSE(wait.readable);
+  EXPECT_EQ(wait.waited.count(), 500);
+  EXPECT_EQ(slept.count(), 500);
+  EXPECT_EQ(wait.cause, "another program holds it open or locked");
+  EXPECT_FALSE(writeProfileString(ini, "SCREEN", "PosX", "640"));
+
+  CloseHandle(holder);
+  wait = awaitSettingsFile(ini, std::chrono::milliseconds(500), sleep);
+  EXPECT_FALSE(wait.held);
+  EXPECT_TRUE(wait.readable);
+  EXPECT_FALSE(awaitSettingsFile(path("missing.ini"), std::chrono::milliseconds(500), sleep).held);
+  EXPECT_EQ(readProfileString(ini, "TRANSLATE", "FILENAME"), "english.lan");
+  EXPECT_EQ(readProfileString(ini, "SCREEN", "PosX"), "");
 }
 
 TEST_F(WindowsFiles, FoldersAreMadeThroughEitherSeparatorAndRecordsAppendWhole) {

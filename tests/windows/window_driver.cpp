@@ -8,6 +8,7 @@
 //   topmost WINDOW     prints "topmost yes" or "topmost no"
 //   height WINDOW      prints "height N", its client area's height in pixels
 //   count WINDOW       prints "count N", how many visible windows have that name
+//   hold FILE MS       opens FILE without sharing it, prints "held", keeps it open MS ms
 //   move WINDOW X,Y    moves it, as dragging its caption would
 //   close WINDOW       asks it to close, as its close box would
 //   menu WINDOW N      presses the strip's menu button and picks item N with the arrow keys
@@ -244,6 +245,21 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (step == L"count") {
       std::printf("count %zu\n", find(name).size());
+      continue;
+    }
+    if (step == L"hold" && i + 2 < argc) {
+      // Another program holding a file open without sharing it, as an editor or a backup may.
+      const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file == INVALID_HANDLE_VALUE) {
+        std::puts("not held");
+        return 1;
+      }
+      std::puts("held");
+      std::fflush(stdout);
+      Sleep(static_cast<DWORD>(std::wcstoul(argv[i + 2], nullptr, 10)));
+      CloseHandle(file);
+      ++i;
       continue;
     }
     HWND window = waitFor(name, step == L"wait" ? ms : 5000);
