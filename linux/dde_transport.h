@@ -11,12 +11,13 @@
 // The server never goes deaf. It has a connection to the bus of its own, read and written on
 // a thread of its own (the wire), so that what clients send is looked at at once, however
 // long the main thread is held: a call beyond a bound of calls on their way to the main
-// thread is answered Busy there. A call that waits behind the gate is first checked for what
-// its arguments decide at once (DdeServer::refusal) and answered then; what waits is
-// bounded per client and in all, by count and by bytes, and a call beyond the bounds is
-// answered dde.Error.Busy at once. The bytes are counted as the memory a waiting call
-// would hold whole: the message as it arrived and its decoded arguments (3 bytes a character
-// of text, 2 a byte of data, 512 for the message itself).
+// thread is answered Busy there (one larger than a client's whole share, which no retry could
+// get past, is refused as negative by dispatchBusMessage). A call that waits behind the gate
+// is first checked for what its arguments decide at once (DdeServer::refusal) and answered
+// then; what waits is bounded per client and in all, by count and by bytes, and a call
+// beyond the bounds is answered dde.Error.Busy at once. The bytes are counted as the memory
+// a waiting call would hold whole: the message as it arrived and its decoded arguments (3
+// bytes a character of text, 2 a byte of data, 512 for the message itself).
 //
 // What the server sends goes out in turn, one message per client with something to send,
 // and only as fast as the bus takes it up. The bus daemon reads each connection a few
