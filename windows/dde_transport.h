@@ -3,22 +3,37 @@
 // names and global memory for data.
 //
 // A hidden top-level window answers WM_DDE_INITIATE broadcasts; each conversation it accepts
-// gets a hidden window of its own, whose handle the client talks to, so that one client
-// window may hold several conversations. Incoming messages become the DDE server's handle*
-// calls; the server's answers become WM_DDE_ACK, WM_DDE_DATA and WM_DDE_TERMINATE, with the
-// lParam packed or plain as each message wants and every atom and block freed by the side
-// the protocol makes responsible.
+// gets a message-only window of its own (cheap to make, reached by no broadcast), whose
+// handle the client talks to, so that one client window may hold several conversations.
+// Incoming messages become the DDE server's handle* calls; the server's answers become
+// WM_DDE_ACK, WM_DDE_DATA and WM_DDE_TERMINATE, with the lParam packed or plain as each
+// message wants and every atom and block freed by the side the protocol makes responsible.
 //
 // What it promises, beside the protocol:
-// - Events are handled one at a time. A message that arrives while one is being handled (a
-//   command that shows a box runs a message loop) or while the front end holds its events
-//   (a modal window) waits, in arrival order; what its own arguments decide (an unknown
-//   conversation, another format than CF_TEXT) is answered at once, and beyond a bound per
-//   client and in all the answer is a busy acknowledgement: the server never goes deaf and
-//   never grows without end. An initiate is always answered at once: the client is waiting
-//   in SendMessage.
-// - A client that goes away without WM_DDE_TERMINATE (a post to it fails, or its window is
-//   gone at the once-a-second look) leaves: its conversations end as if it had terminated.
+// - A client is its process (DDEML opens a window per conversation): the server's shares
+//   per client, and the waiting bounds below, count per process. The last conversations are
+//   kept for processes that hold none.
+// - Events are handled one at a time. What its own arguments decide (an unknown
+//   conversation, another format than CF_TEXT, an execute without a block) is answered at
+//   once. The rest waits in its conversation's queue and the conversations are served in
+//   turn, one message each: DDE messages are taken off the thread's queue as they come, so
+//   that one client's flood never stands in front of another's request. Nothing is served
+//   while one is being handled (a command that shows a box runs a message loop) or while
+//   the front end holds its events (a modal window). Beyond a bound of messages and bytes
+//   per client and in all the answer is a busy acknowledgement (a terminate always waits;
+//   one message of a client waits whatever its size), and an execute keeps only the text a
+//   command can use: the server never goes deaf and never grows without end.
+// - An initiate is answered at once, with a second at most for the client to take the
+//   answer: one that does not (it posted its initiate, or hangs) is not answered again.
+// - A client that goes away without WM_DDE_TERMINATE (its window is gone when a post fails,
+//   or at the once-a-second look) leaves: its conversations end as if it had terminated. A
+//   post that fails to a window that is still there (a full queue) loses that one message;
+//   it, and a block that cannot be allocated, are written once per conversation to the log.
+// - A block that crossed to or from another process is freed here as soon as the post is
+//   done (each side has its own copy): a long hot link or a flood of requests uses no handles.
+//   Answers sent with an acknowledgement asked for are remembered until it comes, 32 per
+//   conversation at most: a client that never acknowledges costs no more.
+// - At start, a server that already answers the same names keeps them: start() fails.
 
 #include <functional>
 #include <memory>
@@ -28,8 +43,14 @@
 
 namespace kelvor {
 
+class Notices;
+
 constexpr std::size_t kMaxWaitingMessagesPerClient = 1024;
 constexpr std::size_t kMaxWaitingMessages = 8192;
+constexpr std::size_t kMaxWaitingBytesPerClient = 4u << 20;
+constexpr std::size_t kMaxWaitingBytes = 16u << 20;
+constexpr std::size_t kMaxUnacknowledgedPerConversation = 32;
+constexpr std::size_t kConversationsKeptFree = 64;
 
 class Win32DdeTransport : public dde::DdeEndpoint {
  public:
@@ -48,9 +69,13 @@ class Win32DdeTransport : public dde::DdeEndpoint {
   void setHold(std::function<bool()> held);
   // Handles what waits, when nothing holds it.
   void resume();
+  // Where a client's full queue and a failed allocation are written (kelvor.log).
+  void setNotices(Notices* notices);
   // Ends every conversation with WM_DDE_TERMINATE and destroys the windows.
   void close() override;
   bool isStarted() const;
+  // The answers whose acknowledgement is awaited, over all conversations (for tests).
+  std::size_t unacknowledgedCount() const;
 
   void replyEmpty(dde::ReplyToken token) override;
   void replyConversation(dde::ReplyToken token, dde::ConversationId conversation) override;

@@ -83,6 +83,7 @@ int runMainWindowProcedure() {
   const std::unique_ptr<ChosenKeyboard> keyboard = openSessionKeyboard(state.iniFilePath);
   Win32DdeTransport transport;
   transport.setHold([] { return !modalGate().isOpen(); });
+  transport.setNotices(&notices);
   StripKeystrokeHost keystrokeHost(window);
   StripCommandHost commandHost(state, strip, window);
   commandHost.closePortWith = [&desk] { desk.closePort(); };

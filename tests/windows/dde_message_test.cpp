@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
+
+#include "core/dde/dde_server.h"
+#include "windows/dde_transport.h"
 
 namespace kelvor::win {
 namespace {
@@ -86,6 +90,65 @@ TEST(DdeMessage, AdviseOptionsRoundTrip) {
     EXPECT_EQ(options->format, CF_TEXT);
     GlobalFree(block);
   }
+}
+
+// An execute whose handle is NULL or no block at all gets a negative acknowledgement at
+// once, and nothing runs. (Wine drops such a posted message before any window sees it, so
+// it is handed to the server's window directly, as Windows delivers it.)
+std::vector<UINT_PTR> acks;
+HWND conversationWindow = nullptr;
+
+LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_DDE_ACK) return DefWindowProcW(window, message, wParam, lParam);
+  if (!conversationWindow) {
+    conversationWindow = reinterpret_cast<HWND>(wParam);
+    GlobalDeleteAtom(LOWORD(lParam));
+    GlobalDeleteAtom(HIWORD(lParam));
+    return 0;
+  }
+  UINT_PTR status = 0, high = 0;
+  UnpackDDElParam(WM_DDE_ACK, lParam, &status, &high);
+  FreeDDElParam(WM_DDE_ACK, lParam);
+  acks.push_back(status);
+  return 0;
+}
+
+TEST(DdeTransport, AnExecuteWithoutABlockIsRefusedAtOnce) {
+  struct Events : dde::DdeEvents {
+    int executed = 0;
+    void requestPending() override {}
+    void adviseWithoutLink(const std::string&) override {}
+    bool execute(const std::string&, const std::function<void()>&) override { return ++executed > 0; }
+  } events;
+  Win32DdeTransport transport;
+  dde::DdeServer server("KelvorUnitTest", "System", transport, events, [] { return std::int64_t{0}; });
+  std::string error;
+  ASSERT_TRUE(transport.start("KelvorUnitTest", server, error)) << error;
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = clientProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"KelvorUnitDdeClient";
+  RegisterClassW(&windowClass);
+  HWND client = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+  const ATOM application = GlobalAddAtomW(L"KelvorUnitTest"), topic = GlobalAddAtomW(L"System");
+  SendMessageW(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(client), MAKELPARAM(application, topic));
+  GlobalDeleteAtom(application);
+  GlobalDeleteAtom(topic);
+  ASSERT_NE(conversationWindow, nullptr);
+  for (LPARAM handle : {LPARAM{0}, LPARAM{0x12340}}) {
+    SendMessageW(conversationWindow, WM_DDE_EXECUTE, reinterpret_cast<WPARAM>(client), handle);
+  }
+  const ULONGLONG end = GetTickCount64() + 2000;
+  MSG message;
+  while (acks.size() < 2 && GetTickCount64() < end) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  EXPECT_EQ(acks, (std::vector<UINT_PTR>{kAckNegative, kAckNegative}));
+  EXPECT_EQ(events.executed, 0);
+  transport.close();
+  DestroyWindow(client);
 }
 
 }  // namespace

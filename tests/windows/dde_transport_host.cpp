@@ -3,6 +3,9 @@
 // with real clients before and beside the whole program:
 //   [SET(text)]  the value becomes text (hot links see it at the next look)
 //   [COUNT]      prints "conversations N requests M" on standard output
+//   [KEPT]       prints "kept N": the answers whose acknowledgement the transport awaits
+//   [HOLD(ms)]   acknowledged at once, then holds every other message for ms milliseconds,
+//                as a [WAIT( of the program does
 //   [QUIT]       the program ends
 // Any other command is printed on standard output. Usage: dde_transport_host [SERVICE]
 
@@ -10,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -23,6 +27,7 @@ namespace {
 class Events : public kelvor::dde::DdeEvents {
  public:
   kelvor::dde::DdeServer* server = nullptr;
+  kelvor::Win32DdeTransport* transport = nullptr;
   std::string value;
 
   kelvor::dde::BoundValue bound() {
@@ -30,13 +35,25 @@ class Events : public kelvor::dde::DdeEvents {
   }
   void requestPending() override { server->write(-1, "ManualData", bound()); }
   void adviseWithoutLink(const std::string&) override { server->write(1, "AutoData", bound()); }
-  bool execute(const std::string& command, const std::function<void()>&) override {
+  bool execute(const std::string& command, const std::function<void()>& acknowledge) override {
     if (command.rfind("[SET(", 0) == 0 && command.size() >= 7) {
       value = command.substr(5, command.size() - 7);
     } else if (command == "[COUNT]") {
       // This command's own conversation is open while it runs.
       std::printf("conversations %zu requests %zu\n", server->conversationCount() - 1, server->pendingRequestCount());
       std::fflush(stdout);
+    } else if (command == "[KEPT]") {
+      std::printf("kept %zu\n", transport->unacknowledgedCount());
+      std::fflush(stdout);
+    } else if (command.rfind("[HOLD(", 0) == 0) {
+      acknowledge();
+      const ULONGLONG end = GetTickCount64() + std::strtoul(command.c_str() + 6, nullptr, 10);
+      MSG message;
+      while (GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - GetTickCount64()), QS_ALLINPUT);
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      }
+      transport->resume();
     } else if (command == "[QUIT]") {
       PostQuitMessage(0);
     } else {
@@ -58,6 +75,7 @@ int wmain(int argc, wchar_t** argv) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   });
   events.server = &server;
+  events.transport = &transport;
   std::string error;
   if (!transport.start(service, server, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());

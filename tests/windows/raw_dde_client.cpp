@@ -12,6 +12,16 @@
 //   wait MS             prints what arrives meanwhile (data of links, a terminate)
 //   flood ITEM N MS     posts N requests at once, then counts the answers until all came
 //                       or MS milliseconds passed: prints "flood data D busy B negative G"
+//   stream ITEM N       posts N requests, at most 256 unanswered at a time: prints
+//                       "stream data D busy B negative G"
+//   noack               from here on, data asking for an acknowledgement gets none (as
+//                       Wine's DDEML does with the answers to its requests)
+//   bigexec N BYTES MS  posts N executes of BYTES characters each at once, then counts the
+//                       answers like flood: "bigexec positive P busy B negative G"
+//   hang N MS           from a window of its own, posts N initiates to every window and
+//                       sleeps MS milliseconds without taking its messages: "hung"
+//   many N              opens N conversations, each from a window of its own, as DDEML
+//                       does: "many connected C"
 //   terminate           prints "terminated" when the server answers
 // Texts are printed as UTF-8; an answer that does not come within 10 seconds prints "timeout".
 
@@ -36,6 +46,7 @@ HWND server = nullptr;
 int answered = 0;      // servers that acknowledged the initiate
 bool gotAnswer = false;  // the answer the current step waits for
 bool counting = false;   // a flood's answers are counted, not printed
+bool acknowledging = true;
 int floodData = 0, floodBusy = 0, floodNegative = 0;
 HGLOBAL sentBlock = nullptr;  // the block of the step waiting for its acknowledgement
 UINT sentMessage = 0;
@@ -72,9 +83,9 @@ void onData(LPARAM lParam) {
     print("data " + item + flags + " " + (block ? fromCfText(block->text) : std::string("<unreadable>")));
   }
   if (block && block->response) gotAnswer = true;
-  if (block && block->ackRequested) {
+  if (block && block->ackRequested && acknowledging) {
     PostMessageW(server, WM_DDE_ACK, reinterpret_cast<WPARAM>(self), PackDDElParam(WM_DDE_ACK, kAckPositive, atom));
-  } else {
+  } else if (!block || !block->ackRequested) {
     GlobalDeleteAtom(atom);
   }
   if (block && block->release) GlobalFree(data);
@@ -95,7 +106,9 @@ void onAck(WPARAM wParam, LPARAM lParam) {
   UnpackDDElParam(WM_DDE_ACK, lParam, &word, &high);
   FreeDDElParam(WM_DDE_ACK, lParam);
   std::string line = "ack " + status(word);
-  if (sentMessage == WM_DDE_EXECUTE) {
+  if (counting && sentMessage == WM_DDE_EXECUTE) {
+    GlobalFree(reinterpret_cast<HGLOBAL>(high));
+  } else if (sentMessage == WM_DDE_EXECUTE) {
     if (reinterpret_cast<HGLOBAL>(high) == sentBlock) line += " same-block";
     GlobalFree(sentBlock);
   } else {
@@ -147,6 +160,18 @@ void pump(DWORD ms, bool untilAnswer) {
 
 ATOM atom(const std::wstring& name) { return name.empty() ? 0 : GlobalAddAtomW(name.c_str()); }
 
+HWND messageWindow() {
+  return CreateWindowExW(0, L"KelvorRawDdeClient", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr),
+                         nullptr);
+}
+
+int answers() { return floodData + floodBusy + floodNegative; }
+
+void pumpUntil(int count, DWORD ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (answers() < count && GetTickCount64() < end) pump(50, false);
+}
+
 void connect(const std::wstring& application, const std::wstring& topic) {
   server = nullptr;
   answered = 0;
@@ -172,8 +197,9 @@ int wmain(int argc, wchar_t** argv) {
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.lpszClassName = L"KelvorRawDdeClient";
   RegisterClassW(&windowClass);
-  self = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                         windowClass.hInstance, nullptr);
+  // Message-only: a client that does not take its messages for a while (a flood) must not
+  // hold up other clients' broadcasts.
+  self = messageWindow();
   std::vector<std::wstring> args(argv + 1, argv + argc);
   std::size_t i = 0;
   auto next = [&]() { return i < args.size() ? args[i++] : std::wstring(); };
@@ -198,6 +224,75 @@ int wmain(int argc, wchar_t** argv) {
       counting = false;
       print("flood data " + std::to_string(floodData) + " busy " + std::to_string(floodBusy) + " negative " +
             std::to_string(floodNegative));
+      continue;
+    }
+    if (step == L"stream" && server) {
+      const std::wstring item = next();
+      const int count = static_cast<int>(std::wcstol(next().c_str(), nullptr, 10));
+      counting = true;
+      floodData = floodBusy = floodNegative = 0;
+      for (int n = 0; n < count; ++n) {
+        while (n - answers() >= 256) pump(10, false);
+        PostMessageW(server, WM_DDE_REQUEST, reinterpret_cast<WPARAM>(self), MAKELPARAM(CF_TEXT, atom(item)));
+      }
+      pumpUntil(count, 10000);
+      counting = false;
+      print("stream data " + std::to_string(floodData) + " busy " + std::to_string(floodBusy) + " negative " +
+            std::to_string(floodNegative));
+      continue;
+    }
+    if (step == L"bigexec" && server) {
+      const int count = static_cast<int>(std::wcstol(next().c_str(), nullptr, 10));
+      const std::size_t bytes = std::wcstoul(next().c_str(), nullptr, 10);
+      const auto ms = static_cast<DWORD>(std::wcstoul(next().c_str(), nullptr, 10));
+      counting = true;
+      sentMessage = WM_DDE_EXECUTE;
+      floodData = floodBusy = floodNegative = 0;
+      const std::string command = "[BIG(" + std::string(bytes, 'x') + ")]";
+      for (int n = 0; n < count; ++n) {
+        HGLOBAL block = makeExecuteBlock(command, IsWindowUnicode(server));
+        PostMessageW(server, WM_DDE_EXECUTE, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(block));
+      }
+      pumpUntil(count, ms);
+      counting = false;
+      print("bigexec positive " + std::to_string(floodData) + " busy " + std::to_string(floodBusy) + " negative " +
+            std::to_string(floodNegative));
+      continue;
+    }
+    if (step == L"noack") {
+      acknowledging = false;
+      continue;
+    }
+    if (step == L"hang") {
+      const int count = static_cast<int>(std::wcstol(next().c_str(), nullptr, 10));
+      const auto ms = static_cast<DWORD>(std::wcstoul(next().c_str(), nullptr, 10));
+      // A window no broadcast reaches, so that only the server's answer finds it asleep.
+      HWND sleeper = messageWindow();
+      for (int n = 0; n < count; ++n) {
+        PostMessageW(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(sleeper),
+                     MAKELPARAM(atom(L"Kelvor"), atom(L"System")));
+      }
+      print("hung");
+      Sleep(ms);
+      continue;
+    }
+    if (step == L"many") {
+      const int count = static_cast<int>(std::wcstol(next().c_str(), nullptr, 10));
+      HWND first = self;
+      int connected = 0;
+      for (int n = 0; n < count; ++n) {
+        self = messageWindow();
+        server = nullptr;
+        answered = 0;
+        const ATOM a = atom(L"Kelvor"), t = atom(L"System");
+        SendMessageW(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(self), MAKELPARAM(a, t));
+        GlobalDeleteAtom(a);
+        GlobalDeleteAtom(t);
+        connected += answered > 0;
+      }
+      self = first;
+      server = nullptr;
+      print("many connected " + std::to_string(connected));
       continue;
     }
     if (step == L"wait") {
