@@ -408,22 +408,29 @@ struct Win32DdeTransport::Impl {
   // more wait than one look takes, each conversation with nothing to do also takes its own
   // next message out of the thread's queue, wherever it stands. Returns whether there were any.
   bool intake() {
-    MSG message;
     int taken = 0;
-    while (taken < kIntakeBatch && PeekMessageW(&message, nullptr, WM_DDE_FIRST, WM_DDE_LAST, PM_REMOVE)) {
-      ++taken;
-      DispatchMessageW(&message);
-    }
+    while (taken < kIntakeBatch && takeMessage(nullptr)) ++taken;
     if (taken < kIntakeBatch) return taken > 0;
     std::vector<HWND> idle;
     for (const auto& [window, conversation] : conversations) {
       if (conversation.queue.empty()) idle.push_back(window);
     }
     for (HWND window : idle) {
-      if (conversations.count(window) && PeekMessageW(&message, window, WM_DDE_FIRST, WM_DDE_LAST, PM_REMOVE)) {
-        DispatchMessageW(&message);
-      }
+      if (conversations.count(window)) takeMessage(window);
     }
+    return true;
+  }
+
+  // Takes one DDE message of `window` (of any window when null) and handles it. The quit
+  // message comes out whatever the filter says: it goes back for the message loop to end on.
+  static bool takeMessage(HWND window) {
+    MSG message;
+    if (!PeekMessageW(&message, window, WM_DDE_FIRST, WM_DDE_LAST, PM_REMOVE)) return false;
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return false;
+    }
+    DispatchMessageW(&message);
     return true;
   }
 

@@ -118,7 +118,7 @@ dde execute '[HOLD(3000)]'
 start=$(date +%s%N)
 raw flood ManualData 5000 20000 >"$scratch/flood.out" &
 flood_pid=$!
-raw bigexec 24 1048576 20000 >"$scratch/big.out" &
+raw bigexec 24 524288 20000 >"$scratch/big.out" &
 big_pid=$!
 sleep 0.5
 expect "the bystander waits for the hold, then is answered first" "x2" "$(dde --timeout 4 request)"

@@ -250,7 +250,7 @@ int wmain(int argc, wchar_t** argv) {
       floodData = floodBusy = floodNegative = 0;
       const std::string command = "[BIG(" + std::string(bytes, 'x') + ")]";
       for (int n = 0; n < count; ++n) {
-        HGLOBAL block = makeExecuteBlock(command, IsWindowUnicode(server));
+        HGLOBAL block = makeExecuteBlock(command, IsWindowUnicode(server));  // (Wine fails on a 2 MiB one)
         PostMessageW(server, WM_DDE_EXECUTE, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(block));
       }
       pumpUntil(count, ms);
