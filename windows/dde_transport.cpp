@@ -442,19 +442,23 @@ struct Win32DdeTransport::Impl {
     const ULONGLONG start = GetTickCount64();
     int sinceLook = 0;
     while (server && !holding()) {
-      if (GetTickCount64() - start >= kServeSliceMs) {
-        if (!resumePosted) resumePosted = PostMessageW(listener, kResume, 0, 0);
-        break;
-      }
       if (!gone.empty()) {
         const HWND client = gone.front();
         gone.pop_front();
         clientGone(client);
         continue;
       }
-      if (sinceLook >= kServedBetweenLooks || turn.empty()) {
+      // A look at the thread's queue also ends each slice, so that however slowly messages
+      // are served, what waits there is taken in.
+      const bool sliceOver = GetTickCount64() - start >= kServeSliceMs;
+      if (sliceOver || sinceLook >= kServedBetweenLooks || turn.empty()) {
         sinceLook = 0;
-        if (!intake() && turn.empty() && gone.empty()) break;
+        const bool more = intake();
+        if (sliceOver && !holding() && (!turn.empty() || !gone.empty() || more)) {
+          if (!resumePosted) resumePosted = PostMessageW(listener, kResume, 0, 0);
+          break;
+        }
+        if (sliceOver || (!more && turn.empty() && gone.empty())) break;
         continue;
       }
       const dde::ConversationId id = turn.front();

@@ -84,7 +84,7 @@ expect "initiate with null names connects; other names get no answer; names comp
 
 # --- Clients in the field that misbehave, each beside a well-behaved DDEML bystander.
 # A client that posts its initiates and sleeps: Kelvor must not wait for it.
-raw hang 3 4000 >"$scratch/hang.out" &
+raw hang 3 2500 >"$scratch/hang.out" &
 hang_pid=$!
 for _ in $(seq 50); do grep -q hung "$scratch/hang.out" 2>/dev/null && break; sleep 0.1; done
 sleep 0.3
@@ -101,13 +101,13 @@ kept=$(grep '^kept' "$scratch/host.out" | tail -1 | tr -d '\r')
 expect "a normal request after them" "x2" "$(dde --timeout 2 request)"
 
 # A flood from one client: a bystander is answered within a second all the while.
-raw flood ManualData 20000 60000 >"$scratch/flood.out" &
+raw flood ManualData 10000 60000 >"$scratch/flood.out" &
 flood_pid=$!
 sleep 0.5
 expect "a bystander is answered within a second during a flood" "x2" "$(dde --timeout 1 request)"
 wait "$flood_pid"
 read -r _ _ data _ busy _ negative < <(tail -1 "$scratch/flood.out")
-[ $((data + busy)) -eq 20000 ] && [ "$negative" -eq 0 ] && echo "ok: every request of the flood is answered ($data data, $busy busy)" ||
+[ $((data + busy)) -eq 10000 ] && [ "$negative" -eq 0 ] && echo "ok: every request of the flood is answered ($data data, $busy busy)" ||
   fail "the flood's answers: $(cat "$scratch/flood.out")"
 
 # The same while a hold (a [WAIT( of the program) keeps every message waiting, with big
@@ -116,7 +116,7 @@ rss() { awk '/^VmRSS/ {print int($2 / 1024)}' "/proc/$host_pid/status"; }
 before=$(rss)
 dde execute '[HOLD(3000)]'
 start=$(date +%s%N)
-raw flood ManualData 5000 20000 >"$scratch/flood.out" &
+raw flood ManualData 2000 20000 >"$scratch/flood.out" &
 flood_pid=$!
 raw bigexec 24 524288 20000 >"$scratch/big.out" &
 big_pid=$!
@@ -139,7 +139,7 @@ longest=$(grep '^\[BIG' "$scratch/host.out" | awk '{print length($0)}' | sort -n
 
 # One program that opens a conversation from each of many windows (as DDEML does) takes
 # 64 (its first connection and 63 more); another program still connects.
-raw many 100 wait 3000 >"$scratch/many.out" &
+raw many 100 wait 2000 >"$scratch/many.out" &
 many_pid=$!
 for _ in $(seq 100); do grep -q many "$scratch/many.out" 2>/dev/null && break; sleep 0.1; done
 expect "conversations are bounded per program" "many connected 63" "$(tr -d '\r' <"$scratch/many.out" | sed -n 2p)"
