@@ -17,7 +17,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { if [ "$2" == "$3" ]; then echo "ok: $1"; else fail "$1: expected [$2], got [$3]"; fi; }
 
-e2e_scratch sim1 sim2 kelvor receiver advise recorder broker
+e2e_scratch sim1 sim2 kelvor receiver advise recorder broker second
 e2e_on_exit() { [ -n "${kelvor:-}" ] && "$wine" "$build/kelvor-dde.exe" --timeout 2 execute '[APPCLOSE]' >/dev/null 2>&1; }
 
 dde() { "$wine" "$build/kelvor-dde.exe" "$@" | tr -d '\r'; }
@@ -214,6 +214,21 @@ dde --timeout 1 request >/dev/null || fail "no answer within a second after the 
 driver move 'NORDAL - Kelvor' 123,45 >/dev/null
 sleep 0.3
 check "a move is written to KELVOR.INI" "123 45" "$(e2e_ini KELVOR.INI SCREEN PosX) $(e2e_ini KELVOR.INI SCREEN PosY)"
+
+# A second Kelvor.exe in another folder finds the service name taken: it says so in its
+# kelvor.log and its message window and leaves the name to the first.
+mkdir other
+cp KELVOR.INI TEST.KLV english.lan other/
+(cd other && exec "$wine" "$build/Kelvor.exe" >kelvor.out 2>&1) &
+second=$!
+driver wait class:KelvorAbout click class:KelvorAbout gone class:KelvorAbout >/dev/null
+for _ in $(seq 100); do grep -q 'already serves DDE' other/kelvor.log 2>/dev/null && break; sleep 0.1; done
+grep -q 'Another program already serves DDE as "Kelvor", so this Kelvor runs without its DDE server' other/kelvor.log &&
+  echo "ok: a second Kelvor.exe in another folder leaves the service name" || fail "second Kelvor.exe: $(cat other/kelvor.log)"
+check "the first still answers" "0" "$(dde --timeout 2 request >/dev/null; echo $?)"
+kill "$second"
+wait "$second" 2>/dev/null
+second=
 
 dde execute '[APPCLOSE]'
 for _ in $(seq 50); do kill -0 "$kelvor" 2>/dev/null || break; sleep 0.1; done
