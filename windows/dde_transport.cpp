@@ -243,9 +243,10 @@ struct Win32DdeTransport::Impl {
     if (in.message == WM_DDE_EXECUTE) releaseCopy(in.memory, in.process);
   }
 
-  void account(const Incoming& in, bool in_) {
+  // Counts a message into (waits) or out of what waits, per process and in all.
+  void account(const Incoming& in, bool waits) {
     Share& mine = waitingPerProcess[in.process];
-    if (in_) {
+    if (waits) {
       ++mine.messages;
       mine.bytes += in.bytes;
       ++waitingInAll.messages;
@@ -396,9 +397,9 @@ struct Win32DdeTransport::Impl {
       return;
     }
     account(in, true);
-    Conversation& mineNow = conversation->second;
-    if (mineNow.queue.empty()) turn.push_back(mineNow.id);
-    mineNow.queue.push_back(std::move(in));
+    Conversation& waiting = conversation->second;
+    if (waiting.queue.empty()) turn.push_back(waiting.id);
+    waiting.queue.push_back(std::move(in));
     serve();
   }
 
