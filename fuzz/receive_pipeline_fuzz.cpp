@@ -23,6 +23,7 @@
 #include "core/line/receive_pipeline.h"
 #include "core/line/reception.h"
 #include "core/line/serial_library.h"
+#include "core/toolkit/encoding.h"
 
 namespace {
 
@@ -159,7 +160,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(reception.frameBuffer.size() <= 2549, "%zu characters held", reception.frameBuffer.size());
     FUZZ_CHECK(!cut || reception.frameBuffer.size() <= 255, "%zu characters kept after a frame",
                reception.frameBuffer.size());
-    FUZZ_CHECK(reception.requestValue.size() <= 127, "a DDE value of %zu characters", reception.requestValue.size());
+    const std::string& value = reception.requestValue.str();
+    FUZZ_CHECK(kelvor::isValidUtf8(value), "a DDE value that is not UTF-8 (%zu bytes)", value.size());
+    FUZZ_CHECK(kelvor::codePoints(value).size() <= 127, "a DDE value of %zu characters",
+               kelvor::codePoints(value).size());
     if (line.exhausted() && !cut) break;
   }
   return 0;

@@ -485,8 +485,11 @@ void DBusDdeTransport::replyError(dde::ReplyToken token, dde::DdeError error, co
   });
 }
 
+// A Data signal has no answer on the bus, so an advise never asks for one (Advise's
+// ackRequired is not used) and `ackRequested` is never set here.
 void DBusDdeTransport::sendData(const std::string& client, dde::ConversationId conversation,
-                                const std::string& item, std::uint32_t format, const std::string& block) {
+                                const std::string& item, std::uint32_t format, const std::string& block,
+                                bool /*ackRequested*/) {
   if (!impl_->server) return;
   DBusMessage* m = dbus_message_new_signal(kDdeObjectPath, kDdeInterface, "Data");
   if (m == nullptr) return;

@@ -73,7 +73,7 @@ class DBusDdeTransport : public dde::DdeEndpoint {
   void replyData(dde::ReplyToken token, const std::string& block) override;
   void replyError(dde::ReplyToken token, dde::DdeError error, const std::string& message) override;
   void sendData(const std::string& client, dde::ConversationId conversation, const std::string& item,
-                std::uint32_t format, const std::string& block) override;
+                std::uint32_t format, const std::string& block, bool ackRequested) override;
 
   struct Impl;
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <dde.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -90,6 +91,7 @@ struct Incoming {
   std::string item;
   std::uint32_t format = 0;
   bool deferUpdate = false;
+  bool ackRequested = false;
   bool unreadable = false;  // an execute without a block
   bool quiet = false;       // a terminate for a client that has gone: nothing is posted
   std::string command;
@@ -118,6 +120,10 @@ struct Win32DdeTransport::Impl {
     // The oldest blocks given up on (a client that never acknowledges): their late
     // acknowledgements are only counted off.
     std::size_t forgotten = 0;
+    // The Data messages of acknowledged links, with their items (at most one a link): their
+    // acknowledgements pace the links. Kept apart from the answers above, which some clients
+    // (Wine's DDEML) never acknowledge and which would otherwise take these acknowledgements.
+    std::deque<std::pair<std::string, HGLOBAL>> linkData;
     unsigned said = 0;
   };
   struct Share {
@@ -272,6 +278,9 @@ struct Win32DdeTransport::Impl {
       if (sent.block) GlobalFree(sent.block);
       if (sent.atom) GlobalDeleteAtom(sent.atom);
     }
+    for (const auto& sent : conversation.linkData) {
+      if (sent.second) GlobalFree(sent.second);
+    }
     windows.erase(conversation.id);
     conversations.erase(it);
     DestroyWindow(window);
@@ -331,6 +340,7 @@ struct Win32DdeTransport::Impl {
         if (auto options = win::readAdviseBlock(in.memory)) {
           in.format = static_cast<std::uint16_t>(options->format);
           in.deferUpdate = options->deferUpdate;
+          in.ackRequested = options->ackRequested;
         }
         break;
       case WM_DDE_POKE:
@@ -489,10 +499,10 @@ struct Win32DdeTransport::Impl {
     // Copies: the server answers (and so erases the pending message) inside these calls.
     const std::string item = held.item, command = held.command;
     const std::uint32_t format = held.format;
-    const bool defer = held.deferUpdate;
+    const bool defer = held.deferUpdate, ackRequested = held.ackRequested;
     switch (message) {
       case WM_DDE_REQUEST: server->handleRequest(token, key, id, item, format); break;
-      case WM_DDE_ADVISE: server->handleAdvise(token, key, id, item, format, defer); break;
+      case WM_DDE_ADVISE: server->handleAdvise(token, key, id, item, format, defer, ackRequested); break;
       case WM_DDE_UNADVISE: server->handleUnadvise(token, key, id, item, format); break;
       case WM_DDE_EXECUTE: server->handleExecute(token, key, id, command); break;
       case WM_DDE_POKE: server->handlePoke(token, key, id); break;
@@ -527,6 +537,7 @@ struct Win32DdeTransport::Impl {
     UnpackDDElParam(WM_DDE_ACK, lParam, &status, &item);
     FreeDDElParam(WM_DDE_ACK, lParam);
     auto it = conversations.find(window);
+    if (it != conversations.end() && linkDataAcknowledged(it->second, static_cast<ATOM>(item), status)) return;
     if (it != conversations.end() && it->second.forgotten > 0) {
       // For a block given up on: its atom reference went with it.
       --it->second.forgotten;
@@ -537,6 +548,24 @@ struct Win32DdeTransport::Impl {
     const Sent sent = it->second.unacknowledged.front();
     it->second.unacknowledged.pop_front();
     if (sent.block && !(status & win::kAckPositive)) GlobalFree(sent.block);
+  }
+
+  // The acknowledgement of an acknowledged link's Data message: the oldest one outstanding
+  // for the item. The server then sends the link's next value, if one waits.
+  bool linkDataAcknowledged(Conversation& conversation, ATOM item, UINT_PTR status) {
+    auto& sent = conversation.linkData;
+    if (sent.empty()) return false;
+    const std::wstring name = toWide(win::atomName(item));
+    auto it = std::find_if(sent.begin(), sent.end(), [&](const auto& s) {
+      return CompareStringOrdinal(toWide(s.first).c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+    });
+    if (it == sent.end()) return false;
+    if (item) GlobalDeleteAtom(item);
+    if (it->second && !(status & win::kAckPositive)) GlobalFree(it->second);
+    const std::string itemName = it->first;
+    sent.erase(it);
+    if (server) server->handleDataAck(clientKey(conversation.process), conversation.id, itemName);
+    return true;
   }
 
   // The answer of another server to our own initiate, at start.
@@ -809,13 +838,13 @@ void Win32DdeTransport::replyError(dde::ReplyToken token, dde::DdeError error, c
 }
 
 void Win32DdeTransport::sendData(const std::string&, dde::ConversationId conversation, const std::string& item,
-                                 std::uint32_t, const std::string& block) {
+                                 std::uint32_t, const std::string& block, bool ackRequested) {
   Impl& d = *impl_;
   auto window = d.windows.find(conversation);
   if (window == d.windows.end()) return;
   const HWND client = d.conversations.at(window->second).client;
   // A warm link is told of the change without a block.
-  HGLOBAL data = block.empty() ? nullptr : win::makeDataBlock(win::toCfText(block), false, false);
+  HGLOBAL data = block.empty() ? nullptr : win::makeDataBlock(win::toCfText(block), false, ackRequested);
   const ATOM atom = (block.empty() || data) ? GlobalAddAtomW(toWide(item).c_str()) : 0;
   if (!atom) {
     // This change is lost for this link; the link stays, and the next change tries again.
@@ -831,7 +860,13 @@ void Win32DdeTransport::sendData(const std::string&, dde::ConversationId convers
     GlobalDeleteAtom(atom);
     return;
   }
-  releaseCopy(data, d.conversations.at(window->second).process);
+  Impl::Conversation& mine = d.conversations.at(window->second);
+  if (mine.process != GetCurrentProcessId()) {
+    releaseCopy(data, mine.process);
+    data = nullptr;
+  }
+  // The client's acknowledgement returns the atom; a negative one gives back the block.
+  if (ackRequested) mine.linkData.emplace_back(item, data);
 }
 
 }  // namespace kelvor

@@ -33,6 +33,8 @@
 //   done (each side has its own copy): a long hot link or a flood of requests uses no handles.
 //   Answers sent with an acknowledgement asked for are remembered until it comes, 32 per
 //   conversation at most: a client that never acknowledges costs no more.
+// - A hot link whose DDEADVISE asks for acknowledgements (fAckReq) gets WM_DDE_DATA with
+//   fAckReq set; the client's WM_DDE_ACK of it goes to the DDE server, which paces the link.
 // - At start, a server that already answers the same names keeps them: start() fails.
 
 #include <functional>
@@ -82,7 +84,7 @@ class Win32DdeTransport : public dde::DdeEndpoint {
   void replyData(dde::ReplyToken token, const std::string& block) override;
   void replyError(dde::ReplyToken token, dde::DdeError error, const std::string& message) override;
   void sendData(const std::string& client, dde::ConversationId conversation, const std::string& item,
-                std::uint32_t format, const std::string& block) override;
+                std::uint32_t format, const std::string& block, bool ackRequested) override;
 
   struct Impl;
 

@@ -13,6 +13,9 @@
 namespace kelvor {
 namespace {
 
+// The message window that does not wait, while it is open: there is at most one.
+HWND openWithoutWaiting = nullptr;
+
 struct Message {
   MessageLines lines;
   std::uint8_t soundEnable = 0;
@@ -90,7 +93,10 @@ INT_PTR CALLBACK messageProc(HWND dialog, UINT code, WPARAM wParam, LPARAM lPara
     case WM_DESTROY:
       DeleteObject(message->font);
       SetWindowLongPtrW(dialog, DWLP_USER, 0);
-      if (!message->waiting) delete message;
+      if (!message->waiting) {
+        if (openWithoutWaiting == dialog) openWithoutWaiting = nullptr;
+        delete message;
+      }
       return FALSE;
     default:
       return FALSE;
@@ -115,6 +121,15 @@ void showMessage(std::string_view text, std::uint8_t soundEnable, const std::str
 }
 
 void showMessageWithoutWaiting(std::string_view text, std::uint8_t soundEnable, const std::string& touchSoundPath) {
+  // One at a time: ten linked cells would otherwise stack ten windows. A later message shows
+  // its text in the one still open.
+  if (openWithoutWaiting) {
+    if (auto* open = reinterpret_cast<Message*>(GetWindowLongPtrW(openWithoutWaiting, DWLP_USER))) {
+      open->lines = messageLines(text);
+      InvalidateRect(openWithoutWaiting, nullptr, FALSE);
+      return;
+    }
+  }
   auto* message = new Message;
   message->waiting = false;
   prepare(*message, text, soundEnable, touchSoundPath);
@@ -123,6 +138,7 @@ void showMessageWithoutWaiting(std::string_view text, std::uint8_t soundEnable, 
     delete message;
     return;
   }
+  openWithoutWaiting = dialog;
   ShowWindow(dialog, SW_SHOW);
 }
 

@@ -16,7 +16,7 @@ namespace kelvor {
 void showMessage(std::string_view text, std::uint8_t soundEnable, const std::string& touchSoundPath);
 
 // The same window, returning at once: it opens clear of the strip and closes itself on OK;
-// nothing waits for it.
+// nothing waits for it. At most one is open: a later call shows its text in it.
 void showMessageWithoutWaiting(std::string_view text, std::uint8_t soundEnable, const std::string& touchSoundPath);
 
 }  // namespace kelvor

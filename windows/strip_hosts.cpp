@@ -177,9 +177,9 @@ void Strip::showLamps(bool green, bool red) {
 
 void Strip::showTexts() {
   window_.setName(state_.config.NAME.trimmed());
-  // The frame as a C text: a zero byte ends what can be shown.
-  const std::string frame = state_.reception.currentFrame.padded().substr(0, 20);
-  window_.setFrame(frame.substr(0, frame.find('\0')));
+  // The frame's first 20 characters as a C text: a zero byte ends what can be shown.
+  const ZField<21, Fit::Characters> frame(state_.reception.currentFrame.padded());
+  window_.setFrame(frame.cText());
 }
 
 // --- Keystroke host.

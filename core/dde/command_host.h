@@ -44,7 +44,8 @@ class CommandHost {
   virtual void waitSeconds(double seconds) = 0;
   virtual void showMessage(const std::string& text) = 0;
   // The same message window, returning at once: the tick and the DDE server go on while it
-  // is open. A face that has only the waiting one shows that.
+  // is open. At most one such window is open at a time: a later call (another linked cell)
+  // shows its text in the one still open. A face that has only the waiting one shows that.
   virtual void showMessageWithoutWaiting(const std::string& text) { showMessage(text); }
   virtual void playSoundIfEnabled(const std::string& name, std::uint8_t soundEnable) = 0;
   // The working directory without a trailing "/" (the root gives "").

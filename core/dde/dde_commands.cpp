@@ -73,6 +73,44 @@ MatchedCommand matchCommand(const Text<250>& text) {
   return {};
 }
 
+namespace {
+
+// Where the bracketed command that starts at `at` ends (one past its "]"), or npos when none
+// starts there. A prefixed command runs to its own ")]", any other to its first "]".
+std::size_t bracketedEnd(std::string_view text, std::size_t at) {
+  if (at >= text.size() || text[at] != '[') return std::string_view::npos;
+  for (const auto& p : kPrefixed) {
+    const std::string_view prefix(p.prefix);
+    if (text.substr(at, prefix.size()) != prefix) continue;
+    const std::size_t close = text.find(")]", at + prefix.size());
+    return close == std::string_view::npos ? close : close + 2;
+  }
+  const std::size_t close = text.find(']', at + 1);
+  return close == std::string_view::npos ? close : close + 1;
+}
+
+}  // namespace
+
+std::vector<MatchedCommand> matchCommands(const Text<250>& text) {
+  const std::string trimmed = text.trimmed();
+  std::vector<std::string_view> parts;
+  for (std::size_t at = 0; at < trimmed.size();) {
+    const std::size_t end = bracketedEnd(trimmed, at);
+    if (end == std::string_view::npos) {
+      parts.clear();
+      break;
+    }
+    parts.push_back(std::string_view(trimmed).substr(at, end - at));
+    at = end;
+  }
+  // One command (or no sequence at all) keeps the single command's own rules, the argument
+  // that runs to the last two characters included.
+  if (parts.size() < 2) return {matchCommand(text)};
+  std::vector<MatchedCommand> commands;
+  for (std::string_view part : parts) commands.push_back(matchCommand(Text<250>(part)));
+  return commands;
+}
+
 double readDecimal(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;

@@ -6,11 +6,16 @@
 // blank-padded field whose trailing blanks carry no meaning. The exact commands are tried
 // first; a string that matches none of them is tried against the prefixed commands, whose
 // argument runs from after the prefix up to, not including, the last two characters (normally
-// ")]"), or is all blanks when that length would be negative. One string is one command:
-// "[RUN][STOP]" matches nothing.
+// ")]"), or is all blanks when that length would be negative.
+//
+// A string may also hold several bracketed commands one after the other ("[CLEARBUF][RUN]",
+// what VBA's DDEExecute and spreadsheet macros send): each is matched as if sent alone, and a
+// prefixed command's argument ends at its own ")]". A string that is not such a sequence is
+// one command, matched as above.
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/toolkit/text.h"
 
@@ -43,6 +48,10 @@ struct MatchedCommand {
 Text<250> commandText(std::string_view utf8);
 
 MatchedCommand matchCommand(const Text<250>& text);
+
+// The commands of a command field, in order: those of a sequence of bracketed commands, or
+// the one command the field holds.
+std::vector<MatchedCommand> matchCommands(const Text<250>& text);
 
 // Decimal number reading for [WAIT(: blanks, an optional sign, digits with an optional
 // decimal point ("1.5"); reading stops at the first other character; no digits give 0.

@@ -1,5 +1,6 @@
 #include "core/dde/dde_server.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -111,7 +112,7 @@ void DdeServer::handleRequest(ReplyToken token, const std::string& client, Conve
 }
 
 void DdeServer::handleAdvise(ReplyToken token, const std::string& client, ConversationId conversation,
-                             const std::string& item, std::uint32_t format, bool deferUpdate) {
+                             const std::string& item, std::uint32_t format, bool deferUpdate, bool ackRequired) {
   if (refuse(token, Method::Advise, client, conversation, item, {}, format)) return;
   if (clients_[client].advises >= kMaxAdvisesPerClient || adviseCount_ >= kMaxAdvises) {
     transport_.replyError(token, DdeError::Busy, "Too many advise links are open; end some first");
@@ -119,11 +120,14 @@ void DdeServer::handleAdvise(ReplyToken token, const std::string& client, Conver
   }
   const EntryNumber entry = addEntry(conversations_.at(conversation), item,
                                      deferUpdate ? EntryKind::WarmAdvise : EntryKind::HotAdvise, 0);
+  entries_.at(entry).ackRequired = ackRequired && !deferUpdate;
   // The acknowledgement goes first: the advise handler may wait for a person.
   transport_.replyEmpty(token);
   auto link = links_.find(upperAscii(item));
   if (link != links_.end()) {
-    deliver(entry, link->second.value());
+    const std::string current = link->second.value();
+    entries_.at(entry).lastGiven = current;
+    deliver(entry, current);
   } else {
     events_.adviseWithoutLink(item);
   }
@@ -173,6 +177,26 @@ void DdeServer::handleTerminate(ReplyToken token, const std::string& client, Con
   transport_.replyEmpty(token);
 }
 
+void DdeServer::handleDataAck(const std::string& client, ConversationId conversation, const std::string& item) {
+  auto it = conversations_.find(conversation);
+  if (it == conversations_.end() || it->second.client != client) return;
+  const std::string key = upperAscii(item);
+  // Each link has at most one message outstanding, and a client acknowledges in the order it
+  // was sent: the oldest outstanding for the item is the one acknowledged.
+  Entry* acknowledged = nullptr;
+  for (EntryNumber number : it->second.advises) {
+    Entry& entry = entries_.at(number);
+    if (entry.awaitedSend == 0 || entry.key != key) continue;
+    if (!acknowledged || entry.awaitedSend < acknowledged->awaitedSend) acknowledged = &entry;
+  }
+  if (!acknowledged) return;
+  acknowledged->awaitedSend = 0;
+  if (acknowledged->held.empty()) return;
+  const std::string next = std::move(acknowledged->held.front());
+  acknowledged->held.pop_front();
+  sendNow(*acknowledged, next);
+}
+
 void DdeServer::clientLeft(const std::string& client) {
   auto share = clients_.find(client);
   if (share == clients_.end()) return;
@@ -195,7 +219,13 @@ DdeServer::EntryNumber DdeServer::addEntry(Conversation& conversation, const std
     ++share.advises;
     ++adviseCount_;
   }
-  entries_.emplace(number, Entry{conversation.id, item, std::move(key), kind, token});
+  Entry entry;
+  entry.conversation = conversation.id;
+  entry.item = item;
+  entry.key = std::move(key);
+  entry.kind = kind;
+  entry.token = token;
+  entries_.emplace(number, std::move(entry));
   return number;
 }
 
@@ -234,49 +264,76 @@ void DdeServer::endConversation(ConversationId id, const char* why) {
   conversations_.erase(it);
 }
 
-void DdeServer::deliver(EntryNumber number, const std::string& value) {
+void DdeServer::deliver(EntryNumber number, const std::string& value, Keep keep) {
   auto it = entries_.find(number);
   if (it == entries_.end()) return;
-  const Entry& entry = it->second;
-  switch (entry.kind) {
-    case EntryKind::PendingRequest:
-      transport_.replyData(entry.token, textBlock(value));
-      removeEntry(number);
-      break;
-    case EntryKind::HotAdvise:
-      transport_.sendData(conversations_.at(entry.conversation).client, entry.conversation, entry.item, kFormatText,
-                          textBlock(value));
-      break;
-    case EntryKind::WarmAdvise:
-      transport_.sendData(conversations_.at(entry.conversation).client, entry.conversation, entry.item, kFormatText,
-                          std::string());
-      break;
+  Entry& entry = it->second;
+  if (entry.kind == EntryKind::PendingRequest) {
+    transport_.replyData(entry.token, textBlock(value));
+    removeEntry(number);
+    return;
   }
+  if (entry.awaitedSend == 0) {
+    sendNow(entry, value);
+    return;
+  }
+  if (keep == Keep::Newest) entry.held.clear();
+  entry.held.push_back(value);
+  if (entry.held.size() <= kMaxHeldReadings) return;
+  entry.held.pop_front();
+  if (entry.toldDropped) return;
+  entry.toldDropped = true;
+  events_.readingsDropped(conversations_.at(entry.conversation).client, entry.item);
 }
 
-void DdeServer::sendToAll(const std::string& itemKey, const std::string& value, bool advisesOnly) {
-  auto items = byItem_.find(itemKey);
-  if (items == byItem_.end()) return;
-  // Answered requests leave the index while it is walked: walk a copy of the numbers.
+void DdeServer::sendNow(Entry& entry, const std::string& value) {
+  const std::string& client = conversations_.at(entry.conversation).client;
+  if (entry.kind == EntryKind::WarmAdvise) {
+    transport_.sendData(client, entry.conversation, entry.item, kFormatText, std::string(), false);
+    return;
+  }
+  if (entry.ackRequired) entry.awaitedSend = nextSend_++;
+  transport_.sendData(client, entry.conversation, entry.item, kFormatText, textBlock(value), entry.ackRequired);
+}
+
+std::vector<DdeServer::EntryNumber> DdeServer::requestsFor(const std::string& itemKey) const {
   std::vector<EntryNumber> numbers;
-  numbers.reserve(items->second.size());
+  auto items = byItem_.find(itemKey);
+  if (items == byItem_.end()) return numbers;
   for (const auto& [conversation, number] : items->second) {
-    if (!advisesOnly || entries_.at(number).kind != EntryKind::PendingRequest) numbers.push_back(number);
+    if (entries_.at(number).kind == EntryKind::PendingRequest) numbers.push_back(number);
   }
-  for (EntryNumber number : numbers) deliver(number, value);
+  // Entries are numbered as they come: the oldest request is answered first.
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
 }
 
-void DdeServer::send(const std::string& item, const std::string& value) { sendToAll(upperAscii(item), value, true); }
-
-void DdeServer::answerRequest(const std::string& item, const std::string& value) {
-  auto items = byItem_.find(upperAscii(item));
-  if (items == byItem_.end()) return;
-  for (auto it = items->second.rbegin(); it != items->second.rend(); ++it) {
-    if (entries_.at(it->second).kind == EntryKind::PendingRequest) {
-      deliver(it->second, value);
-      return;
-    }
+std::vector<DdeServer::EntryNumber> DdeServer::advisesFor(const std::string& itemKey) const {
+  std::vector<EntryNumber> numbers;
+  auto items = byItem_.find(itemKey);
+  if (items == byItem_.end()) return numbers;
+  for (const auto& [conversation, number] : items->second) {
+    if (entries_.at(number).kind != EntryKind::PendingRequest) numbers.push_back(number);
   }
+  return numbers;
+}
+
+void DdeServer::sendLinkValue(const std::string& itemKey, const std::string& value) {
+  for (EntryNumber number : requestsFor(itemKey)) deliver(number, value);
+  for (EntryNumber number : advisesFor(itemKey)) {
+    Entry& entry = entries_.at(number);
+    if (entry.lastGiven == value) continue;
+    entry.lastGiven = value;
+    deliver(number, value);
+  }
+}
+
+void DdeServer::send(const std::string& item, const std::string& value) {
+  for (EntryNumber number : advisesFor(upperAscii(item))) deliver(number, value, Keep::Every);
+}
+
+void DdeServer::answerRequests(const std::string& item, const std::string& value) {
+  for (EntryNumber number : requestsFor(upperAscii(item))) deliver(number, value);
 }
 
 void DdeServer::write(int mode, const std::string& item, BoundValue value) {
@@ -284,13 +341,13 @@ void DdeServer::write(int mode, const std::string& item, BoundValue value) {
   links_.erase(key);
   const std::string current = value();
   if (mode < 0) {
-    // Once, to one entry: the newest entry for the item in the newest conversation having one.
-    auto items = byItem_.find(key);
-    if (items != byItem_.end() && !items->second.empty()) deliver(items->second.rbegin()->second, current);
+    // Every waiting request gets the answer; an advise gets a copy and never takes it.
+    answerRequests(key, current);
+    for (EntryNumber number : advisesFor(key)) deliver(number, current);
     return;
   }
   links_[key] = Link{mode, std::move(value), current, clockMs_()};
-  sendToAll(key, current);
+  sendLinkValue(key, current);
 }
 
 void DdeServer::checkLinks() {
@@ -301,7 +358,7 @@ void DdeServer::checkLinks() {
     std::string current = link.value();
     if (current == link.lastSent) continue;
     link.lastSent = current;
-    sendToAll(key, current);
+    sendLinkValue(key, current);
   }
 }
 

@@ -15,6 +15,12 @@
 //   Terminated.
 // - Data is CF_TEXT: the text's bytes followed by one zero byte. A warm advise entry is
 //   told of a change by a Data message without a block (no bytes at all).
+// - A hot advise that asks for acknowledgements gets its next Data message only after the
+//   client has acknowledged the one before. Meanwhile a link that sends changes keeps only
+//   the newest value for it; Readings keeps every reading, up to kMaxHeldReadings.
+// - A one-shot answer (a request's, [WAITRS]'s) goes to every pending request for its item,
+//   oldest first, and a copy to each advise entry for it: no request is left behind by one
+//   that came later, and an advise never takes an answer meant for a request.
 // - An advise is answered before the program-side handler runs, so that a handler waiting
 //   for a person never holds a client's call. An execute is answered once the command has
 //   had its immediate effects (the port cleared, reception started, a file loaded) and
@@ -22,6 +28,7 @@
 //   that what it sends the instrument next is not swept away by the command.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -30,6 +37,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace kelvor::dde {
 
@@ -48,6 +56,9 @@ constexpr std::size_t kMaxPendingRequests = 50000;
 // entries are bounded over all of a client's conversations, and in all.
 constexpr std::size_t kMaxAdvisesPerClient = 64;
 constexpr std::size_t kMaxAdvises = 1024;
+// Readings held for one acknowledged link while its client has not yet acknowledged the last
+// Data message; beyond it the oldest goes.
+constexpr std::size_t kMaxHeldReadings = 1024;
 
 using ReplyToken = std::uint64_t;
 using ConversationId = std::uint32_t;
@@ -81,8 +92,10 @@ class DdeTransport {
   virtual void replyData(ReplyToken token, const std::string& block) = 0;
   virtual void replyError(ReplyToken token, DdeError error, const std::string& message) = 0;
   // A Data message for an advise entry, to `client` only. An empty block means "no block".
-  virtual void sendData(const std::string& client, ConversationId conversation,
-                        const std::string& item, std::uint32_t format, const std::string& block) = 0;
+  // With `ackRequested` the message asks the client for an acknowledgement, which the
+  // transport hands back through DdeServer::handleDataAck.
+  virtual void sendData(const std::string& client, ConversationId conversation, const std::string& item,
+                        std::uint32_t format, const std::string& block, bool ackRequested) = 0;
 };
 
 // The program-side handlers the server hands events to.
@@ -99,6 +112,9 @@ class DdeEvents {
   // when the command was not taken because the program holds as much of its kind as it
   // keeps (text waiting to be sent): the client then gets Busy.
   virtual bool execute(const std::string& command, const std::function<void()>& acknowledge) = 0;
+  // An acknowledged link of `client` lost readings: its client acknowledges more slowly than
+  // they come. Called once per link; a program side that keeps no log need not listen.
+  virtual void readingsDropped(const std::string& /*client*/, const std::string& /*item*/) {}
 };
 
 // The value a data link is bound to, read anew each time the link looks at it.
@@ -141,14 +157,19 @@ class DdeServer {
                       const std::string& topic);
   void handleRequest(ReplyToken token, const std::string& client, ConversationId conversation,
                      const std::string& item, std::uint32_t format);
+  // `ackRequired`: the client acknowledges each Data message of a hot link (DDEADVISE
+  // fAckReq); a warm link's message has no block to carry the request, so it is not asked.
   void handleAdvise(ReplyToken token, const std::string& client, ConversationId conversation,
-                    const std::string& item, std::uint32_t format, bool deferUpdate);
+                    const std::string& item, std::uint32_t format, bool deferUpdate, bool ackRequired = false);
   void handleUnadvise(ReplyToken token, const std::string& client, ConversationId conversation,
                       const std::string& item, std::uint32_t format);
   void handleExecute(ReplyToken token, const std::string& client, ConversationId conversation,
                      const std::string& command);
   void handlePoke(ReplyToken token, const std::string& client, ConversationId conversation);
   void handleTerminate(ReplyToken token, const std::string& client, ConversationId conversation);
+  // The client acknowledged a Data message that asked for it, for `item` in `conversation`:
+  // the oldest one outstanding for that item there. Its link may send again.
+  void handleDataAck(const std::string& client, ConversationId conversation, const std::string& item);
   // The client left the bus: its conversations end as if it had terminated them.
   void clientLeft(const std::string& client);
 
@@ -161,19 +182,20 @@ class DdeServer {
                                  std::string_view item, std::string_view topic, std::uint32_t format) const;
 
   // --- Program side.
-  // Removes the link for `item`, then: mode -1 sends the value once to exactly one entry
-  // (the most recently added one of the most recently opened conversation that has an entry
-  // for the item) and keeps no link; mode 0 keeps a link that sends on every change; a
-  // positive mode keeps a link looked at every `mode` seconds. A new link sends the current
-  // value at once to every entry for the item.
+  // Removes the link for `item`, then: mode -1 is a one-shot answer: the value goes to every
+  // pending request for the item, oldest first, and a copy to each of its advise entries; no
+  // link is kept. Mode 0 keeps a link that sends on every change; a positive mode keeps a link
+  // looked at every `mode` seconds. A new link sends the current value at once to every entry
+  // for the item that has not had exactly that value from a link already.
   void write(int mode, const std::string& item, BoundValue value);
   // Sends `value` once to every advise entry for `item` (a warm one is told without a
   // block), as it comes: no link is kept and an equal value is sent again.
   void send(const std::string& item, const std::string& value);
-  // Answers the most recent pending request for `item`, if there is one, with `value`.
-  void answerRequest(const std::string& item, const std::string& value);
+  // Answers every pending request for `item` with `value`, oldest first.
+  void answerRequests(const std::string& item, const std::string& value);
   // The link timer: looks at every periodic link whose interval has passed (and at every
-  // mode-0 link) and sends its value where it changed since the copy last sent.
+  // mode-0 link) and sends its value where it changed since the copy last sent, to each
+  // entry that does not hold that value already (one that got it at once when it came).
   void checkLinks();
   // Answers every pending request with Terminated and forgets all conversations and links.
   void close();
@@ -193,12 +215,25 @@ class DdeServer {
   // Orders one item's entries: by conversation, then by age; the newest entry of the newest
   // conversation comes last.
   using ItemOrder = std::pair<ConversationId, EntryNumber>;
+  // How a value waits for an acknowledged link whose client has not acknowledged yet.
+  enum class Keep {
+    Newest,  // a changed value replaces one still waiting (links, one-shot copies)
+    Every,   // every reading is kept, in order, up to kMaxHeldReadings (Readings)
+  };
   struct Entry {
-    ConversationId conversation;
+    ConversationId conversation = 0;
     std::string item;  // as the client named it
     std::string key;   // upper-cased, for the item index
-    EntryKind kind;
+    EntryKind kind = EntryKind::PendingRequest;
     ReplyToken token = 0;  // for a pending request
+    bool ackRequired = false;
+    // An acknowledged link: the send its acknowledgement is awaited for (0: none), and what
+    // waits for it meanwhile.
+    std::uint64_t awaitedSend = 0;
+    std::deque<std::string> held;
+    bool toldDropped = false;
+    // The last value a link gave this entry, so that a look does not send it again.
+    std::optional<std::string> lastGiven;
   };
   struct Conversation {
     ConversationId id;
@@ -225,10 +260,16 @@ class DdeServer {
   EntryNumber addEntry(Conversation& conversation, const std::string& item, EntryKind kind, ReplyToken token);
   void removeEntry(EntryNumber number);
   void endConversation(ConversationId id, const char* why);
-  // Delivers `value` to one entry; a pending request is answered and removed.
-  void deliver(EntryNumber number, const std::string& value);
-  // Every entry for the item, or only its advise entries.
-  void sendToAll(const std::string& itemKey, const std::string& value, bool advisesOnly = false);
+  // Delivers `value` to one entry; a pending request is answered and removed. An advise that
+  // waits for an acknowledgement holds the value as `keep` says.
+  void deliver(EntryNumber number, const std::string& value, Keep keep = Keep::Newest);
+  // Sends to an advise entry now; an acknowledged link then waits for the client.
+  void sendNow(Entry& entry, const std::string& value);
+  // A link's value for every entry of the item that has not been given exactly it.
+  void sendLinkValue(const std::string& itemKey, const std::string& value);
+  // The item's pending requests (oldest first) or its advise entries.
+  std::vector<EntryNumber> requestsFor(const std::string& itemKey) const;
+  std::vector<EntryNumber> advisesFor(const std::string& itemKey) const;
 
   std::string service_;
   std::string topic_;
@@ -240,6 +281,7 @@ class DdeServer {
   std::unordered_map<EntryNumber, Entry> entries_;
   std::unordered_map<std::string, std::set<ItemOrder>> byItem_;  // by upper-cased item
   EntryNumber nextEntry_ = 1;
+  std::uint64_t nextSend_ = 1;
   std::size_t requestCount_ = 0;
   std::size_t adviseCount_ = 0;
   std::map<std::string, Link> links_;  // by upper-cased item

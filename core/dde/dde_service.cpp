@@ -49,7 +49,7 @@ void DdeService::writeManualData() {
   host_.setDdeStatusIcon("~precep.ico");
   if (server_) {
     server_->write(-1, "ManualData", requestValue());
-    server_->answerRequest(std::string(kReadingsItem), state_.reception.requestValue.cText());
+    server_->answerRequests(std::string(kReadingsItem), state_.reception.requestValue.cText());
   }
   host_.setDdeStatusIcon("~pok.ico");
 }
@@ -71,11 +71,41 @@ void DdeService::adviseWithoutLink(const std::string& item) {
   host_.showMessageWithoutWaiting("Autodata:" + state_.reception.requestValue.cText());
 }
 
+void DdeService::readingsDropped(const std::string& client, const std::string& item) {
+  notices_.note({NoticeKind::Warning, "DDE server",
+                 "The client " + client + " acknowledges its " + item + " link more slowly than readings come: "
+                 "beyond " + std::to_string(kMaxHeldReadings) + " readings waiting for it, the oldest are dropped. "
+                 "This is said once for the link."});
+}
+
+bool DdeService::roomToSend(const std::vector<MatchedCommand>& commands) const {
+  // As if every text stayed queued: a sequence is taken whole or not at all.
+  std::size_t characters = charactersToSend_;
+  bool alone = sending_.empty();
+  for (const MatchedCommand& command : commands) {
+    if (command.command != Command::Send && command.command != Command::SendW) continue;
+    const std::size_t length = trimRight(command.argument).size() + 1;
+    if (!alone && characters + length > kMostCharactersToSend) return false;
+    characters += length;
+    alone = false;
+  }
+  return true;
+}
+
 bool DdeService::execute(const std::string& command, const std::function<void()>& acknowledge) {
   const Configuration& config = state_.config;
   if (config.ENABLEDDESOUND == 1) host_.playSoundIfEnabled(config.FILESOUNDDDE.trimmed(), config.SOUNDENABLE);
   host_.setDdeStatusIcon("~psend.ico");
-  const bool taken = runCommand(matchCommand(commandText(command)), acknowledge);
+  const std::vector<MatchedCommand> commands = matchCommands(commandText(command));
+  bool taken = roomToSend(commands);
+  // The client is answered once: before the first command that waits, or when all are done.
+  bool answered = false;
+  const std::function<void()> answerOnce = [&] {
+    if (answered) return;
+    answered = true;
+    if (acknowledge) acknowledge();
+  };
+  for (std::size_t i = 0; taken && i < commands.size(); ++i) taken = runCommand(commands[i], answerOnce);
   // Read again: [LOAD( may have changed the setting.
   if (state_.config.ENABLESERVERDDE == 1) host_.setDdeStatusIcon("~pok.ico");
   return taken;
@@ -263,8 +293,7 @@ void DdeService::answerDueRequest() {
 
 void DdeService::readingDelivered() {
   if (server_) {
-    ZField<128> value;
-    value = state_.reception.currentFrame.padded();
+    const OfferedValue value(state_.reception.currentFrame.padded());
     server_->send(std::string(kReadingsItem), value.cText());
   }
   if (state_.reception.waitState == 1) state_.reception.waitState = 2;

@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/settings/configuration.h"
 #include "core/dde/command_host.h"
@@ -66,7 +67,11 @@ class DdeService : public DdeEvents {
   // DdeEvents: the handlers of the main window's DDE events.
   void requestPending() override;
   void adviseWithoutLink(const std::string& item) override;
+  // An execute string's commands run in order, each as if sent alone; the client is answered
+  // before the first one waits. A sequence whose texts would not all fit the sending bound
+  // runs nothing and is not taken.
   bool execute(const std::string& command, const std::function<void()>& acknowledge) override;
+  void readingsDropped(const std::string& client, const std::string& item) override;
 
   // A reading was delivered: it goes to the Readings links, and a pending [WAITRS] gets its
   // answer at the next step.
@@ -96,6 +101,7 @@ class DdeService : public DdeEvents {
 
  private:
   void answerDueRequest();
+  bool roomToSend(const std::vector<MatchedCommand>& commands) const;
   void writeManualData();
   void waitCommand(const std::string& argument);
   bool sendCommand(const std::string& argument, bool oneByOne);

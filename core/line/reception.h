@@ -27,6 +27,11 @@ struct FrameResync {
                            // skipped, so a terminator split across two reads is found
 };
 
+// What DDE clients are offered of a frame: at most 127 characters, never a split one, UTF-8
+// inside Kelvor. Each desk's transport writes it in its own code page (Windows-1252 on
+// Windows, one byte a character, so the client's CF_TEXT holds 127 characters too).
+using OfferedValue = ZField<128, Fit::Characters>;
+
 struct Reception {
   ZField<2550> frameBuffer;       // received characters not yet cut into a frame
   ZField<2550> receiveBuffer;     // the bytes of the latest read
@@ -35,7 +40,7 @@ struct Reception {
   std::uint16_t portWindowHandle = 0;  // the window that drives the port now
   Text<2550> rawFrame;            // the frame as cut out of the buffer
   Text<2550> currentFrame;        // the frame after filter and conversion
-  ZField<128> requestValue;       // what ManualData and AutoData carry
+  OfferedValue requestValue;      // what ManualData and AutoData carry
   std::uint8_t isRunning = 0;     // 1 while reception runs
   std::uint8_t waitState = 0;     // 0 idle, 1 waiting for a frame, 2 answer due
   FrameResync resync;             // kept by the receive pipeline between reads

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "core/toolkit/encoding.h"
+
 namespace kelvor {
 
 std::string trimRight(std::string_view s) {
@@ -13,6 +15,17 @@ std::string padRight(std::string_view s, std::size_t width) {
   std::string out(s.substr(0, std::min(s.size(), width)));
   out.resize(width, ' ');
   return out;
+}
+
+std::string leadingCharacters(std::string_view bytes, std::size_t count) {
+  std::string utf8 = displayText(bytes);
+  std::size_t end = 0;
+  for (std::size_t characters = 0; end < utf8.size() && characters < count; ++characters) {
+    ++end;
+    while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+  }
+  utf8.resize(end);
+  return utf8;
 }
 
 std::string substring(std::string_view s, long long start, long long length) {

@@ -7,8 +7,9 @@
 // capacity without notice. Paths are the exception: they are padded like a text but
 // never cut, because a cut path names another file.
 //
-// Texts are byte strings (Windows-1252 or UTF-8, as they came from a file or a line).
-// Positions are 1-based.
+// Texts are byte strings (Windows-1252 or UTF-8, as they came from a file or a line),
+// counted in bytes. A value that people or DDE clients read counts characters instead: it is
+// held as UTF-8 and never cut inside a character. Positions are 1-based.
 
 #include <algorithm>
 #include <cstddef>
@@ -18,11 +19,21 @@
 
 namespace kelvor {
 
+// What a field's capacity counts.
+enum class Fit {
+  Bytes,       // bytes, as the text came from a file or the line
+  Characters,  // UTF-8 characters: bytes that are not UTF-8 are read as Windows-1252 when
+               // assigned, and a cut never falls inside a character
+};
+
 // The text without its trailing blanks.
 std::string trimRight(std::string_view s);
 
 // The text cut to `width` characters, or padded with blanks up to it.
 std::string padRight(std::string_view s, std::size_t width);
+
+// The first `count` characters of a text (UTF-8, or else Windows-1252), as UTF-8.
+std::string leadingCharacters(std::string_view bytes, std::size_t count);
 
 // At most `length` characters of `s` from the 1-based position `start`. A start of 0
 // counts as 1, a negative start counts back from the end (-1 is the last character),
@@ -87,7 +98,8 @@ using PathText = Text<N, true>;
 
 // A zero-terminated field of N bytes: at most N-1 characters, no padding. Zero bytes
 // inside are kept as data; code that hands the value on as a C text stops at the first.
-template <std::size_t N>
+// With Fit::Characters it holds at most N-1 characters of UTF-8, whatever their bytes.
+template <std::size_t N, Fit kFit = Fit::Bytes>
 class ZField {
  public:
   static constexpr std::size_t maxLength = N - 1;
@@ -99,7 +111,13 @@ class ZField {
     return *this;
   }
 
-  void assign(std::string_view s) { value_.assign(s.substr(0, std::min(s.size(), maxLength))); }
+  void assign(std::string_view s) {
+    if constexpr (kFit == Fit::Characters) {
+      value_ = leadingCharacters(s, maxLength);
+    } else {
+      value_.assign(s.substr(0, std::min(s.size(), maxLength)));
+    }
+  }
   void clear() { value_.clear(); }
 
   const std::string& str() const { return value_; }

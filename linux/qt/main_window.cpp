@@ -266,9 +266,9 @@ void MainWindow::setDdeIcon(std::string_view name) { ddeIcon_->setPixmap(builtIn
 
 void MainWindow::showTexts() {
   nameLabel_->setText(qt(state_.config.NAME.trimmed()));
-  // The frame as a C text: a zero byte ends what can be shown.
-  const std::string frame = state_.reception.currentFrame.padded().substr(0, 20);
-  frameLabel_->setText(qt(frame.substr(0, frame.find('\0'))));
+  // The frame's first 20 characters as a C text: a zero byte ends what can be shown.
+  const ZField<21, Fit::Characters> frame(state_.reception.currentFrame.padded());
+  frameLabel_->setText(qt(frame.cText()));
 }
 
 void MainWindow::setWaitBandShown(bool shown) {

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <memory>
 
@@ -39,8 +40,9 @@ class KeyPressCatcher : public QObject {
   }
 };
 
-QLabel* messageLine(QWidget* parent, int y, const std::string& text) {
+QLabel* messageLine(QWidget* parent, int n, int y, const std::string& text) {
   auto* label = new QLabel(parent);
+  label->setObjectName(QStringLiteral("messageLine%1").arg(n));
   label->setGeometry(4 * kUnit, y * kUnit, 290 * kUnit, 12 * kUnit);
   label->setTextFormat(Qt::PlainText);
   QFont font(QStringLiteral("Arial"), 14, QFont::Bold);
@@ -50,6 +52,14 @@ QLabel* messageLine(QWidget* parent, int y, const std::string& text) {
   label->setPalette(palette);
   label->setText(QString::fromStdString(displayText(trimRight(text))));
   return label;
+}
+
+void showLines(QDialog& window, std::string_view text) {
+  const MessageLines lines = messageLines(text);
+  for (int n = 0; n < 3; ++n) {
+    auto* label = window.findChild<QLabel*>(QStringLiteral("messageLine%1").arg(n));
+    if (label != nullptr) label->setText(QString::fromStdString(displayText(trimRight(lines.line[n]))));
+  }
 }
 
 }  // namespace
@@ -71,9 +81,9 @@ QDialog* makeMessageWindow(std::string_view text, QWidget* parent, QPushButton*&
   while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
 
   const MessageLines lines = messageLines(text);
-  messageLine(window, 4, lines.line[0]);
-  messageLine(window, 17, lines.line[1]);
-  messageLine(window, 30, lines.line[2]);
+  messageLine(window, 0, 4, lines.line[0]);
+  messageLine(window, 1, 17, lines.line[1]);
+  messageLine(window, 2, 30, lines.line[2]);
 
   auto* ok = new QPushButton(window);
   ok->setGeometry(138 * kUnit, 48 * kUnit, 24 * kUnit, 24 * kUnit);
@@ -107,8 +117,16 @@ void showMessage(std::string_view text, std::uint8_t soundEnable, std::string_vi
 
 void showMessageWithoutWaiting(std::string_view text, std::uint8_t soundEnable, std::string touchSoundPath,
                                QWidget* owner) {
+  // One at a time: ten linked cells would otherwise stack ten windows. A later message shows
+  // its text in the one still open.
+  static QPointer<QDialog> open;
+  if (open) {
+    showLines(*open, text);
+    return;
+  }
   QPushButton* focusHolder = nullptr;
   QDialog* window = makeMessageWindow(text, owner, focusHolder);
+  open = window;
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->setModal(false);
   if (soundEnable == 1) {

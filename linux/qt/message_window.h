@@ -17,7 +17,7 @@ namespace kelvor {
 void showMessage(std::string_view text, std::uint8_t soundEnable, std::string_view touchSoundPath);
 
 // The same window, returning at once: it belongs to `owner` (the strip) and closes itself
-// on OK; nothing waits for it.
+// on OK; nothing waits for it. At most one is open: a later call shows its text in it.
 void showMessageWithoutWaiting(std::string_view text, std::uint8_t soundEnable, std::string touchSoundPath,
                                QWidget* owner);
 

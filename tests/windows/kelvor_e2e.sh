@@ -17,7 +17,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { if [ "$2" == "$3" ]; then echo "ok: $1"; else fail "$1: expected [$2], got [$3]"; fi; }
 
-e2e_scratch sim1 sim2 kelvor receiver advise recorder broker second
+e2e_scratch sim1 sim2 kelvor receiver advise recorder broker second cells
 e2e_on_exit() { [ -n "${kelvor:-}" ] && "$wine" "$build/kelvor-dde.exe" --timeout 2 execute '[APPCLOSE]' >/dev/null 2>&1; }
 
 dde() { "$wine" "$build/kelvor-dde.exe" "$@" | tr -d '\r'; }
@@ -108,15 +108,46 @@ lines=$(tr -d '\r' <advise.out | grep -c .)
 [ "$lines" -ge 3 ] && [ "$lines" -le 8 ] && echo "ok: the hot link sent $lines values in about 6 s" ||
   fail "advise printed $lines lines: $(cat advise.out)"
 [ "$(tr -d '\r' <advise.out | uniq -d | wc -l)" = 0 ] || fail "advise sent a value that had not changed"
+# A slow program's acknowledged Readings link: a Data message only after the acknowledgement
+# of the one before (one a second here, while readings come every 300 ms); none is lost, and
+# once the program keeps up the held ones follow in order.
+raw ackadvise Readings ackdelay 1000 wait 3000 say caught-up ackdelay 0 wait 1500 >acked.out
+python3 - acked.out <<'EOF2' && echo "ok: an acknowledged link waits for each acknowledgement and loses nothing" ||
+import sys
+lines = [l.rstrip('\n') for l in open(sys.argv[1])]
+mark = lines.index('caught-up')
+data = [l for l in lines if l.startswith('data ')]
+assert all(l.startswith('data Readings ackreq ') for l in data), lines
+assert sum(1 for l in lines[:mark] if l.startswith('data ')) <= 4, lines
+values = [float(l.split()[3]) for l in data]
+assert len(values) >= 12, values
+assert all(b - a == 1 or b < a for a, b in zip(values, values[1:])), values
+EOF2
+  fail "the acknowledged link: $(cat acked.out)"
 dde execute '[STOP]'
 sleep 0.5
 held=$(value request)
-dde execute '[WAITRS]'
+# [WAITRS] from a raw client, which then leaves a request pending and, on a newer
+# conversation, links ten cells to ManualData; meanwhile a DDEML client requests too. Both
+# requests are answered after 5 seconds with the held value, every cell gets a copy, and one
+# "Autodata:" message shows, not ten.
+# (Straight to the file: through tr the lines would show only at the end.)
+"$wine" "$build/raw_dde_client.exe" execute '[WAITRS]' say waiting postrequest ManualData connect Kelvor System \
+  $(printf 'advise ManualData %.0s' $(seq 10)) say linked wait 6500 >cells.out &
+cells=$!
+for _ in $(seq 100); do grep -q waiting cells.out 2>/dev/null && break; sleep 0.05; done
 start=$(now)
 got=$(value request)
 took=$(ms_since "$start")
-[ "$took" -ge 4900 ] && [ "$took" -le 6500 ] && [ "$got" = "$held" ] &&
+# (Timed from when the raw client's line shows, a little after its [WAITRS].)
+[ "$took" -ge 4000 ] && [ "$took" -le 6500 ] && [ "$got" = "$held" ] &&
   echo "ok: [WAITRS] without frames answers the held value after $took ms" || fail "[WAITRS] without frames: $got after $took ms"
+check "ten linked cells show one Autodata: message" "count 1" "$(driver count '!')"
+wait "$cells"
+cells=
+check "the older request is answered and each linked cell gets a copy" "linked 1 10" \
+  "$(tr -d '\r' <cells.out | grep -x linked) $(tr -d '\r' <cells.out | grep -cxF "data ManualData response ackreq ${held:1:127}") $(tr -d '\r' <cells.out | grep -cxF "data ManualData ${held:1:127}")"
+check "the Autodata: message closes on OK" "" "$(driver ok '!' gone '!')"
 
 # --- Raw WM_DDE messages against the program: AutoData has its link by now.
 want="connected 1
@@ -143,8 +174,10 @@ ln -sfn "$(readlink line)" "$WINEPREFIX/dosdevices/com1"
 dde execute '[RUN]'
 dde execute '[SEND(abc)]'
 dde execute '[SEND_W(x y )]'
+raw execute '[SEND(ab)][SEND(cd)]' >/dev/null
 sleep 0.8
-check "[SEND( and [SEND_W( put their texts on the line" "$(printf 'ABC\rX Y\r' | od -c)" "$(od -c <line.out)"
+check "[SEND( and [SEND_W( put their texts on the line, two in one string each as if alone" \
+  "$(printf 'ABC\rX Y\rAB\rCD\r' | od -c)" "$(od -c <line.out)"
 check "the instrument's answer is the value" "[$(printf '%-127s' 55.5)]" "$(value request)"
 dde execute '[CLEARBUF]'
 check "[CLEARBUF] while running empties the value" "[]" "$(value request)"
@@ -180,6 +213,15 @@ sleep 2.5
 dde execute '[STOP]'
 sleep 0.5
 python3 "$linux_tests/keystrokes/check_readings.py" received plain 4 'µm 25°C €é' || fail "the plain readings were not typed exactly"
+# The same reading as a DDE value: 127 characters of Windows-1252, never a split one.
+for client in dde raw; do
+  "$client" request ManualData | python3 -c '
+import re, sys
+lines = [l for l in sys.stdin.buffer.read().decode("utf-8").splitlines() if l.strip()]
+value = lines[-1].removeprefix("data ManualData response ackreq ")
+assert len(value) == 127 and re.fullmatch(r"[+-][0-9.]+ µm 25°C €é *", value), repr(value)' &&
+    echo "ok: $client: a UTF-8 reading is 127 characters of CF_TEXT" || fail "$client: the non-ASCII value: $("$client" request ManualData)"
+done
 : >received
 dde execute '[LOAD(records.klv)]'
 dde execute '[RUN]'

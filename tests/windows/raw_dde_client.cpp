@@ -3,8 +3,14 @@
 //   connect APP TOPIC   initiate ('' for a null name); prints "connected N" (servers that
 //                       answered). Without it, the client connects to Kelvor / System first.
 //   request ITEM [FMT]  prints "data ITEM TEXT" (with "response" and "ackreq" flags shown),
-//                       or "ack positive|negative|busy"
-//   advise ITEM [FMT]   hot link; warm ITEM: a link told of changes without data
+//                       or "ack positive|negative|busy"; postrequest ITEM: posts the request
+//                       and goes on, its answer is printed when it comes (a later connect
+//                       keeps it pending on the conversation before)
+//   advise ITEM [FMT]   hot link; warm ITEM: a link told of changes without data;
+//                       ackadvise ITEM: a hot link whose data the client acknowledges
+//   ackdelay MS         acknowledges a link's data only MS milliseconds after it came, as a
+//                       slow program does (it handles nothing meanwhile)
+//   say TEXT            prints TEXT (marks a point in the output)
 //   unadvise ITEM       ('' for every item)
 //   execute COMMAND     prints the acknowledgement and "same-block" when the server
 //                       returned the command's own memory block
@@ -48,6 +54,7 @@ bool gotAnswer = false;  // the answer the current step waits for
 bool counting = false;   // a flood's answers are counted, not printed
 bool acknowledging = true;
 int floodData = 0, floodBusy = 0, floodNegative = 0;
+DWORD ackDelayMs = 0;
 HGLOBAL sentBlock = nullptr;  // the block of the step waiting for its acknowledgement
 UINT sentMessage = 0;
 
@@ -84,6 +91,7 @@ void onData(LPARAM lParam) {
   }
   if (block && block->response) gotAnswer = true;
   if (block && block->ackRequested && acknowledging) {
+    if (!block->response && ackDelayMs) Sleep(ackDelayMs);
     PostMessageW(server, WM_DDE_ACK, reinterpret_cast<WPARAM>(self), PackDDElParam(WM_DDE_ACK, kAckPositive, atom));
   } else if (!block || !block->ackRequested) {
     GlobalDeleteAtom(atom);
@@ -295,6 +303,14 @@ int wmain(int argc, wchar_t** argv) {
       print("many connected " + std::to_string(connected));
       continue;
     }
+    if (step == L"ackdelay") {
+      ackDelayMs = static_cast<DWORD>(std::wcstoul(next().c_str(), nullptr, 10));
+      continue;
+    }
+    if (step == L"say") {
+      print(kelvor::fromWide(next()));
+      continue;
+    }
     if (step == L"wait") {
       pump(static_cast<DWORD>(std::wcstoul(next().c_str(), nullptr, 10)), false);
       continue;
@@ -303,14 +319,18 @@ int wmain(int argc, wchar_t** argv) {
       print("no server");
       return 1;
     }
+    if (step == L"postrequest") {
+      PostMessageW(server, WM_DDE_REQUEST, reinterpret_cast<WPARAM>(self), MAKELPARAM(CF_TEXT, atom(next())));
+      continue;
+    }
     if (step == L"request" || step == L"unadvise") {
       const ATOM item = atom(next());
       const bool withFormat = step == L"request" && i < args.size() && iswdigit(args[i][0]);
       const auto format = static_cast<WORD>(withFormat ? std::wcstoul(next().c_str(), nullptr, 10) : CF_TEXT);
       send(step == L"request" ? WM_DDE_REQUEST : WM_DDE_UNADVISE, MAKELPARAM(format, item), nullptr);
-    } else if (step == L"advise" || step == L"warm") {
+    } else if (step == L"advise" || step == L"warm" || step == L"ackadvise") {
       const ATOM item = atom(next());
-      HGLOBAL options = makeAdviseBlock(step == L"warm", false);
+      HGLOBAL options = makeAdviseBlock(step == L"warm", step == L"ackadvise");
       if (i < args.size() && iswdigit(args[i][0])) {
         auto* advise = static_cast<DDEADVISE*>(GlobalLock(options));
         advise->cfFormat = static_cast<short>(std::wcstoul(next().c_str(), nullptr, 10));

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "core/dde/dde_commands.h"
 
@@ -58,6 +60,42 @@ TEST(CommandMatcher, FollowsCaseBlankPrefixAndArgumentRules) {
     const MatchedCommand m = matchCommand(commandText(c.sent));
     EXPECT_EQ(m.command, c.command) << c.sent;
     EXPECT_EQ(trimRight(windows1252ToUtf8(m.argument)), c.argument) << c.sent;
+  }
+}
+
+// An execute string of several bracketed commands runs each as if sent alone; anything that
+// is not such a sequence is one command, as above.
+TEST(CommandMatcher, SplitsASequenceOfBracketedCommands) {
+  struct SequenceCase {
+    const char* sent;
+    std::vector<std::pair<Command, const char*>> commands;
+  };
+  const SequenceCase cases[] = {
+      {"[SEND(ab)][SEND(cd)]", {{Command::Send, "AB"}, {Command::Send, "CD"}}},
+      {"[CLEARBUF][RUN]", {{Command::ClearBuf, ""}, {Command::Run, ""}}},
+      {"[run][stop]  ", {{Command::Run, ""}, {Command::Stop, ""}}},
+      {"[SEND(a)][RUN]", {{Command::Send, "A"}, {Command::Run, ""}}},
+      {"[SEND(a]b)][WAIT(1.5)][MESSAGE(x y)]", {{Command::Send, "A]B"}, {Command::Wait, "1.5"}, {Command::Message, "X Y"}}},
+      {"[SEND_W(1)][LOAD(a.klv)]", {{Command::SendW, "1"}, {Command::Load, "A.KLV"}}},
+      {"[NOSUCH][RUN]", {{Command::None, ""}, {Command::Run, ""}}},  // unknown: does nothing, alone
+      {"[SEND()][SEND()]", {{Command::Send, ""}, {Command::Send, ""}}},
+      // Not a sequence: one command, with the single command's rules.
+      {"[RUN] [STOP]", {{Command::None, ""}}},
+      {"[RUN][STOP", {{Command::None, ""}}},
+      {"[RUN]x", {{Command::None, ""}}},
+      {"[SEND(ab)] [RUN]", {{Command::Send, "AB)] [RU"}}},
+      {"[SEND(abcXY", {{Command::Send, "ABC"}}},
+      {"[SEND(a)])]", {{Command::Send, "A)]"}}},
+      {"[RUN]", {{Command::Run, ""}}},
+      {"", {{Command::None, ""}}},
+  };
+  for (const auto& c : cases) {
+    const std::vector<MatchedCommand> got = matchCommands(commandText(c.sent));
+    ASSERT_EQ(got.size(), c.commands.size()) << c.sent;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].command, c.commands[i].first) << c.sent << " #" << i;
+      EXPECT_EQ(trimRight(got[i].argument), c.commands[i].second) << c.sent << " #" << i;
+    }
   }
 }
 

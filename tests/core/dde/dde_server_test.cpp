@@ -25,8 +25,12 @@ struct RecordingEvents : DdeEvents {
     if (onExecute) onExecute(acknowledge);
     return taken;
   }
+  void readingsDropped(const std::string& client, const std::string& item) override {
+    dropped.push_back(client + " " + item);
+  }
   bool taken = true;
   std::vector<std::string> log;
+  std::vector<std::string> dropped;
   std::function<void(const std::function<void()>&)> onExecute;
   std::function<void()> onRequest;
   std::function<void()> onAdvise;
@@ -148,45 +152,118 @@ TEST_F(DdeServerTest, ConversationsOfOtherClientsAndUnknownIdsAreRefused) {
   EXPECT_EQ(reply(token)->kind, Kind::Empty);
 }
 
-TEST_F(DdeServerTest, OnceWriteGoesToNewestEntryOfNewestConversationHavingOne) {
+// A one-shot answer goes to every pending request for the item, oldest first, whatever
+// conversation holds it; advise entries get a copy and never take it.
+TEST_F(DdeServerTest, OnceWriteAnswersEveryPendingRequestOldestFirstAndCopiesToAdvises) {
   const ConversationId a = open(":1.5");
   const ConversationId b = open(":1.6");
   const ConversationId c = open(":1.7");
-  const ReplyToken a1 = request(":1.5", a, "ManualData");
   const ReplyToken b1 = request(":1.6", b, "ManualData");
+  const ReplyToken a1 = request(":1.5", a, "ManualData");
+  advise(":1.7", c, "ManualData");                  // a newer client's hot link
+  advise(":1.7", c, "manualdata", /*warm=*/true);
   const ReplyToken b2 = request(":1.6", b, "manualdata");
-  const ReplyToken c1 = request(":1.7", c, "Other");  // newest conversation, but another item
+  const ReplyToken c1 = request(":1.7", c, "Other");  // another item
+  transport.replies.clear();
 
   server.write(-1, "ManualData", bound());
-  EXPECT_TRUE(answeredWith(b2, "12.5"));
-  EXPECT_EQ(reply(b1), nullptr);
-  EXPECT_EQ(reply(a1), nullptr);
+  std::vector<ReplyToken> answered;
+  for (const auto& r : transport.replies) {
+    if (r.kind == Kind::Data && r.block == textBlock("12.5")) answered.push_back(r.token);
+  }
+  EXPECT_EQ(answered, (std::vector<ReplyToken>{b1, a1, b2}));
   EXPECT_EQ(reply(c1), nullptr);
-  EXPECT_EQ(server.entryCount(b), 1u);  // the answered request is gone
-  EXPECT_FALSE(server.hasLink("ManualData"));
-
-  value = "7";
-  server.write(-1, "MANUALDATA", bound());
-  EXPECT_TRUE(answeredWith(b1, "7"));
-  server.write(-1, "ManualData", bound());
-  EXPECT_TRUE(answeredWith(a1, "7"));
-  server.write(-1, "ManualData", bound());  // nobody left: nothing happens
-  EXPECT_EQ(transport.data.size(), 0u);
-}
-
-TEST_F(DdeServerTest, OnceWriteToAnAdviseEntrySendsDataAndKeepsTheEntry) {
-  const ConversationId a = open(":1.5");
-  const ReplyToken pending = request(":1.5", a, "ManualData");
-  advise(":1.5", a, "ManualData");  // added after the request: it is the newest entry
-  server.write(-1, "ManualData", bound());
-  EXPECT_EQ(reply(pending), nullptr);
-  ASSERT_EQ(transport.data.size(), 1u);
-  EXPECT_EQ(transport.data[0].client, ":1.5");
-  EXPECT_EQ(transport.data[0].conversation, a);
+  ASSERT_EQ(transport.data.size(), 2u);
+  EXPECT_EQ(transport.data[0].block, textBlock("12.5"));  // the hot link's copy
+  EXPECT_EQ(transport.data[0].client, ":1.7");
+  EXPECT_EQ(transport.data[0].conversation, c);
   EXPECT_EQ(transport.data[0].item, "ManualData");
   EXPECT_EQ(transport.data[0].format, kFormatText);
-  EXPECT_EQ(transport.data[0].block, std::string("12.5\0", 5));
-  EXPECT_EQ(server.entryCount(a), 2u);
+  EXPECT_EQ(transport.data[1].block, "");                 // the warm one is told
+  EXPECT_EQ(server.entryCount(b), 0u);
+  EXPECT_EQ(server.entryCount(c), 3u);  // advises stay
+  EXPECT_FALSE(server.hasLink("ManualData"));
+
+  transport.data.clear();
+  transport.replies.clear();
+  value = "7";
+  server.write(-1, "MANUALDATA", bound());  // no request left: the links still get their copy
+  EXPECT_TRUE(transport.replies.empty());
+  EXPECT_EQ(transport.data.size(), 2u);
+}
+
+// A new entry on a linked item got the current value at once: a look soon after does not
+// send it again, and neither does a new link that starts with the value an entry has.
+TEST_F(DdeServerTest, AnEntryIsNotSentTheValueItAlreadyHas) {
+  const ConversationId a = open(":1.5");
+  const ConversationId b = open(":1.6");
+  advise(":1.5", a, "AutoData");
+  server.write(1, "AutoData", bound());
+  value = "13";
+  nowMs += 1001;
+  transport.data.clear();
+  advise(":1.6", b, "AutoData");  // gets 13 at once
+  ASSERT_EQ(transport.data.size(), 1u);
+  nowMs += 50;
+  server.checkLinks();  // 13 is new to the link: only the older entry needs it
+  ASSERT_EQ(transport.data.size(), 2u);
+  EXPECT_EQ(transport.data[1].client, ":1.5");
+  EXPECT_EQ(transport.data[1].block, textBlock("13"));
+  server.write(1, "AutoData", bound());  // a new link with the same value
+  EXPECT_EQ(transport.data.size(), 2u);
+}
+
+// A hot link that asks for acknowledgements gets its next Data message only after the
+// client acknowledged the one before; meanwhile AutoData keeps the newest value, Readings
+// every one up to its bound (the oldest go beyond it, said once).
+TEST_F(DdeServerTest, AcknowledgedLinksWaitForTheClient) {
+  const ConversationId a = open(":1.5");
+  const ConversationId b = open(":1.6");
+  server.handleAdvise(next(), ":1.5", a, "AutoData", kFormatText, false, /*ackRequired=*/true);
+  server.handleAdvise(next(), ":1.5", a, "Readings", kFormatText, false, true);
+  server.handleAdvise(next(), ":1.5", a, "Warm", kFormatText, /*deferUpdate=*/true, true);
+  advise(":1.6", b, "AutoData");  // a link that asks for nothing is not held back
+  auto sentTo = [&](const std::string& client, const std::string& item) {
+    std::vector<std::string> blocks;
+    for (const auto& d : transport.data) {
+      if (d.client == client && d.item == item) blocks.push_back(d.block);
+    }
+    return blocks;
+  };
+
+  value = "1";
+  server.write(1, "AutoData", bound());
+  ASSERT_EQ(sentTo(":1.5", "AutoData"), std::vector<std::string>{textBlock("1")});
+  EXPECT_TRUE(transport.data.front().ackRequested);
+  for (const char* v : {"2", "3"}) {
+    value = v;
+    nowMs += 1001;
+    server.checkLinks();
+  }
+  EXPECT_EQ(sentTo(":1.5", "AutoData").size(), 1u);
+  EXPECT_EQ(sentTo(":1.6", "AutoData").size(), 3u);
+  server.handleDataAck(":1.6", a, "AutoData");  // another client cannot acknowledge for it
+  server.handleDataAck(":1.5", a, "autodata");
+  EXPECT_EQ(sentTo(":1.5", "AutoData"), (std::vector<std::string>{textBlock("1"), textBlock("3")}));
+  server.handleDataAck(":1.5", a, "AutoData");
+  server.handleDataAck(":1.5", a, "AutoData");  // nothing outstanding: nothing happens
+  EXPECT_EQ(sentTo(":1.5", "AutoData").size(), 2u);
+
+  for (std::size_t n = 0; n < kMaxHeldReadings + 3; ++n) server.send("Readings", std::to_string(n));
+  EXPECT_EQ(sentTo(":1.5", "Readings"), std::vector<std::string>{textBlock("0")});
+  EXPECT_EQ(events.dropped, (std::vector<std::string>{":1.5 Readings"}));
+  for (std::size_t n = 0; n < kMaxHeldReadings; ++n) server.handleDataAck(":1.5", a, "Readings");
+  const auto readings = sentTo(":1.5", "Readings");
+  ASSERT_EQ(readings.size(), kMaxHeldReadings + 1);
+  EXPECT_EQ(readings[1], textBlock("3"));  // the oldest held went
+  EXPECT_EQ(readings.back(), textBlock(std::to_string(kMaxHeldReadings + 2)));
+  server.send("Readings", "again");
+  EXPECT_EQ(sentTo(":1.5", "Readings").size(), kMaxHeldReadings + 1);  // the last one is unacknowledged
+
+  server.send("Warm", "x");
+  server.send("Warm", "y");
+  EXPECT_EQ(sentTo(":1.5", "Warm"), (std::vector<std::string>{"", ""}));  // no block to ask with
+  for (const auto& d : transport.data) EXPECT_FALSE(d.item == "Warm" && d.ackRequested);
 }
 
 TEST_F(DdeServerTest, PeriodicLinkSendsAtOnceThenOnlyChangesAfterItsInterval) {

@@ -9,6 +9,7 @@
 #include "core/desk/kelvor_state.h"
 #include "core/dde/dde_service.h"
 #include "core/line/receive_pipeline.h"
+#include "core/toolkit/encoding.h"
 #include "tests/core/dde/fake_transport.h"
 #include "tests/core/recording_notices.h"
 #include "core/toolkit/modal_gate.h"
@@ -116,7 +117,7 @@ class DdeServiceTest : public ::testing::Test {
   }
   void frameArrives(const std::string& frame) {
     state.reception.currentFrame = frame;
-    state.reception.requestValue = substring(state.reception.currentFrame.padded(), 1, 127);
+    state.reception.offerCurrentFrame();
     if (state.reception.waitState == 1) state.reception.waitState = 2;
   }
 
@@ -228,6 +229,44 @@ TEST_F(DdeServiceTest, ReadingsSendsEveryReadingOnceInOrderEvenEqualOnesAndAnswe
   EXPECT_EQ(transport.data.size(), 3u) << "a request is no reading";
 }
 
+// A reading that came as UTF-8 is offered as 127 characters, never a split one, on every
+// item: what a ManualData request, an AutoData link and a Readings link get.
+TEST_F(DdeServiceTest, ValuesAreMadeInCharacters) {
+  const std::string micro = "\xC2\xB5";
+  std::string seventyMicro;
+  for (int i = 0; i < 70; ++i) seventyMicro += micro;
+  struct Case {
+    std::string frame;
+    std::string value;  // without its padding
+  };
+  const Case cases[] = {
+      {"+012.50 \xC2\xB5m 25\xC2\xB0" "C \xE2\x82\xAC\xC3\xA9", "+012.50 \xC2\xB5m 25\xC2\xB0" "C \xE2\x82\xAC\xC3\xA9"},
+      {std::string(126, 'X') + micro + "m", std::string(126, 'X') + micro},
+      {seventyMicro, seventyMicro},
+      {"25\xB0" "C", "25\xC2\xB0" "C"},  // Windows-1252 from the line
+  };
+  const ConversationId c = open();
+  server.handleAdvise(++token, ":1.5", c, "AutoData", kFormatText, false);
+  server.handleAdvise(++token, ":1.5", c, "Readings", kFormatText, false);
+  for (const auto& k : cases) {
+    transport.data.clear();
+    frameArrives(k.frame);
+    service.readingDelivered();
+    nowMs += 1100;
+    server.checkLinks();
+    const std::size_t characters = codePoints(k.value).size();
+    const std::string expected = textBlock(k.value + std::string(characters < 127 ? 127 - characters : 0, ' '));
+    const ReplyToken t = request(c);
+    ASSERT_NE(answer(t), nullptr);
+    EXPECT_EQ(answer(t)->block, expected) << k.frame;
+    ASSERT_EQ(transport.data.size(), 2u) << k.frame;
+    EXPECT_EQ(transport.data[0].item, "Readings");
+    EXPECT_EQ(transport.data[0].block, expected) << k.frame;
+    EXPECT_EQ(transport.data[1].item, "AutoData");
+    EXPECT_EQ(transport.data[1].block, expected) << k.frame;
+  }
+}
+
 TEST_F(DdeServiceTest, ExecutePlaysTheDdeSoundAndShowsTheStatusIcons) {
   struct Case {
     std::uint8_t ddeSound, soundEnable, serverEnabled;
@@ -273,10 +312,18 @@ TEST_F(DdeServiceTest, CommandsDriveTheWindowAndTheLine) {
       {"[SEND(abc)]", 0, {"orange on"}, {"ClrBuf 2", "ComPuts 2 ABC\r"}},
       {"[SEND()]", 1, {"orange on"}, {"ClrBuf 2", "ComPuts 2 \r"}},
       {"[SEND(€5 )]", 1, {"orange on"}, {"ClrBuf 2", "ComPuts 2 \x80" "5\r"}},
+      // Several bracketed commands run in order, each as if alone; the client is answered once,
+      // before the first that waits.
+      {"[RUN][STOP]", 0, {"run", "force", "stop", "force"}, {}},
+      {"[SEND(ab)][SEND(cd)]", 1, {"orange on", "orange on"}, {"ClrBuf 2", "ComPuts 2 AB\r", "ClrBuf 2", "ComPuts 2 CD\r"}},
+      {"[CLEARBUF][RUN]", 1, {"force"}, {"ClrBuf 2"}},
+      {"[SEND(ab)][MESSAGE(hi)][WAIT(0)][SEND(cd)]", 0,
+       {"orange on", "ack", "message HI held", "force", "height 38", "flush", "height 26", "force", "orange on"},
+       {"ClrBuf 2", "ComPuts 2 AB\r", "ack", "ClrBuf 2", "ComPuts 2 CD\r"}},
+      {"[RUN] [STOP]", 0, {}, {}},
       {"[SEND_W(ab)]", 1, {}, {"ClrBuf 2", "ComPutb 2 A"}},  // the rest goes at the next ticks
       {"[MESSAGE(hello)]", 0, {"ack", "message HELLO held", "force"}, {"ack"}},
       {"[MESSAGE(grüß dich)]", 0, {"ack", "message GRüß DICH held", "force"}, {"ack"}},
-      {"[RUN][STOP]", 0, {}, {}},
       {"[CLEARBUF]", 0, {}, {}},
       {"[CLEARBUF]", 1, {}, {"ClrBuf 2"}},
   };

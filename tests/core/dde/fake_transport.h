@@ -23,6 +23,7 @@ struct FakeTransport : DdeTransport {
     std::string item;
     std::uint32_t format;
     std::string block;
+    bool ackRequested = false;
   };
 
   void replyEmpty(ReplyToken token) override { replies.push_back({token, Reply::Empty, 0, {}, {}}); }
@@ -36,8 +37,8 @@ struct FakeTransport : DdeTransport {
     replies.push_back({token, Reply::Error, 0, {}, error});
   }
   void sendData(const std::string& client, ConversationId c, const std::string& item, std::uint32_t format,
-                const std::string& block) override {
-    data.push_back({client, c, item, format, block});
+                const std::string& block, bool ackRequested) override {
+    data.push_back({client, c, item, format, block, ackRequested});
   }
 
   // The reply given to `token`; a test fails when there is none or more than one.

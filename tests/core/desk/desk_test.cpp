@@ -89,8 +89,8 @@ struct Endpoint : dde::FakeTransport, dde::DdeEndpoint {
   void replyData(dde::ReplyToken t, const std::string& b) override { FakeTransport::replyData(t, b); }
   void replyError(dde::ReplyToken t, dde::DdeError e, const std::string& m) override { FakeTransport::replyError(t, e, m); }
   void sendData(const std::string& client, dde::ConversationId c, const std::string& item, std::uint32_t f,
-                const std::string& b) override {
-    FakeTransport::sendData(client, c, item, f, b);
+                const std::string& b, bool ack) override {
+    FakeTransport::sendData(client, c, item, f, b, ack);
   }
   bool isServiceName(std::string_view name, std::string& rule) const override {
     rule = "no blanks";

@@ -77,6 +77,39 @@ TEST(ZField, HoldsAtMostOneLessThanItsSizeAndKeepsZeroBytes) {
   EXPECT_EQ(withZero.cText(), "ab");
 }
 
+// A value read by people and DDE clients counts characters: "µ" is one, a cut never splits
+// one, and bytes that are not UTF-8 are Windows-1252 characters.
+TEST(ZField, WithCharactersHoldsCharactersNeverASplitOne) {
+  const std::string micro = "\xC2\xB5";
+  std::string seventyMicro;
+  for (int i = 0; i < 70; ++i) seventyMicro += micro;
+  struct Case {
+    std::string assigned;
+    std::string held;
+  };
+  const Case cases[] = {
+      {"+012.50 \xC2\xB5m 25\xC2\xB0" "C \xE2\x82\xAC\xC3\xA9", "+012.50 \xC2\xB5m 25\xC2\xB0" "C \xE2\x82\xAC\xC3\xA9"},
+      {std::string(126, 'X') + micro + "m", std::string(126, 'X') + micro},  // not the lone 0xC2
+      {seventyMicro, seventyMicro},                                         // 70 characters fit
+      {seventyMicro + seventyMicro, [&] {
+         std::string s;
+         for (int i = 0; i < 127; ++i) s += micro;
+         return s;
+       }()},
+      {"25\xB0" "C", "25\xC2\xB0" "C"},                                        // Windows-1252 bytes
+      {"\xF0\x9F\x98\x80" + std::string(200, 'a'), "\xF0\x9F\x98\x80" + std::string(126, 'a')},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    const ZField<128, Fit::Characters> value(c.assigned);
+    EXPECT_EQ(value.str(), c.held) << c.assigned;
+    EXPECT_TRUE(isValidUtf8(value.str())) << c.assigned;
+  }
+  // The strip's first 20 characters of a padded frame.
+  EXPECT_EQ((ZField<21, Fit::Characters>(Text<2550>("+012.50 \xC2\xB5m 25\xC2\xB0" "C \xE2\x82\xAC\xC3\xA9").padded()).cText()),
+            "+012.50 \xC2\xB5m 25\xC2\xB0" "C \xE2\x82\xAC\xC3\xA9  ");
+}
+
 TEST(Encoding, ShowsWindows1252AsUtf8AndBack) {
   EXPECT_EQ(displayText("\xA6"), "\xC2\xA6");          // broken bar
   EXPECT_EQ(displayText("\x80"), "\xE2\x82\xAC");      // euro

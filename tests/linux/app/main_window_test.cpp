@@ -65,6 +65,14 @@ TEST_F(MainWindowTest, RunButtonStartsAndStopsReceptionAndLocksTheMenu) {
   EXPECT_EQ(calls_, (std::vector<std::string>{"open", "close"}));
 }
 
+// Characters, not bytes: a frame in UTF-8 is never garbled by a cut inside a character.
+TEST_F(MainWindowTest, TheStripShowsTheFirstTwentyCharactersOfTheFrame) {
+  state_.reception.currentFrame = "+012.50 \xC2\xB5m 25\xC2\xB0" "C \xE2\x82\xAC\xC3\xA9 and more";
+  window_.showTexts();
+  ASSERT_NE(control<QLabel>(13), nullptr);
+  EXPECT_EQ(control<QLabel>(13)->text(), QString::fromUtf8("+012.50 \xC2\xB5m 25\xC2\xB0" "C \xE2\x82\xAC\xC3\xA9 a"));
+}
+
 TEST_F(MainWindowTest, CommandRunLeavesTheMenuUsableAndStopLeavesItAsItWas) {
   state_.reception.waitState = 1;
   window_.runFromCommand();

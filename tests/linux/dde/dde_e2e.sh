@@ -2,8 +2,9 @@
 # The DDE server end to end: the real program on the private desktop and bus of
 # tests/linux/headless.sh, the simulated instrument on a pseudo-terminal, kelvor-dde and gdbus as
 # clients. Requests before and after frames, the [WAITRS] hand-shake, a hot link on
-# AutoData and one on Readings (every reading), the commands that drive the line and the
-# window, and [APPCLOSE].
+# AutoData and one on Readings (every reading), linked cells on ManualData, the commands that
+# drive the line and the window (several in one execute string), a reading that is not ASCII,
+# and [APPCLOSE].
 # Usage: dde_e2e.sh PATH/TO/kelvor PATH/TO/kelvor-dde PATH/TO/kelvor-sim PATH/TO/dde_flood PATH/TO/bus_call
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,7 +15,7 @@ ksim=$(readlink -f "$3")
 flood=$(readlink -f "$4")
 buscall=$(readlink -f "$5")
 
-e2e_scratch advise readings recorder sim pid
+e2e_scratch advise readings recorder sim pid cells
 
 e2e_configuration TEST.KLV NAME=TEST PORT=0
 e2e_configuration Second.Klv NAME=SECOND PORT=1
@@ -27,6 +28,8 @@ value() {
   out=${out%x}
   printf '[%s]' "${out%$'\n'}"
 }
+# The first value an advise printed to a file, the same way.
+value_of() { printf '[%s]' "$(head -1 "$1")"; }
 padded() { printf '[%-127s]' "$1"; }
 owner() { gdbus call --session -d org.freedesktop.DBus -o / -m org.freedesktop.DBus.NameHasOwner dde.Kelvor | grep -q true; }
 above() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
@@ -124,17 +127,35 @@ lines=$(wc -l <advise.out)
 awk 'length($0) != 127 { exit 1 }' advise.out || e2e_fail "an advised value is not 127 characters"
 
 # [STOP]: reception ends, the value stays; [WAITRS] then answers after about 5 seconds.
+# Meanwhile three cells of newer clients link to ManualData: the waiting request is still
+# answered, each cell gets a copy, and one "Autodata:" message shows, not three.
 "$kdde" execute '[STOP]'
 sleep 0.5
 held=$(value request)
 sleep 1
 [ "$(value request)" = "$held" ] || e2e_fail "the value changed after [STOP]"
 "$kdde" execute '[WAITRS]'
+for n in 1 2 3; do
+  (sleep 1; exec "$kdde" advise ManualData >cell$n.out 2>/dev/null) &
+  cells="$cells $!"
+done
 start=$(now)
 got=$(value request)
 took=$(ms_since "$start")
 [ "$took" -ge 4900 ] && [ "$took" -le 6500 ] || e2e_fail "[WAITRS] without frames answered after $took ms"
 [ "$got" = "$held" ] || e2e_fail "[WAITRS] without frames gave $got, not the held value"
+sleep 0.3
+for n in 1 2 3; do
+  [ "$(value_of cell$n.out)" = "$held" ] || e2e_fail "linked cell $n did not get the answer's copy: $(cat cell$n.out)"
+done
+[ "$(xdotool search --onlyvisible --name '^!$' | wc -l)" = 1 ] || e2e_fail "three linked cells did not show exactly one message"
+message=$(e2e_wait_window '^!$' 5)
+xdotool mousemove --window "$message" 300 120 click 1
+e2e_wait_gone '^!$' 10 || e2e_fail "the Autodata: message did not close on OK"
+# shellcheck disable=SC2086
+kill -INT $cells
+wait $cells 2>/dev/null || true
+cells=""
 
 # The line: a recorder replaces the instrument on COM1.
 kill "$sim"
@@ -153,8 +174,10 @@ for _ in $(seq 50); do [ -e com1 ] && break; sleep 0.1; done
 "$kdde" execute '[RUN]'
 "$kdde" execute '[SEND(abc)]'
 "$kdde" execute '[SEND_W(x y )]'
+# Two commands in one string: each runs as if sent alone.
+"$kdde" execute '[SEND(ab)][SEND(cd)]'
 sleep 0.8
-[ "$(cat line1.out)" = $'ABC\rX Y\r' ] || e2e_fail "the line got $(od -c line1.out)"
+[ "$(cat line1.out)" = $'ABC\rX Y\rAB\rCD\r' ] || e2e_fail "the line got $(od -c line1.out)"
 [ "$(value request)" = "$(padded 55.5)" ] || e2e_fail "the recorder's answer did not arrive: $(value request)"
 # A reading the instrument sends the moment [CLEARBUF] is acknowledged is kept: the clearing
 # is done by then.
@@ -172,6 +195,14 @@ done
 # [CLEARBUF] while running empties the value.
 "$kdde" execute '[CLEARBUF]'
 [ "$(value request)" = "[]" ] || e2e_fail "[CLEARBUF] left $(value request)"
+# A reading in UTF-8 is offered as 127 characters, never a split one.
+printf '+012.50 µm 25°C €é\r' >feed
+for _ in $(seq 30); do [ "$(value request)" != "[]" ] && break; sleep 0.05; done
+"$kdde" request | python3 -c '
+import sys
+value = sys.stdin.buffer.read().decode("utf-8").rstrip("\n")
+assert value == "+012.50 µm 25°C €é".ljust(127), repr(value)' || e2e_fail "the non-ASCII reading was not offered as 127 characters"
+"$kdde" execute '[CLEARBUF]'
 
 # [LOAD( finds Second.Klv without regard to case; its PORT 1 is COM2 from the next [RUN].
 python3 "$here/line_recorder.py" "$work/com2" line2.out &
