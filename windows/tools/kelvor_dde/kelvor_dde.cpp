@@ -162,7 +162,10 @@ int run(const Options& options) {
     DdeFreeStringHandle(instance, name);
   } else {
     HSZ name = DdeCreateStringHandleW(instance, item(options, L"AutoData").c_str(), CP_WINUNICODE);
-    if (!DdeClientTransaction(nullptr, 0, conversation, name, CF_TEXT, XTYP_ADVSTART, options.timeoutMs, nullptr)) {
+    // Asking for acknowledgements (as a careful program does): the server sends the next
+    // value only once this one is printed, so a slow console is never flooded.
+    if (!DdeClientTransaction(nullptr, 0, conversation, name, CF_TEXT, XTYP_ADVSTART | XTYPF_ACKREQ, options.timeoutMs,
+                              nullptr)) {
       code = failed("Advise", options);
     } else {
       SetConsoleCtrlHandler(onControl, TRUE);
