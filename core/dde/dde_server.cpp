@@ -103,7 +103,11 @@ void DdeServer::handleRequest(ReplyToken token, const std::string& client, Conve
     transport_.replyData(token, textBlock(link->second.value()));
     return;
   }
-  if (clients_[client].requests >= kMaxPendingRequestsPerClient || requestCount_ >= kMaxPendingRequests) {
+  // A client holding nothing pending always gets one request in, so that clients that fill
+  // the bound in all do not lock everyone else out; there are no more such requests than
+  // conversations.
+  const std::size_t mine = clients_[client].requests;
+  if (mine >= kMaxPendingRequestsPerClient || (mine > 0 && requestCount_ >= kMaxPendingRequests)) {
     transport_.replyError(token, DdeError::Busy, "Too many requests are waiting for an answer; try again later");
     return;
   }
@@ -248,6 +252,8 @@ void DdeServer::removeEntry(EntryNumber number) {
     --adviseCount_;
   }
   entries_.erase(it);
+  // A flood's index would keep its buckets for good.
+  if (entries_.empty()) entries_.rehash(0);
 }
 
 void DdeServer::endConversation(ConversationId id, const char* why) {

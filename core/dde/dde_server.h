@@ -49,7 +49,8 @@ constexpr std::uint32_t kFormatText = 1;  // CF_TEXT, the only format served
 constexpr std::size_t kMaxNameLength = 255;
 constexpr std::size_t kMaxConversations = 1024;
 constexpr std::size_t kMaxConversationsPerClient = 64;  // one client cannot crowd out the others
-// Each pending request holds its caller's message until it is answered.
+// Each pending request holds its caller's message until it is answered. Beyond the bound in
+// all, a client that holds none still gets one in.
 constexpr std::size_t kMaxPendingRequestsPerClient = 25000;
 constexpr std::size_t kMaxPendingRequests = 50000;
 // Every change of a hot link sends one Data message per advise entry for its item, so the

@@ -490,16 +490,18 @@ TEST_F(DdeServerTest, AnsweredRequestsAndRemovedAdvisesGiveTheirShareBack) {
 
 TEST_F(DdeServerTest, GrowthIsBoundedForMisbehavingClients) {
   // Pending requests and advise entries: a share per client over all its conversations, and
-  // a bound in all; beyond them the call is refused with Busy.
+  // a bound in all; beyond them the call is refused with Busy. A client holding no request
+  // still gets one in when others fill the bound in all.
   struct Case {
+    bool newcomerGetsOne;
     std::size_t perClient;
     std::size_t inAll;
     std::function<ReplyToken(const std::string&, ConversationId, std::size_t)> add;
   };
   const Case cases[] = {
-      {kMaxPendingRequestsPerClient, kMaxPendingRequests,
+      {true, kMaxPendingRequestsPerClient, kMaxPendingRequests,
        [&](const std::string& client, ConversationId c, std::size_t) { return request(client, c, "Nothing"); }},
-      {kMaxAdvisesPerClient, kMaxAdvises,
+      {false, kMaxAdvisesPerClient, kMaxAdvises,
        [&](const std::string& client, ConversationId c, std::size_t i) {
          return advise(client, c, "Item" + std::to_string(i));
        }},
@@ -514,7 +516,12 @@ TEST_F(DdeServerTest, GrowthIsBoundedForMisbehavingClients) {
       EXPECT_TRUE(failedWith(c.add(name, first, 0), DdeError::Busy)) << name;
     }
     const std::string late = ":1." + std::to_string(client++);
-    EXPECT_TRUE(failedWith(c.add(late, open(late), 0), DdeError::Busy));
+    const ConversationId lateConversation = open(late);
+    if (c.newcomerGetsOne) {
+      EXPECT_EQ(reply(c.add(late, lateConversation, 0)), nullptr);  // pending
+      EXPECT_EQ(server.pendingRequestCount(), kMaxPendingRequests + 1);
+    }
+    EXPECT_TRUE(failedWith(c.add(late, lateConversation, 1), DdeError::Busy));
   }
   EXPECT_TRUE(failedWith(request(":1.100", 1, std::string(256, 'x')), DdeError::Negative));
 
