@@ -6,6 +6,10 @@
 #    desk; a key press then ends the wait, and a request and a Ping are timed.
 # 2. No window held: eight clients send 50,000 Pokes each; the resident memory before, at its
 #    highest and a while after the flood.
+# 3. Three clients send 300,000 requests each (each answered with an error message) and never
+#    read an answer; memory while they stay, and after they leave.
+# 4. Two clients leave 30,000 requests each pending (more than the bound in all); a new
+#    client's request, then memory after they leave.
 set -euo pipefail
 build=$(readlink -f "${1:-build}")
 clients1=${CLIENTS1:-4} clients2=${CLIENTS2:-8} pokes=${POKES:-50000}
@@ -64,4 +68,40 @@ sleep 5
 echo "2. $clients2 clients x $pokes Pokes, no window held: all answered in $took ms;"
 echo "   answers: $(grep -hv '^sent' open*.out | awk '{n[$1] += $2} END {for (k in n) printf "%s %d  ", k, n[k]}')"
 echo "   memory: $before MB before, at most $peak MB (both floods), $(mb "$pid" VmRSS) MB 5 s after"
+
+bus_call=$build/tests/linux/dde/bus_call
+[ -x "$bus_call" ] || bus_call=$(find "$build" -name bus_call -type f -perm -u+x | head -1)
+unread=${UNREAD:-300000}
+# Clients that stay on the bus, unread, until the fifo's writer goes.
+hold_clients() {  # COUNT CALLS ITEM FORMAT
+  rm -f hold; mkfifo hold
+  floods=()
+  for i in $(seq "$1"); do
+    "$bus_call" --unread "$2" dde.Kelvor / dde.Server Request u:own "s:$3" "u:$4" <hold >"unread$i.out" &
+    floods+=("$!")
+  done
+  exec 3>hold
+  for _ in $(seq 1200); do [ "$(cat unread*.out | grep -c '^sent')" = "$1" ] && break; sleep 0.5; done
+}
+let_go() { exec 3>&-; wait "${floods[@]}"; rm -f unread*.out; }
+
+before=$(mb "$pid" VmRSS)
+start=$(now)
+hold_clients 3 "$unread" ManualData 7
+sleep "${HOLD_SECONDS:-10}"
+echo "3. 3 clients x $unread requests, never read: sent in $(ms_since "$start") ms; memory $before MB before, $(mb "$pid" VmRSS) MB 10 s after"
+let_go
+sleep 5
+echo "   5 s after they left: $(mb "$pid" VmRSS) MB; stderr told $(grep -c 'does not take up its answers' kelvor.log) times"
+
+before=$(mb "$pid" VmRSS)
+hold_clients 2 30000 Nothing 1
+sleep 5
+start=$(now)
+newcomer=$("$kdde" --timeout 10 request 2>&1 | head -c 60 || true)
+echo "4. 2 clients x 30,000 pending requests: a new client's request answered in $(ms_since "$start") ms: '$newcomer'"
+echo "   memory $before MB before, $(mb "$pid" VmRSS) MB while held"
+let_go
+sleep 5
+echo "   5 s after they left: $(mb "$pid" VmRSS) MB"
 kill "$pid"

@@ -48,6 +48,22 @@ DBusMessage* busErrorAnswer(const std::string& client, dbus_uint32_t serial, con
   return m;
 }
 
+bool Outbox::add(const std::string& client, Item item) {
+  std::lock_guard lock(mutex_);
+  auto [it, added] = queues_.try_emplace(client);
+  Queue& queue = it->second;
+  if (added) turn_.push_back(client);
+  // One message always fits, however large, so that an answer is never too big to be sent.
+  if (queue.full || (!queue.items.empty() && queue.bytes + item.bytes > bound_)) {
+    if (item.message != nullptr) dbus_message_unref(item.message);
+    queue.full = true;
+    return told_.insert(client).second;
+  }
+  queue.bytes += item.bytes;
+  queue.items.push_back(item);
+  return false;
+}
+
 DBusMessage* Outbox::next() {
   std::lock_guard lock(mutex_);
   while (!turn_.empty()) {
@@ -55,9 +71,12 @@ DBusMessage* Outbox::next() {
     turn_.pop_front();
     auto it = queues_.find(client);
     if (it == queues_.end()) continue;
-    const Item item = it->second.front();
-    it->second.pop_front();
-    if (it->second.empty()) {
+    Queue& queue = it->second;
+    const Item item = queue.items.front();
+    queue.items.pop_front();
+    queue.bytes -= item.bytes;
+    if (queue.bytes <= bound_ / 2) queue.full = false;
+    if (queue.items.empty()) {
       queues_.erase(it);
     } else {
       turn_.push_back(client);

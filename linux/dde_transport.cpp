@@ -1,6 +1,7 @@
 #include "linux/dde_transport.h"
 
 #include <dbus/dbus.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -8,10 +9,12 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,6 +37,10 @@ static_assert(kLargestCall == kMaxBytesOnTheirWayPerClient, "a call that fits a 
 constexpr int kSocketSendBuffer = 8192;
 // At closing, what is still to be sent is given this long to go out.
 constexpr auto kClosingFlush = std::chrono::seconds(1);
+// After a flood, the memory it took is given back to the system once everything is sent: what
+// clients send arrives in small pieces, which the allocator would otherwise keep for good.
+constexpr std::size_t kCallsBeforeGivingBack = 4096;
+constexpr int kGiveBackCheckMs = 2000;
 constexpr auto kLeftRule =
     "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
     "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg2=''";
@@ -56,7 +63,9 @@ void postEvent(std::function<void()> event) {
 }  // namespace
 
 struct DBusDdeTransport::Impl final : BusMessageSink {
-  explicit Impl(DBusDdeTransport& transport) : owner(&transport) {}
+  explicit Impl(DBusDdeTransport& transport) : owner(&transport) {
+    QObject::connect(&giveBack, &QTimer::timeout, &mainSide, [this] { giveMemoryBack(); });
+  }
 
   // A call on its way from the wire to the main thread.
   struct Call : BusCall {
@@ -84,6 +93,7 @@ struct DBusDdeTransport::Impl final : BusMessageSink {
   std::unordered_map<std::string, Waiting> waiting;  // behind the gate, per client
   Waiting waitingTotal;
   std::set<std::string> known;  // clients whose calls reached the main thread
+  QTimer giveBack;
 
   // Shared by the wire and the main thread.
   DBusConnection* connection = nullptr;
@@ -94,6 +104,7 @@ struct DBusDdeTransport::Impl final : BusMessageSink {
   std::mutex onTheirWayMutex;
   std::unordered_map<std::string, Waiting> onTheirWay;
   Waiting onTheirWayTotal;
+  std::atomic<std::size_t> churn{0};  // calls, and clients leaving, since memory was given back
 
   // The wire's only: libdbus's watches of the socket.
   std::vector<DBusWatch*> watches;
@@ -146,27 +157,57 @@ struct DBusDdeTransport::Impl final : BusMessageSink {
     waitingTotal.bytes -= bytes;
   }
 
-  void send(const std::string& client, DBusMessage* message) {
-    outbox.push(client, message);
+  void send(const std::string& client, DBusMessage* message, std::size_t data = 0) {
+    if (outbox.push(client, message, data)) tellFull(client);
     wakeWire();
+  }
+  static void tellFull(const std::string& client) {
+    std::fprintf(stderr,
+                 "kelvor: DDE: the D-Bus client %s does not take up its answers as fast as it calls; what "
+                 "more there is for it is dropped, and its calls are left unanswered until it catches up\n",
+                 client.c_str());
+  }
+  // Gives back what a flood took, once it is over: the allocator's free pages and the room
+  // the emptied tables keep.
+  void giveMemoryBack() {
+    if (churn < kCallsBeforeGivingBack || !outbox.empty()) return;
+    churn = 0;
+    if (calls.empty()) calls.rehash(0);
+    {
+      std::lock_guard lock(onTheirWayMutex);
+      if (onTheirWay.empty()) onTheirWay.rehash(0);
+    }
+    ::malloc_trim(0);
   }
   void wakeWire() const {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(wake, &one, sizeof one);
   }
+  // A client that has left the bus is answered no more: the ending of its conversations
+  // would otherwise send an answer for each of its pending requests to nobody.
+  bool gone(const std::string& client) const { return known.count(client) == 0; }
   // Answers the call `token` with an acknowledgement or Busy, which wait as its serial.
   void reply(dde::ReplyToken token, Outbox::Kind kind) {
     auto it = calls.find(token);
     if (it == calls.end()) return;
-    outbox.push(it->second.client, it->second.serial, kind);
+    if (gone(it->second.client)) {
+      calls.erase(it);
+      return;
+    }
+    if (outbox.push(it->second.client, it->second.serial, kind)) tellFull(it->second.client);
     wakeWire();
     calls.erase(it);
   }
   // Answers the call `token` with what `make` builds from the caller and the call's serial.
-  void reply(dde::ReplyToken token, const std::function<DBusMessage*(const std::string&, dbus_uint32_t)>& make) {
+  void reply(dde::ReplyToken token, const std::function<DBusMessage*(const std::string&, dbus_uint32_t)>& make,
+             std::size_t data = 0) {
     auto it = calls.find(token);
     if (it == calls.end()) return;
-    send(it->second.client, make(it->second.client, it->second.serial));
+    if (gone(it->second.client)) {
+      calls.erase(it);
+      return;
+    }
+    send(it->second.client, make(it->second.client, it->second.serial), data);
     calls.erase(it);
   }
 
@@ -251,6 +292,10 @@ void DBusDdeTransport::Impl::sendInTurn() {
 }
 
 void DBusDdeTransport::Impl::call(BusCall&& decoded) {
+  ++churn;
+  // What waits for this client is at its bound: it does not read its answers, and another
+  // answer would only add to them. The bus holds the call (within its own bounds).
+  if (outbox.full(decoded.client)) return;
   Call call;
   static_cast<BusCall&>(call) = std::move(decoded);
   if (admit(call)) handOn(call);
@@ -258,7 +303,7 @@ void DBusDdeTransport::Impl::call(BusCall&& decoded) {
 
 bool DBusDdeTransport::Impl::admit(const Call& call) {
   if (setOnTheirWay(call.client, call.bytes)) return true;
-  outbox.push(call.client, call.serial, Outbox::Kind::Busy);
+  if (outbox.push(call.client, call.serial, Outbox::Kind::Busy)) tellFull(call.client);
   return false;
 }
 
@@ -296,6 +341,7 @@ void DBusDdeTransport::Impl::handOn(const Call& call) {
 
 void DBusDdeTransport::Impl::left(const std::string& client) {
   outbox.forget(client);
+  churn += kCallsBeforeGivingBack;
   std::weak_ptr<bool> guard = alive;
   QMetaObject::invokeMethod(
       &mainSide,
@@ -402,6 +448,8 @@ bool DBusDdeTransport::start(const std::string& service, dde::DdeServer& server,
   d.server = &server;
   d.stopping = false;
   d.wire = std::thread([&d] { d.run(); });
+  d.churn = 0;
+  d.giveBack.start(kGiveBackCheckMs);
   return true;
 }
 
@@ -424,6 +472,7 @@ bool DBusDdeTransport::isServiceName(std::string_view name, std::string& rule) c
 void DBusDdeTransport::close() {
   Impl& d = *impl_;
   if (!d.server) return;
+  d.giveBack.stop();
   d.server->close();
   d.server = nullptr;
   // Calls still queued behind the gate find no server and are answered here.
@@ -476,7 +525,7 @@ void DBusDdeTransport::replyData(dde::ReplyToken token, const std::string& block
       return static_cast<DBusMessage*>(nullptr);
     }
     return m;
-  });
+  }, block.size());
 }
 
 void DBusDdeTransport::replyError(dde::ReplyToken token, dde::DdeError error, const std::string& message) {
@@ -503,7 +552,7 @@ void DBusDdeTransport::sendData(const std::string& client, dde::ConversationId c
     dbus_message_unref(m);
     return;
   }
-  impl_->send(client, m);
+  impl_->send(client, m, block.size());
 }
 
 }  // namespace kelvor

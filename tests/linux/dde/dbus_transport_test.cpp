@@ -346,6 +346,34 @@ TEST(Outbox, TakesClientsInTurn) {
   EXPECT_TRUE(outbox.empty());
 }
 
+// A client that never reads its answers: what waits for it stops at its bound, which is told
+// once, and the client is full (its calls left alone) until half of it has gone out; others
+// are not held up meanwhile.
+TEST(Outbox, WhatWaitsForOneClientIsBounded) {
+  constexpr std::size_t bound = 64 * kOutboxSerialBytes;
+  Outbox outbox(bound);
+  std::size_t taken = 0;
+  while (!outbox.push(":1.7", static_cast<dbus_uint32_t>(taken + 1), Outbox::Kind::Busy)) {
+    ASSERT_LE(++taken, bound / kOutboxSerialBytes);
+  }
+  EXPECT_EQ(taken, bound / kOutboxSerialBytes);
+  EXPECT_TRUE(outbox.full(":1.7"));
+  EXPECT_FALSE(outbox.push(":1.7", busAnswer(DBUS_MESSAGE_TYPE_METHOD_RETURN, ":1.7", 1), 100));  // told once
+  EXPECT_FALSE(outbox.push(":1.8", 42, Outbox::Kind::Acknowledgement));
+  EXPECT_FALSE(outbox.full(":1.8"));
+  std::size_t sent = 0, whileFull = 0;
+  while (DBusMessage* m = outbox.next()) {
+    if (dbus_message_get_destination(m) == std::string(":1.7")) {
+      ++sent;
+      if (outbox.full(":1.7")) ++whileFull;
+    }
+    dbus_message_unref(m);
+  }
+  EXPECT_EQ(sent, taken);
+  EXPECT_EQ(whileFull, taken / 2 - 1);
+  EXPECT_FALSE(outbox.full(":1.7"));
+}
+
 // libdbus aborts on text that is not valid UTF-8; a byte outside a character becomes U+FFFD.
 TEST(Outbox, BusTextIsValidUtf8) {
   const std::pair<std::string, std::string> cases[] = {
