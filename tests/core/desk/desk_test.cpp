@@ -183,6 +183,9 @@ TEST_F(DeskRig, EachReadingGoesOutOnceByOneWayFrameAndValueApart) {
 
 TEST_F(DeskRig, RequestModeAndKeystrokesOffLeaveTheValueAndTheKeyboardAlone) {
   start();
+  desk->startDde();
+  endpoint.server->handleInitiate(1, "client", "Kelvor", "System");
+  endpoint.server->handleAdvise(2, "client", 1, "Readings", dde::kFormatText, false);
   config().SENDORREQUEST = 1;
   reception().requestValue = "old";
   library.reads = {"12.5\r"};
@@ -190,6 +193,9 @@ TEST_F(DeskRig, RequestModeAndKeystrokesOffLeaveTheValueAndTheKeyboardAlone) {
   EXPECT_EQ(reception().requestValue.str(), "old");
   EXPECT_EQ(reception().currentFrame.trimmed(), "12.5");
   EXPECT_EQ(typing->typed, "");
+  // Readings sends each reading all the same, not the value held for requests.
+  ASSERT_EQ(endpoint.data.size(), 1u);
+  EXPECT_EQ(endpoint.data[0].block.substr(0, 5), "12.5 ");
   config().SENDORREQUEST = 0;
   library.reads = {"13\r"};
   desk->tick();

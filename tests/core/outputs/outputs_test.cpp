@@ -146,6 +146,15 @@ TEST_F(TempFolder, UnwritableFolderIsToldOnceAndTheLogResumesByItself) {
   EXPECT_EQ(content(folder / "2026-12-07.csv"), csvHeader() + "2026-12-07T11:00:03.000+01:00,S,COM1,3,3\r\n");
   EXPECT_EQ(notices.shown().size(), 1u);
   EXPECT_EQ(notices.notes().size(), 1u);  // "writes again", on standard error only
+
+  // A failing log switched to another folder that fails too tells that one as well.
+  ReadingLog moved(notices);
+  for (const char* name : {"a", "b"}) {
+    std::ofstream(dir_ / name) << "in the way";
+    moved.setFolder((dir_ / name).string());
+    moved.write({utc(2026, 12, 7, 10, 0, 4, 0), "S", 0, "4", "4"});
+  }
+  EXPECT_EQ(notices.shown().size(), 3u);
 }
 
 TEST_F(TempFolder, SettingsDefaultsRangesAndRoundTrip) {

@@ -34,6 +34,16 @@ TEST(SerialDevices, ListsLinksFirstThenUsbAcmAndOnlyRealBuiltInPortsWithWhatTheS
   fs::create_directory_symlink(root / "drivers" / "ftdi_sio", usb / "1-1:1.0" / "driver");
   fs::create_directories(sys / "ttyUSB2");
   fs::create_directory_symlink(usb / "1-1:1.0", sys / "ttyUSB2" / "device");
+  // ttyUSB10 sits two folders below its USB device, as the usb-serial drivers lay it out.
+  const fs::path prolific = root / "usb2" / "2-1", port = prolific / "2-1:1.0" / "ttyUSB10";
+  write(prolific / "idVendor", "067b");
+  write(prolific / "idProduct", "2303");
+  write(prolific / "manufacturer", "Prolific Technology Inc.");
+  fs::create_directories(port);
+  fs::create_directories(root / "drivers" / "pl2303");
+  fs::create_directory_symlink(root / "drivers" / "pl2303", port / "driver");
+  fs::create_directories(sys / "ttyUSB10");
+  fs::create_directory_symlink(port, sys / "ttyUSB10" / "device");
   write(sys / "ttyS0" / "type", "4");  // a 16550A
   write(sys / "ttyS1" / "type", "0");  // nothing behind it
   write(sys / "ttyS2" / "type", "0");
@@ -59,7 +69,7 @@ TEST(SerialDevices, ListsLinksFirstThenUsbAcmAndOnlyRealBuiltInPortsWithWhatTheS
       "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 > " + (dev / "ttyUSB2").string() + ftdi,
       "usb-gone > (no device) |  |  |  | ",
       "ttyUSB2 > " + ftdi,
-      "ttyUSB10 >  |  |  |  | ",
+      "ttyUSB10 >  | Prolific Technology Inc. | 2303 |  | pl2303",
       "ttyACM0 >  |  |  |  | ",
       "ttyS0 >  |  |  |  | ",
   };

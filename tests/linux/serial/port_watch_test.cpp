@@ -268,6 +268,13 @@ TEST(PortWatch, RefusedLineSettingsAreNoAbsenceAndNewSettingsOpenThePortInTheRun
     rig.ticks(1);
   }
   EXPECT_EQ(rig.lines().size(), 1u);
+  rig.config.BAUDRATE = 12345;  // refused too: told once, with what was refused this time
+  for (int i = 0; i < 3; ++i) {
+    rig.now += PortWatch::kRetryInterval;
+    rig.ticks(1);
+  }
+  ASSERT_EQ(rig.lines().size(), 2u);
+  EXPECT_NE(rig.lines()[1].find("refused 12345 baud"), std::string::npos) << rig.lines()[1];
 
   rig.config.BAUDRATE = 9600;
   rig.ticks(2);

@@ -177,6 +177,17 @@ TEST(TermiosSerial, LineSettingsAreSetAndImpossibleOnesRefused) {
     EXPECT_FALSE(t.c_iflag & (ICRNL | INLCR | IGNCR));
     ::close(probe);
   }
+  // The rates beyond 38400 arrive as their low 16 bits, as KELVOR.KLV holds them.
+  const std::pair<int, speed_t> faster[] = {{57600, B57600}, {115200, B115200}, {230400, B230400}};
+  for (const auto& [rate, speed] : faster) {
+    EXPECT_EQ(rig.library.InitPort(0, static_cast<std::int16_t>(rate & 0xFFFF), 0, 8, 1), 0) << rate;
+    const int look = ::open(rig.pty.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (look < 0) continue;
+    termios t{};
+    EXPECT_EQ(tcgetattr(look, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed) << rate;
+    ::close(look);
+  }
   // A never-loaded configuration: 0 bits per second, 0 data bits, 0 stop bits.
   EXPECT_NE(rig.library.InitPort(0, 0, 0, 0, 0), 0);
   EXPECT_NE(rig.library.InitPort(0, 1234, 0, 8, 1), 0);
