@@ -69,8 +69,7 @@ echo "2. $clients2 clients x $pokes Pokes, no window held: all answered in $took
 echo "   answers: $(grep -hv '^sent' open*.out | awk '{n[$1] += $2} END {for (k in n) printf "%s %d  ", k, n[k]}')"
 echo "   memory: $before MB before, at most $peak MB (both floods), $(mb "$pid" VmRSS) MB 5 s after"
 
-bus_call=$build/tests/linux/dde/bus_call
-[ -x "$bus_call" ] || bus_call=$(find "$build" -name bus_call -type f -perm -u+x | head -1)
+bus_call=$build/bus_call
 unread=${UNREAD:-300000}
 # Clients that stay on the bus, unread, until the fifo's writer goes.
 hold_clients() {  # COUNT CALLS ITEM FORMAT
