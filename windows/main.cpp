@@ -36,6 +36,7 @@
 #include "windows/sound_output.h"
 #include "windows/strip_hosts.h"
 #include "windows/test_window.h"
+#include "windows/tick_timer.h"
 #include "windows/view_window.h"
 #include "windows/window_parts.h"
 
@@ -87,8 +88,24 @@ int runMainWindowProcedure() {
   StripKeystrokeHost keystrokeHost(window);
   StripCommandHost commandHost(state, strip, window);
   commandHost.closePortWith = [&desk] { desk.closePort(); };
+  Win32TickTimer tickTimer(
+      [&desk, &strip, &window, &state, &transport] {
+        // Ticks that come while a modal window or a blocking wait holds the gate are dropped,
+        // not replayed: the next one does the work (the desk's link timer goes on meanwhile).
+        const bool open = modalGate().isOpen();
+        if (open) strip.applyZOrder();
+        desk.tick();
+        if (!open) return;
+        window.setWaitValues(state.reception.waitState, state.wait.elapsed);
+        // DDE messages held back while the gate was closed are taken up now.
+        transport.resume();
+      },
+      [&desk] { return desk.nextTick(); });
+  strip.wakeTick = [&tickTimer] { tickTimer.wake(); };
+  modalGate().setClosed([&tickTimer] { tickTimer.gateChanged(); });
   desk.connect({serialLibrary, deviceWatch, *keyboard, &transport,
-                [](Notices& queued) { return std::make_unique<MosquittoPublisher>(queued); }, notices, ui, hostName()},
+                [](Notices& queued) { return std::make_unique<MosquittoPublisher>(queued); }, notices, ui, hostName(),
+                &tickTimer},
                {strip, commandHost, keystrokeHost});
   strip.setRunControl(desk.runControl());
 
@@ -97,6 +114,7 @@ int runMainWindowProcedure() {
 
   if (!window.create(x, y)) {
     notices.tell({NoticeKind::Error, "Kelvor", "Windows refused to make Kelvor's window."});
+    modalGate().setClosed(nullptr);
     return 1;
   }
   notices.setOwner(window.handle());
@@ -149,28 +167,14 @@ int runMainWindowProcedure() {
   strip.refreshStatusIcons();  // the DDE icon says whether it serves
 
   strip.showTexts();
-  window.hooks.tick = [&desk, &strip, &window, &state, &transport] {
-    // Ticks that come while a modal window or a blocking wait holds the gate are dropped,
-    // not replayed: the next one does the work (the desk's link timer goes on meanwhile).
-    const bool open = modalGate().isOpen();
-    if (open) strip.applyZOrder();
-    desk.tick();
-    if (!open) return;
-    window.setWaitValues(state.reception.waitState, state.wait.elapsed);
-    // DDE messages held back while the gate was closed are taken up now.
-    transport.resume();
-  };
+  window.hooks.tick = [&tickTimer] { tickTimer.timerMessage(); };
   desk.started();
-  window.startTimer20ms();
+  tickTimer.start(window.handle(), MainWindow::kTickTimerId);
   window.focusKeyCatcher();
 
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (isDialogMessage(message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
+  tickTimer.runMessageLoop([](MSG& message) { return isDialogMessage(message); });
 
+  modalGate().setClosed(nullptr);
   window.hooks = {};
   strip.setRunControl(nullptr);
   desk.shutdown();

@@ -11,7 +11,6 @@ namespace kelvor {
 namespace {
 
 constexpr wchar_t kStripClass[] = L"KelvorStrip";
-constexpr UINT_PTR kTickTimer = 1;
 constexpr int kMenuButtonId = 11;
 constexpr int kRunButtonId = 12;
 constexpr int kKeyCatcherId = 14;
@@ -25,6 +24,11 @@ struct Place {
 // Where the pictures stand, in layout units.
 constexpr Place kSendKeyIcon{80, 18}, kDdeIcon{100, 18}, kPortAwayIcon{44, 18};
 constexpr Place kGreenLamp{24, 17}, kRedLamp{32, 17}, kOrangeLamp{54, 17};
+constexpr int kLampPixels = 12;
+// Where the texts stand, in pixels.
+constexpr RECT kFrameArea{3 * MainWindow::kUnit, 4 * MainWindow::kUnit, 63 * MainWindow::kUnit, 14 * MainWindow::kUnit};
+constexpr RECT kNameArea{70 * MainWindow::kUnit, 4 * MainWindow::kUnit, 110 * MainWindow::kUnit, 14 * MainWindow::kUnit};
+constexpr Place kLampPlaces[3] = {kGreenLamp, kRedLamp, kOrangeLamp};
 
 std::wstring shown(const std::string& bytes) { return toWide(displayText(bytes)); }
 
@@ -64,11 +68,21 @@ struct MainWindow::Impl {
   HWND toolTips = nullptr;
   HFONT font = nullptr;
   std::wstring name, frame;
+  std::string nameShown, frameShown;  // as given, so that an unchanged text costs no conversion
+  int waitState = 0, elapsed = 0;
   std::string sendKeyIcon = "~pcancel.ico", ddeIcon = "~pcancel.ico", runPicture = "~bt_run.jpg";
   bool lamps[3] = {false, false, false};
   std::wstring portAway;
   std::wstring sendKeyTip, runTip, menuTip, ddeTip;
   bool bandShown = false;
+
+  // Only the part that changed is painted again, when the loop gets to it: the tick shows
+  // the texts every 20 ms and a request the DDE icon twice.
+  void invalidate(const RECT& area) { InvalidateRect(owner.window_, &area, FALSE); }
+  static RECT lampArea(int lamp) {
+    const Place place = kLampPlaces[lamp];
+    return RECT{u(place.x), u(place.y), u(place.x) + kLampPixels, u(place.y) + kLampPixels};
+  }
 
   explicit Impl(MainWindow& window) : owner(window) {}
 
@@ -125,9 +139,8 @@ struct MainWindow::Impl {
   void paint(HDC dc) {
     drawBitmap(dc, builtInBitmap("~kelvor.jpg"), 0, 0);
     const char* lampPictures[3] = {"~led_v.jpg", "~led_r.jpg", "~led_o.jpg"};
-    const Place lampPlaces[3] = {kGreenLamp, kRedLamp, kOrangeLamp};
     for (int i = 0; i < 3; ++i) {
-      if (lamps[i]) drawBitmap(dc, builtInBitmap(lampPictures[i]), u(lampPlaces[i].x), u(lampPlaces[i].y));
+      if (lamps[i]) drawBitmap(dc, builtInBitmap(lampPictures[i]), u(kLampPlaces[i].x), u(kLampPlaces[i].y));
     }
     auto icon = [&](const std::string& picture, Place place) {
       if (HICON handle = builtInIcon(picture, kIconPixels)) {
@@ -139,10 +152,10 @@ struct MainWindow::Impl {
     if (!portAway.empty()) icon("~plost.ico", kPortAwayIcon);
     HGDIOBJ oldFont = SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
-    RECT frameArea{u(3), u(4), u(63), u(14)};
+    RECT frameArea = kFrameArea;
     SetTextColor(dc, RGB(255, 255, 0));
     DrawTextW(dc, frame.c_str(), -1, &frameArea, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-    RECT nameArea{u(70), u(4), u(110), u(14)};
+    RECT nameArea = kNameArea;
     SetTextColor(dc, RGB(0, 128, 128));
     DrawTextW(dc, name.c_str(), -1, &nameArea, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, oldFont);
@@ -196,7 +209,7 @@ struct MainWindow::Impl {
         if (HIWORD(wParam) == BN_CLICKED) command(LOWORD(wParam));
         return 0;
       case WM_TIMER:
-        if (wParam == kTickTimer && owner.hooks.tick) owner.hooks.tick();
+        if (wParam == kTickTimerId && owner.hooks.tick) owner.hooks.tick();
         return 0;
       case WM_MOVE: {
         RECT frameRect;
@@ -272,38 +285,41 @@ void MainWindow::show() {
   focusKeyCatcher();
 }
 
-void MainWindow::startTimer20ms() { SetTimer(window_, kTickTimer, 20, nullptr); }
-
 void MainWindow::close() {
   if (window_) {
-    KillTimer(window_, kTickTimer);
+    KillTimer(window_, kTickTimerId);
     DestroyWindow(window_);
     window_ = nullptr;
   }
 }
 
 void MainWindow::setName(const std::string& name) {
-  impl_->name = firstCharacters(name, 10);
-  InvalidateRect(window_, nullptr, FALSE);
+  if (name == impl_->nameShown) return;
+  impl_->nameShown = name;
+  std::wstring text = firstCharacters(name, 10);
+  if (text == impl_->name) return;
+  impl_->name = std::move(text);
+  impl_->invalidate(kNameArea);
 }
 
 void MainWindow::setFrame(const std::string& frame) {
+  if (frame == impl_->frameShown) return;
+  impl_->frameShown = frame;
   std::wstring text = firstCharacters(frame, 20);
   if (text == impl_->frame) return;
   impl_->frame = std::move(text);
-  InvalidateRect(window_, nullptr, FALSE);
+  impl_->invalidate(kFrameArea);
 }
 
 void MainWindow::setLamp(Lamp lamp, bool shown) {
   bool& on = impl_->lamps[static_cast<int>(lamp)];
   if (on == shown) return;
   on = shown;
-  InvalidateRect(window_, nullptr, FALSE);
+  impl_->invalidate(Impl::lampArea(static_cast<int>(lamp)));
 }
 
 void MainWindow::hideLamps() {
-  for (bool& lamp : impl_->lamps) lamp = false;
-  InvalidateRect(window_, nullptr, FALSE);
+  for (int lamp = 0; lamp < 3; ++lamp) setLamp(static_cast<Lamp>(lamp), false);
 }
 
 void MainWindow::setSendKeyIcon(const std::string& picture) {
@@ -318,11 +334,9 @@ void MainWindow::setSendKeyToolTip(const std::string& text) { impl_->setTip(2, n
 void MainWindow::setDdeIcon(const std::string& picture) {
   if (impl_->ddeIcon == picture) return;
   impl_->ddeIcon = picture;
-  // Only the icon is painted again: every request shows it twice.
-  const RECT area = Impl::iconArea(kDdeIcon);
-  InvalidateRect(window_, &area, FALSE);
-  // A command's icon must show while the command runs, before the loop paints again.
-  UpdateWindow(window_);
+  // Painted by the loop, never from here: every request shows it twice. A command that
+  // waits (a [WAIT(, a message) pumps the loop, and the icon shows then.
+  impl_->invalidate(Impl::iconArea(kDdeIcon));
 }
 
 void MainWindow::setDdeToolTip(const std::string& text) { impl_->setTip(3, nullptr, impl_->ddeTip, text); }
@@ -341,8 +355,9 @@ void MainWindow::setMenuButton(bool enabled, const std::string& toolTip) {
 bool MainWindow::menuButtonEnabled() const { return IsWindowEnabled(impl_->menuButton); }
 
 void MainWindow::setPortAway(const std::string& description) {
+  const bool wasAway = !impl_->portAway.empty();
   impl_->setTip(16, nullptr, impl_->portAway, description);
-  InvalidateRect(window_, nullptr, FALSE);
+  if (wasAway != !impl_->portAway.empty()) impl_->invalidate(Impl::iconArea(kPortAwayIcon));
 }
 
 void MainWindow::setWaitBandShown(bool shown) {
@@ -358,8 +373,10 @@ void MainWindow::setProgress(double percent) {
 }
 
 void MainWindow::setWaitValues(int waitState, int elapsed) {
-  SetWindowTextW(impl_->waitStateText, std::to_wstring(waitState).c_str());
-  SetWindowTextW(impl_->elapsedText, std::to_wstring(elapsed).c_str());
+  if (waitState != impl_->waitState) SetWindowTextW(impl_->waitStateText, std::to_wstring(waitState).c_str());
+  if (elapsed != impl_->elapsed) SetWindowTextW(impl_->elapsedText, std::to_wstring(elapsed).c_str());
+  impl_->waitState = waitState;
+  impl_->elapsed = elapsed;
 }
 
 void MainWindow::focusKeyCatcher() { SetFocus(impl_->keyCatcher); }

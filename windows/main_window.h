@@ -25,11 +25,12 @@ class MainWindow {
   static constexpr int kWidthUnits = 127;
   static constexpr int kShownHeightUnits = 26;
   static constexpr int kFullHeightUnits = 38;
+  static constexpr UINT_PTR kTickTimerId = 1;
 
   enum class Lamp { Green, Red, Orange };
 
   struct Hooks {
-    std::function<void()> tick;        // every 20 ms
+    std::function<void()> tick;        // the tick timer's WM_TIMER (kTickTimerId)
     std::function<void()> runButton;   // the run button was pressed
     std::function<void()> menuButton;  // the menu button was pressed (the desk shows the menu)
     std::function<void()> keyCatcher;  // the key-catcher was pressed (with the keyboard)
@@ -48,7 +49,6 @@ class MainWindow {
   bool create(int x, int y);
   HWND handle() const { return window_; }
   void show();
-  void startTimer20ms();
   void close();
 
   void setName(const std::string& name);

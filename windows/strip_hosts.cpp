@@ -88,6 +88,12 @@ void Strip::rebuildMainTexts() {
 void Strip::setZOrderMode(int mode) {
   menuText_ = buildMenuText(state_.language, mode == 1);
   state_.zOrderMode = keepWidth<std::uint8_t>(mode);
+  if (wakeTick) wakeTick();
+}
+
+void Strip::forceZOrder() {
+  lastAppliedZOrderMode_ = 99;
+  if (wakeTick) wakeTick();
 }
 
 void Strip::toggleTop() { setZOrderMode(state_.zOrderMode == 1 ? 2 : 1); }
@@ -257,15 +263,11 @@ void StripCommandHost::closePort() {
 
 void StripCommandHost::closeMainWindow() { PostMessageW(window_.handle(), WM_CLOSE, 0, 0); }
 
-void StripCommandHost::refresh() {
-  strip_.showTexts();
-  UpdateWindow(window_.handle());
-}
+// What a command changes is painted by the loop, not from the command: a command that waits
+// pumps it, the others return to it at once.
+void StripCommandHost::refresh() { strip_.showTexts(); }
 
-void StripCommandHost::setOrangeLamp(bool shown) {
-  window_.setLamp(MainWindow::Lamp::Orange, shown);
-  UpdateWindow(window_.handle());
-}
+void StripCommandHost::setOrangeLamp(bool shown) { window_.setLamp(MainWindow::Lamp::Orange, shown); }
 
 bool StripCommandHost::waitPass() { return pumpMessages(kWaitPassMs); }
 

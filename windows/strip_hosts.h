@@ -38,12 +38,14 @@ class Strip : public DeskView {
   // without them the icon follows the setting.
   std::function<bool()> ddeServing;
   std::function<std::string()> ddeStatus;
+  // The z-order is applied by the tick: a change wakes it.
+  std::function<void()> wakeTick;
 
   void refreshStatusIcons();
   void rebuildMainTexts();
   void setZOrderMode(int mode);
   void toggleTop();
-  void forceZOrder() { lastAppliedZOrderMode_ = 99; }
+  void forceZOrder();
   void applyZOrder();
   void runButton();
   void runFromCommand();

@@ -206,6 +206,7 @@ class DdeServer {
   std::size_t entryCount(ConversationId conversation) const;
   std::size_t pendingRequestCount() const { return requestCount_; }
   bool hasLink(const std::string& item) const;
+  bool hasLinks() const { return !links_.empty(); }
   bool hasConversationsOf(const std::string& client) const { return clients_.count(client) > 0; }
 
  private:

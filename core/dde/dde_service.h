@@ -87,6 +87,9 @@ class DdeService : public DdeEvents {
   void sendStep();
   // Characters waiting to be sent.
   std::size_t charactersToSend() const { return charactersToSend_; }
+  // Whether the tick has work here: text to send, a [WAITRS] pending, the orange lamp to put
+  // out.
+  bool needsTick() const { return !sending_.empty() || orangeLit_ || state_.reception.waitState != 0; }
 
   // The tick steps around the poll: before it, put the orange lamp out once it has been
   // seen, time out a [WAITRS] after more than 500 hundredths and answer a due request;

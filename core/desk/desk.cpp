@@ -1,8 +1,10 @@
 #include "core/desk/desk.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
+#include "core/desk/tick_schedule.h"
 #include "core/line/serial_ports.h"
 #include "core/settings/file_commands.h"
 #include "core/settings/profile_file.h"
@@ -32,6 +34,30 @@ std::string wrapForMessage(const std::string& sentence) {
   }
   return text + line;
 }
+
+// The DDE service's handlers as the server calls them, each followed by a wake of the tick: a
+// command may have started a [WAITRS], text to send or a run, and an advise a link.
+class WakingEvents : public dde::DdeEvents {
+ public:
+  WakingEvents(dde::DdeEvents& events, std::function<void()> wake) : events_(events), wake_(std::move(wake)) {}
+  void requestPending() override {
+    events_.requestPending();
+    wake_();
+  }
+  void adviseWithoutLink(const std::string& item) override {
+    events_.adviseWithoutLink(item);
+    wake_();
+  }
+  bool execute(const std::string& command, const std::function<void()>& acknowledge) override {
+    const bool taken = events_.execute(command, acknowledge);
+    wake_();
+    return taken;
+  }
+
+ private:
+  dde::DdeEvents& events_;
+  std::function<void()> wake_;
+};
 
 }  // namespace
 
@@ -81,10 +107,13 @@ void Desk::tellSettingsWait() {
 // The parts go before the adapters and views they hold on to, which the face owns; the
 // publisher says "offline" and ends its thread before the notices it uses go away.
 void Desk::release() {
+  if (tickTimer_) modalGate().setOpened(nullptr);
+  tickTimer_ = nullptr;
   outputs_.reset();
   publisher_.reset();
   queuedNotices_.reset();
   server_.reset();
+  events_.reset();
   service_.reset();
   run_.reset();
   portWatch_.reset();
@@ -100,6 +129,9 @@ void Desk::connect(DeskPlatform platform, DeskFace face) {
   hostName_ = platform.hostName;
   Notices& notices = platform.notices;
   tellSettingsWait();
+  tickTimer_ = platform.tickTimer;
+  // What the gate held back (a DDE event, a tick's work) is taken up by the next tick.
+  if (tickTimer_) modalGate().setOpened([this] { wake(); });
 
   // Keystroke output (ENABLESENDKEY): each delivered reading typed through the session's
   // keyboard into the focused window of another program. A desktop that asks the user
@@ -122,6 +154,7 @@ void Desk::connect(DeskPlatform platform, DeskFace face) {
   // The DDE service's handlers and commands; the server comes with startDde().
   service_ = std::make_unique<dde::DdeService>(state_.serviceRecords(), face.commands, platform.serial, notices,
                                                milliseconds());
+  events_ = std::make_unique<WakingEvents>(*service_, [this] { wake(); });
   service_->setTakeUpReceived([this] {
     if (state_.reception.isRunning == 1) poll(state_.config, state_.reception, *serial_, pollHooks_);
   });
@@ -153,7 +186,7 @@ std::string Desk::serviceName() {
 void Desk::startDde() {
   if (state_.config.ENABLESERVERDDE != 1 || server_ || endpoint_ == nullptr) return;
   const std::string service = serviceName();
-  server_ = std::make_unique<dde::DdeServer>(service, "System", *endpoint_, *service_, milliseconds());
+  server_ = std::make_unique<dde::DdeServer>(service, "System", *endpoint_, *events_, milliseconds());
   std::string error;
   if (!endpoint_->start(service, *server_, error)) {
     server_.reset();
@@ -217,6 +250,20 @@ bool Desk::tick() {
   return true;
 }
 
+std::chrono::steady_clock::time_point Desk::nextTick() const {
+  const auto now = clock_();
+  if (state_.reception.isRunning == 1 || (service_ && service_->needsTick())) return now;
+  auto next = TickSchedule::kNever;
+  if (greenShown_) next = std::min(next, greenUntil_);
+  if (redShown_) next = std::min(next, redUntil_);
+  if (server_ && server_->hasLinks()) next = std::min(next, nextLinkLook_);
+  return next;
+}
+
+void Desk::wake() {
+  if (tickTimer_) tickTimer_->wake();
+}
+
 void Desk::lightLamps(bool green, bool red) {
   const auto now = clock_();
   if (green) greenUntil_ = now + kLampShownFor;
@@ -247,6 +294,7 @@ void Desk::deliver(const Text<2550>& frame, const Text<2550>& value) {
 }
 
 void Desk::openPort() {
+  wake();  // the run's polls
   PortContext port = portContext();
   kelvor::openPort(port);
   overrunsAtOpen_ = serial_->inputOverruns(state_.config.PORT);
@@ -266,6 +314,7 @@ void Desk::tellOverrun() {
 void Desk::closePort() {
   PortContext port = portContext();
   kelvor::closePort(port);
+  wake();  // one more tick shows the strip as the run left it
 }
 
 std::string Desk::defaultClientId() const { return clientId({}, hostName_, askedService(), workingFolder_); }

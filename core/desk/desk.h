@@ -8,7 +8,9 @@
 //   and MQTT, the keystrokes, a pending [WAITRS] made due
 //
 // A face (the Qt strip on Linux, the Win32 strip on Windows) gives it the platform's
-// adapters and its own views, calls tick() every 20 ms, and shows what the records hold.
+// adapters and its own views, calls tick() every 20 ms while nextTick() says something is due
+// (TickSchedule), and shows what the records hold. At rest the tick sleeps; the desk wakes it
+// through the face's TickTimer when something becomes due.
 //
 // Life: construct (the records are read: KELVOR.INI, the start-up configuration), then
 // connect() once the face exists, startDde() at start-up step 13, started() when the strip
@@ -34,6 +36,7 @@
 #include "core/line/run_control.h"
 #include "core/line/serial_library.h"
 #include "core/outputs/reading_outputs.h"
+#include "core/system/tick_timer.h"
 #include "core/system/ui_thread.h"
 #include "core/toolkit/notices.h"
 
@@ -59,6 +62,7 @@ struct DeskPlatform {
   Notices& notices;  // the face's own, on the user-interface thread
   UiThread& ui;
   std::string hostName;
+  TickTimer* tickTimer = nullptr;  // none: the face ticks every interval regardless
 };
 
 // The face's views and hosts.
@@ -122,6 +126,13 @@ class Desk {
   // Returns whether the gated steps ran.
   bool tick();
 
+  // When the desk next has something for its tick: every tick (the clock's present time)
+  // while reception runs, a [WAITRS] waits, text is being sent or a lamp is lit; the next
+  // look at the links while links are kept; otherwise never (TickSchedule::kNever). What
+  // makes something due later (a run starting, a DDE event, the modal gate opening) wakes the
+  // face's TickTimer.
+  std::chrono::steady_clock::time_point nextTick() const;
+
   // A reading the poll delivered: the frame as cut and its value.
   void deliver(const Text<2550>& frame, const Text<2550>& value);
 
@@ -148,6 +159,7 @@ class Desk {
   // Says what start-up found of a KELVOR.INI it could not read at first.
   void tellSettingsWait();
   void closeDde();
+  void wake();
   // The poll's lamps: lit at once, put out only once they have been shown long enough; the
   // strip is told only of a change, so that the poll does not repaint it every time.
   void lightLamps(bool green, bool red);
@@ -166,6 +178,7 @@ class Desk {
   std::string workingFolder_;
 
   SerialLibrary* serial_ = nullptr;
+  TickTimer* tickTimer_ = nullptr;
   Notices* notices_ = nullptr;
   dde::DdeEndpoint* endpoint_ = nullptr;
   DeskView* view_ = nullptr;
@@ -178,6 +191,7 @@ class Desk {
   std::unique_ptr<PortWatch> portWatch_;
   std::unique_ptr<RunControl> run_;
   std::unique_ptr<dde::DdeService> service_;
+  std::unique_ptr<dde::DdeEvents> events_;  // the service's handlers, each waking the tick
   std::unique_ptr<dde::DdeServer> server_;
   PollHooks pollHooks_;
   std::chrono::steady_clock::time_point nextLinkLook_{};

@@ -8,7 +8,7 @@ ModalGate::Hold::Hold(ModalGate& gate) : gate_(gate) {
     gate_.beforeClosing_ = nullptr;
     before();
   }
-  ++gate_.holds_;
+  if (++gate_.holds_ == 1 && gate_.closed_) gate_.closed_();
 }
 
 ModalGate::BeforeClosing::BeforeClosing(ModalGate& gate, std::function<void()> beforeClosing)
@@ -22,6 +22,7 @@ ModalGate::Hold::~Hold() { gate_.release(); }
 
 void ModalGate::release() {
   --holds_;
+  if (holds_ == 0 && opened_) opened_();
   if (holds_ == 0 && !queue_.empty()) {
     // Resume from the event loop, not from inside the closing window's call stack.
     if (later_) {

@@ -58,6 +58,12 @@ class ModalGate {
   // call stack. Without one it resumes at once.
   void setDeferral(std::function<void(std::function<void()>)> later) { later_ = std::move(later); }
 
+  // Called each time the last hold ends: what waited behind the gate may be due now.
+  void setOpened(std::function<void()> opened) { opened_ = std::move(opened); }
+  // Called each time the first hold is taken: the face's own event loop stops running until
+  // the gate opens again (a modal window's loop runs instead).
+  void setClosed(std::function<void()> closed) { closed_ = std::move(closed); }
+
  private:
   void release();
 
@@ -66,6 +72,8 @@ class ModalGate {
   bool draining_ = false;
   std::deque<std::function<void()>> queue_;
   std::function<void(std::function<void()>)> later_;
+  std::function<void()> opened_;
+  std::function<void()> closed_;
 };
 
 // The gate of the main window's thread.

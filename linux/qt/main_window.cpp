@@ -8,7 +8,6 @@
 #include <QMoveEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QWindow>
 
 #include "core/desk/menu_text.h"
@@ -66,9 +65,6 @@ MainWindow::MainWindow(KelvorState& state, Notices& notices) : state_(state), no
   setWindowIcon(QIcon(builtInPicture("~kelvor.png")));
   setFixedSize(u(kWidthUnits), u(kFullHeightUnits));
   buildControls();
-  timer_ = new QTimer(this);
-  timer_->setTimerType(Qt::PreciseTimer);
-  connect(timer_, &QTimer::timeout, this, &MainWindow::tick);
 }
 
 MainWindow::~MainWindow() = default;
@@ -151,8 +147,6 @@ void MainWindow::tick() {
   elapsedLabel_->setText(QString::number(state_.wait.elapsed));
 }
 
-void MainWindow::startTimer20ms() { timer_->start(20); }
-
 void MainWindow::refreshStatusIcons() {
   for (QLabel* lamp : {greenLamp_, redLamp_, orangeLamp_}) lamp->hide();
   // What the server does, not what the configuration asks: a server switched on may not
@@ -173,11 +167,15 @@ void MainWindow::rebuildMainTexts() {
 void MainWindow::setZOrderMode(int mode) {
   menuText_ = buildMenuText(state_.language, mode == 1);
   state_.zOrderMode = keepWidth<std::uint8_t>(mode);
+  if (hooks.wakeTick) hooks.wakeTick();
 }
 
 void MainWindow::toggleTop() { setZOrderMode(state_.zOrderMode == 1 ? 2 : 1); }
 
-void MainWindow::forceZOrder() { lastAppliedZOrderMode_ = 99; }
+void MainWindow::forceZOrder() {
+  lastAppliedZOrderMode_ = 99;
+  if (hooks.wakeTick) hooks.wakeTick();
+}
 
 void MainWindow::applyZOrder() {
   if (lastAppliedZOrderMode_ == state_.zOrderMode) return;
@@ -219,9 +217,9 @@ void MainWindow::stopFromCommand() {
 }
 
 void MainWindow::showLamps(bool green, bool red) {
+  // Each lamp paints its own place when the loop gets to it, not the whole strip at once.
   setLamp(Lamp::Green, green);
   setLamp(Lamp::Red, red);
-  repaint();
 }
 
 FileDialogs& MainWindow::fileDialogs() {
@@ -249,7 +247,11 @@ void MainWindow::setLamp(Lamp lamp, bool shown) {
   label->setVisible(shown);
 }
 
-void MainWindow::setSendKeyIcon(std::string_view name) { sendKeyIcon_->setPixmap(builtInPicture(name)); }
+void MainWindow::setSendKeyIcon(std::string_view name) {
+  if (name == sendKeyIconName_) return;
+  sendKeyIconName_ = name;
+  sendKeyIcon_->setPixmap(builtInPicture(name));
+}
 
 void MainWindow::setSendKeyToolTip(std::string_view text) {
   sendKeyToolTip_ = qt(text);
@@ -262,7 +264,13 @@ void MainWindow::showTypingPaused(const std::string& why) {
   sendKeyIcon_->setToolTip(typingPaused_ ? qt(why) : sendKeyToolTip_);
 }
 
-void MainWindow::setDdeIcon(std::string_view name) { ddeIcon_->setPixmap(builtInPicture(name)); }
+// A request shows the icon twice: an unchanged picture costs nothing, a changed one is
+// painted by the loop.
+void MainWindow::setDdeIcon(std::string_view name) {
+  if (name == ddeIconName_) return;
+  ddeIconName_ = name;
+  ddeIcon_->setPixmap(builtInPicture(name));
+}
 
 void MainWindow::showTexts() {
   nameLabel_->setText(qt(state_.config.NAME.trimmed()));

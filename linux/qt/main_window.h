@@ -21,7 +21,6 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 
 namespace kelvor {
 
@@ -40,6 +39,7 @@ class MainWindow : public QWidget, private DeskView {
   // What other subsystems do at the main window's events. Unset hooks do nothing.
   struct Hooks {
     std::function<void()> tick;        // the desk's tick, after the z-order
+    std::function<void()> wakeTick;    // the z-order changed: the tick applies it
     std::function<void()> openAbout;   // menu items 2 to 7
     std::function<void()> openConfiguration;
     std::function<void()> openDevices;
@@ -87,7 +87,6 @@ class MainWindow : public QWidget, private DeskView {
   void setWaitBandShown(bool shown);
   void setProgress(double value);
   void focusKeyCatcher();
-  void startTimer20ms();
 
   const std::string& menuText() const { return menuText_; }
   int lastAppliedZOrderMode() const { return lastAppliedZOrderMode_; }
@@ -129,6 +128,7 @@ class MainWindow : public QWidget, private DeskView {
   QLabel* background_ = nullptr;   // 1
   QLabel* sendKeyIcon_ = nullptr;  // 2
   QLabel* ddeIcon_ = nullptr;      // 3
+  std::string sendKeyIconName_ = "~pcancel.ico", ddeIconName_ = "~pcancel.ico";  // the pictures shown
   QProgressBar* progress_ = nullptr;  // 4
   QLabel* waitLabel_ = nullptr;    // 5
   QLabel* waitStateLabel_ = nullptr;  // 6
@@ -142,7 +142,6 @@ class MainWindow : public QWidget, private DeskView {
   QPushButton* keyCatcher_ = nullptr;  // 14
   QLabel* elapsedLabel_ = nullptr;  // 15
   QLabel* portAwayIcon_ = nullptr;  // 16: the port's device went away during the run
-  QTimer* timer_ = nullptr;
   QString sendKeyToolTip_;  // which keyboard types, shown again when typing resumes
   bool typingPaused_ = false;
 };

@@ -29,6 +29,7 @@
 #include "linux/qt/notices.h"
 #include "linux/qt/outputs_window.h"
 #include "linux/qt/strip_hosts.h"
+#include "linux/qt/tick_timer.h"
 #include "linux/qt/test_window.h"
 #include "linux/qt/view_window.h"
 #include "linux/serial_port.h"
@@ -145,9 +146,11 @@ int runMainWindowProcedure(QApplication& app) {
   StripKeystrokeHost keystrokeHost(window);
   StripCommandHost commandHost(state, window);
   commandHost.closePortWith = [&desk] { desk.closePort(); };
+  QtTickTimer tickTimer([&window] { window.tick(); }, [&desk] { return desk.nextTick(); });
+  window.hooks.wakeTick = [&tickTimer] { tickTimer.wake(); };
   desk.connect({serialLibrary, deviceWatch, *keyboard, &transport,
                 [](Notices& queued) { return std::make_unique<MosquittoPublisher>(queued); }, notices, ui,
-                QSysInfo::machineHostName().toStdString()},
+                QSysInfo::machineHostName().toStdString(), &tickTimer},
                {window.deskView(), commandHost, keystrokeHost});
   window.setRunControl(desk.runControl());
   connectMenuWindows(desk, window);
@@ -192,7 +195,7 @@ int runMainWindowProcedure(QApplication& app) {
   window.showTexts();
   window.hooks.tick = [&desk] { desk.tick(); };
   desk.started();
-  window.startTimer20ms();
+  tickTimer.start();
   window.focusKeyCatcher();
 
   // 19. The event loop, until the main window is closed.
@@ -202,7 +205,9 @@ int runMainWindowProcedure(QApplication& app) {
   loop.exec();
 
   // Shutdown: the port before the DDE server; nothing is saved.
+  tickTimer.stop();
   window.hooks.tick = nullptr;
+  window.hooks.wakeTick = nullptr;
   window.setRunControl(nullptr);
   desk.shutdown();
   return 0;

@@ -87,14 +87,10 @@ void StripCommandHost::closePort() {
 void StripCommandHost::setZOrderMode(std::uint8_t mode) { window_.setZOrderMode(mode); }
 void StripCommandHost::forceZOrder() { window_.forceZOrder(); }
 void StripCommandHost::closeMainWindow() { window_.close(); }
-void StripCommandHost::refresh() {
-  window_.showTexts();
-  window_.repaint();
-}
-void StripCommandHost::setOrangeLamp(bool shown) {
-  window_.setLamp(MainWindow::Lamp::Orange, shown);
-  window_.repaint();
-}
+// What a command changes is painted by the event loop, only where it changed, not by the
+// command: one that waits runs the loop, the others return to it at once.
+void StripCommandHost::refresh() { window_.showTexts(); }
+void StripCommandHost::setOrangeLamp(bool shown) { window_.setLamp(MainWindow::Lamp::Orange, shown); }
 void StripCommandHost::setDdeStatusIcon(const std::string& icon) { window_.setDdeIcon(icon); }
 void StripCommandHost::setWindowHeight(int units) { window_.setWaitBandShown(units > MainWindow::kShownHeightUnits); }
 void StripCommandHost::setProgress(double percent) { window_.setProgress(percent); }

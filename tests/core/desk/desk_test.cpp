@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/desk/tick_schedule.h"
 #include "core/toolkit/modal_gate.h"
 #include "tests/core/dde/fake_transport.h"
 #include "tests/core/line/fake_serial_library.h"
@@ -83,6 +84,11 @@ struct Keys : KeystrokeHost {
   void callAfter(int, std::function<void()> then) override { then(); }
 };
 
+struct CountingTimer : TickTimer {
+  void wake() override { ++wakes; }
+  int wakes = 0;
+};
+
 struct Endpoint : dde::FakeTransport, dde::DdeEndpoint {
   void replyEmpty(dde::ReplyToken t) override { FakeTransport::replyEmpty(t); }
   void replyConversation(dde::ReplyToken t, dde::ConversationId c) override { FakeTransport::replyConversation(t, c); }
@@ -134,7 +140,7 @@ class DeskRig : public ::testing::Test {
                      publisher = p.get();
                      return p;
                    },
-                   notices, ui, "bench"},
+                   notices, ui, "bench", &tickTimer},
                   {view, commands, keys});
     desk->started();
     desk->state().reception.isRunning = 1;
@@ -149,6 +155,7 @@ class DeskRig : public ::testing::Test {
   TypingKeyboard* typing = new TypingKeyboard;
   ChosenKeyboard keyboard{{KeyboardCandidate{"test keyboard", [this] { return std::unique_ptr<KeyboardSynth>(typing); }, ""}}};
   Endpoint endpoint;
+  CountingTimer tickTimer;
   RecordingPublisher* publisher = nullptr;
   RecordingNotices notices;
   SameThread ui;
@@ -287,6 +294,100 @@ TEST_F(DeskRig, HotLinksAreLookedAtFromTheTickAlsoWhileAModalWindowHolds) {
   desk->tick();
   ASSERT_GT(endpoint.data.size(), before);
   EXPECT_EQ(endpoint.data.back().block.substr(0, 4), "4.2 ");
+}
+
+// The tick sleeps at rest and is woken by whatever makes something due; each duty it serves
+// keeps it ticking until done.
+TEST_F(DeskRig, TheTickSleepsAtRestAndEachDutyKeepsItOrWakesIt) {
+  start();
+  reception().isRunning = 0;
+  desk->startDde();
+  const auto never = TickSchedule::kNever;
+  EXPECT_EQ(desk->nextTick(), never);
+
+  // A run: every tick, from its start (which wakes the timer) to its stop.
+  int wakes = tickTimer.wakes;
+  desk->runControl()->start(RunControl::Trigger::RunButton);
+  EXPECT_GT(tickTimer.wakes, wakes);
+  EXPECT_EQ(desk->nextTick(), now);
+  library.reads = {"1\r"};
+  desk->tick();  // lights the lamps
+  desk->runControl()->stop(RunControl::Trigger::RunButton);
+  // Stopped with a lamp lit: one more tick, when it goes out, then sleep.
+  EXPECT_EQ(desk->nextTick(), now + Desk::kLampShownFor);
+  now += Desk::kLampShownFor;
+  desk->tick();
+  EXPECT_EQ(desk->nextTick(), never);
+
+  // DDE events wake it; a [WAITRS] keeps it until answered (here: timed out after 5 s).
+  endpoint.server->handleInitiate(1, "client", "Kelvor", "System");
+  wakes = tickTimer.wakes;
+  endpoint.server->handleExecute(2, "client", 1, "[WAITRS]");
+  EXPECT_GT(tickTimer.wakes, wakes);
+  EXPECT_EQ(desk->nextTick(), now);
+  now += std::chrono::milliseconds(5020);
+  desk->tick();
+  EXPECT_EQ(reception().waitState, 0);
+  EXPECT_EQ(desk->nextTick(), never);
+
+  // Text sent one character a tick, then the orange lamp until it has been seen.
+  endpoint.server->handleExecute(3, "client", 1, "[SEND_W(ab)]");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(desk->nextTick(), now);
+    desk->tick();
+  }
+  EXPECT_EQ(std::count_if(library.calls.begin(), library.calls.end(),
+                          [](const std::string& call) { return call.rfind("ComPutb", 0) == 0; }),
+            3);
+  EXPECT_EQ(desk->nextTick(), now);  // the lamp
+  now += std::chrono::milliseconds(dde::kLampShownMs);
+  desk->tick();
+  EXPECT_EQ(desk->nextTick(), never);
+
+  // A periodic link: looked at once an interval, sleeping in between.
+  wakes = tickTimer.wakes;
+  endpoint.server->handleAdvise(4, "client", 1, "AutoData", dde::kFormatText, false);
+  EXPECT_GT(tickTimer.wakes, wakes);
+  EXPECT_GT(desk->nextTick(), now);
+  EXPECT_LE(desk->nextTick(), now + Desk::kLinkInterval);
+  now += Desk::kLinkInterval;
+  desk->tick();
+  EXPECT_EQ(desk->nextTick(), now + Desk::kLinkInterval);
+
+  // What the modal gate held back is taken up by a tick once it opens.
+  wakes = tickTimer.wakes;
+  { ModalGate::Hold hold(modalGate()); }
+  EXPECT_EQ(tickTimer.wakes, wakes + 1);
+}
+
+// The face's schedule: a 20 ms grid while every tick is wanted, late ticks dropped rather
+// than replayed, a later wish taken as it stands, sleep on none, a wake within one interval.
+TEST(TickSchedule, KeepsTheGridSleepsAndWakes) {
+  using std::chrono::milliseconds;
+  const TickSchedule::TimePoint t0{};
+  TickSchedule s;
+  EXPECT_TRUE(s.asleep());
+  EXPECT_EQ(s.waitMilliseconds(t0), -1);
+  s.start(t0);
+  EXPECT_FALSE(s.due(t0 + milliseconds(19)));
+  EXPECT_TRUE(s.due(t0 + milliseconds(20)));
+  s.ticked(t0 + milliseconds(23), t0 + milliseconds(23));  // served 3 ms late: the grid holds
+  EXPECT_EQ(s.next(), t0 + milliseconds(40));
+  EXPECT_EQ(s.waitMilliseconds(t0 + std::chrono::microseconds(39500)), 1);  // rounded up
+  s.ticked(t0 + milliseconds(95), t0);  // a long tick: the missed ones are dropped
+  EXPECT_EQ(s.next(), t0 + milliseconds(115));
+  s.ticked(t0 + milliseconds(115), t0 + milliseconds(1000));  // the next link look
+  EXPECT_EQ(s.next(), t0 + milliseconds(1000));
+  s.wake(t0 + milliseconds(500));
+  EXPECT_EQ(s.next(), t0 + milliseconds(520));
+  s.wake(t0 + milliseconds(510));  // never later than already due
+  EXPECT_EQ(s.next(), t0 + milliseconds(520));
+  s.ticked(t0 + milliseconds(520), TickSchedule::kNever);
+  EXPECT_TRUE(s.asleep());
+  EXPECT_FALSE(s.due(t0 + std::chrono::hours(24)));
+  s.wake(t0 + milliseconds(2000));
+  EXPECT_EQ(s.next(), t0 + milliseconds(2020));
+  EXPECT_EQ(s.waitMilliseconds(t0 + milliseconds(2030)), 0);
 }
 
 }  // namespace
