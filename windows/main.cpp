@@ -94,6 +94,8 @@ int runMainWindowProcedure() {
         // not replayed: the next one does the work (the desk's link timer goes on meanwhile).
         const bool open = modalGate().isOpen();
         if (open) strip.applyZOrder();
+        // Also while a command waits: its icon shows then.
+        window.showDdeIcon();
         desk.tick();
         if (!open) return;
         window.setWaitValues(state.reception.waitState, state.wait.elapsed);

@@ -71,6 +71,7 @@ struct MainWindow::Impl {
   std::string nameShown, frameShown;  // as given, so that an unchanged text costs no conversion
   int waitState = 0, elapsed = 0;
   std::string sendKeyIcon = "~pcancel.ico", ddeIcon = "~pcancel.ico", runPicture = "~bt_run.jpg";
+  std::string ddeIconWanted = ddeIcon;  // shown by the next tick
   bool lamps[3] = {false, false, false};
   std::wstring portAway;
   std::wstring sendKeyTip, runTip, menuTip, ddeTip;
@@ -332,10 +333,19 @@ void MainWindow::setSendKeyIcon(const std::string& picture) {
 void MainWindow::setSendKeyToolTip(const std::string& text) { impl_->setTip(2, nullptr, impl_->sendKeyTip, text); }
 
 void MainWindow::setDdeIcon(const std::string& picture) {
-  if (impl_->ddeIcon == picture) return;
-  impl_->ddeIcon = picture;
-  // Painted by the loop, never from here: every request shows it twice. A command that
-  // waits (a [WAIT(, a message) pumps the loop, and the icon shows then.
+  impl_->ddeIconWanted = picture;
+  showDdeIcon();
+}
+
+bool MainWindow::setDdeIconLater(const std::string& picture) {
+  impl_->ddeIconWanted = picture;
+  return impl_->ddeIconWanted != impl_->ddeIcon;
+}
+
+void MainWindow::showDdeIcon() {
+  if (impl_->ddeIcon == impl_->ddeIconWanted) return;
+  impl_->ddeIcon = impl_->ddeIconWanted;
+  // Painted by the loop, never from here; only the icon's square.
   impl_->invalidate(Impl::iconArea(kDdeIcon));
 }
 

@@ -58,6 +58,11 @@ class MainWindow {
   void setSendKeyIcon(const std::string& picture);
   void setSendKeyToolTip(const std::string& text);
   void setDdeIcon(const std::string& picture);
+  // The picture a command asks for, shown by the next tick (showDdeIcon), not at once: a
+  // request asks for two in a row and ends with the one it began with, which then costs
+  // nothing. True when a tick has a picture to show.
+  bool setDdeIconLater(const std::string& picture);
+  void showDdeIcon();
   void setDdeToolTip(const std::string& text);
   void setRunButton(bool running, const std::string& toolTip);
   void setMenuButton(bool enabled, const std::string& toolTip);

@@ -269,6 +269,11 @@ void StripCommandHost::refresh() { strip_.showTexts(); }
 
 void StripCommandHost::setOrangeLamp(bool shown) { window_.setLamp(MainWindow::Lamp::Orange, shown); }
 
+// Shown by the next tick: a request sets the icon twice and most often ends where it began.
+void StripCommandHost::setDdeStatusIcon(const std::string& icon) {
+  if (window_.setDdeIconLater(icon) && strip_.wakeTick) strip_.wakeTick();
+}
+
 bool StripCommandHost::waitPass() { return pumpMessages(kWaitPassMs); }
 
 void StripCommandHost::flushKeyboard() {

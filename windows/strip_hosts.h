@@ -104,7 +104,7 @@ class StripCommandHost : public dde::CommandHost {
   void closeMainWindow() override;
   void refresh() override;
   void setOrangeLamp(bool shown) override;
-  void setDdeStatusIcon(const std::string& icon) override { window_.setDdeIcon(icon); }
+  void setDdeStatusIcon(const std::string& icon) override;
   void setWindowHeight(int units) override { window_.setWaitBandShown(units > MainWindow::kShownHeightUnits); }
   void setProgress(double percent) override { window_.setProgress(percent); }
   bool waitPass() override;

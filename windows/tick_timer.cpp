@@ -71,17 +71,22 @@ int Win32TickTimer::runMessageLoop(const std::function<bool(MSG&)>& preTranslate
   MSG message;
   for (;;) {
     runDue();
-    // One message at a time, so that a due tick goes ahead of the rest of a flood.
-    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
-      if (preTranslate && preTranslate(message)) continue;
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
+    const long long wait = schedule_.waitMilliseconds(now());
+    // Woken by the time alone, the queue is known to be empty: no look at it (each look is a
+    // trip to the Wine server, fifty a second while reception runs).
+    if (MsgWaitForMultipleObjectsEx(0, nullptr, wait < 0 ? INFINITE : static_cast<DWORD>(wait), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE) == WAIT_TIMEOUT) {
       continue;
     }
-    const long long wait = schedule_.waitMilliseconds(now());
-    MsgWaitForMultipleObjectsEx(0, nullptr, wait < 0 ? INFINITE : static_cast<DWORD>(wait), QS_ALLINPUT,
-                                MWMO_INPUTAVAILABLE);
+    // One message at a time, so that a due tick goes ahead of the rest of a flood.
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
+      if (!preTranslate || !preTranslate(message)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+      runDue();
+    }
   }
 }
 

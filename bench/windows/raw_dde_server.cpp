@@ -1,8 +1,9 @@
 // The yardstick for the Windows DDE benchmark: the least a DDE server on a serial line can
 // be. One window answers every conversation; a request is answered at once with the last
 // frame from COM1 (cut at CR), unless [WAITRS] came first, when it is answered as soon as the
-// next frame arrives; [SEND(text)] puts text and CR on the line. COM1 is read every
-// millisecond. Usage: raw_dde_server [SERVICE]   (default RawBench; topic System)
+// next frame arrives; [SEND(text)] puts text and CR on the line; an advise (any item) gets
+// every frame as it comes, unacknowledged. COM1 is read every millisecond.
+// Usage: raw_dde_server [SERVICE]   (default RawBench; topic System)
 
 #include <windows.h>
 #include <dde.h>
@@ -23,6 +24,8 @@ std::string value, line;
 bool waiting = false;
 HWND heldClient = nullptr;
 ATOM heldItem = 0;
+HWND linkClient = nullptr;
+std::wstring linkItem;
 
 void answer(HWND client, ATOM item) {
   HGLOBAL data = win::makeDataBlock(value, true, true);
@@ -47,6 +50,15 @@ void readLine() {
       }
       value = line;
       line.clear();
+      if (linkClient) {
+        HGLOBAL data = win::makeDataBlock(value, false, false);
+        const ATOM item = GlobalAddAtomW(linkItem.c_str());
+        if (!PostMessageW(linkClient, WM_DDE_DATA, reinterpret_cast<WPARAM>(self),
+                          PackDDElParam(WM_DDE_DATA, reinterpret_cast<UINT_PTR>(data), item))) {
+          GlobalFree(data);
+          GlobalDeleteAtom(item);
+        }
+      }
       if (waiting && heldClient) {
         answer(heldClient, heldItem);
         heldClient = nullptr;
@@ -73,6 +85,20 @@ LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       } else {
         answer(client, HIWORD(lParam));
       }
+      return 0;
+    case WM_DDE_ADVISE: {
+      UINT_PTR options = 0, item = 0;
+      UnpackDDElParam(WM_DDE_ADVISE, lParam, &options, &item);
+      FreeDDElParam(WM_DDE_ADVISE, lParam);
+      GlobalFree(reinterpret_cast<HGLOBAL>(options));
+      linkClient = client;
+      linkItem = toWide(win::atomName(static_cast<ATOM>(item)));
+      ack(client, win::kAckPositive, item);
+      return 0;
+    }
+    case WM_DDE_UNADVISE:
+      linkClient = nullptr;
+      ack(client, win::kAckPositive, HIWORD(lParam));
       return 0;
     case WM_DDE_ACK: {
       UINT_PTR status = 0, item = 0;
