@@ -177,12 +177,13 @@ hotlink_flood=$(bench_pair hotlink Kelvor COM2 "$hotlink_trials")
 wait $flood 2>/dev/null
 flood=
 
+# Wine processes that have just ended (the clients) keep the Wine server busy for a while.
 kill -USR1 "$wire"
-sleep 2
+sleep 5
 read -r reading_all reading_kelvor reading_wine reading_x < <(cpu "$cpu_seconds")
 kill -USR2 "$wire"
 "$wine" "$build/kelvor-dde.exe" execute '[STOP]'
-sleep 2
+sleep 5
 read -r rest_all rest_kelvor rest_wine rest_x < <(cpu "$cpu_seconds")
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 
