@@ -83,7 +83,6 @@ int runMainWindowProcedure() {
   Win32DeviceWatch deviceWatch;
   const std::unique_ptr<ChosenKeyboard> keyboard = openSessionKeyboard(state.iniFilePath);
   Win32DdeTransport transport;
-  transport.setHold([] { return !modalGate().isOpen(); });
   transport.setNotices(&notices);
   StripKeystrokeHost keystrokeHost(window);
   StripCommandHost commandHost(state, strip, window);
@@ -103,6 +102,9 @@ int runMainWindowProcedure() {
         transport.resume();
       },
       [&desk] { return desk.nextTick(); });
+  // The transport serves its queues in slices; a due tick goes first, and the tick lets it
+  // go on (resume) once it has run.
+  transport.setHold([&tickTimer] { return !modalGate().isOpen() || tickTimer.due(); });
   strip.wakeTick = [&tickTimer] { tickTimer.wake(); };
   modalGate().setClosed([&tickTimer] { tickTimer.gateChanged(); });
   desk.connect({serialLibrary, deviceWatch, *keyboard, &transport,
@@ -117,6 +119,7 @@ int runMainWindowProcedure() {
   if (!window.create(x, y)) {
     notices.tell({NoticeKind::Error, "Kelvor", "Windows refused to make Kelvor's window."});
     modalGate().setClosed(nullptr);
+    transport.setHold(nullptr);
     return 1;
   }
   notices.setOwner(window.handle());
@@ -177,6 +180,7 @@ int runMainWindowProcedure() {
   tickTimer.runMessageLoop([](MSG& message) { return isDialogMessage(message); });
 
   modalGate().setClosed(nullptr);
+  transport.setHold([] { return !modalGate().isOpen(); });
   window.hooks = {};
   strip.setRunControl(nullptr);
   desk.shutdown();

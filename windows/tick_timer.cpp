@@ -39,6 +39,8 @@ void Win32TickTimer::gateChanged() {
 
 void Win32TickTimer::timerMessage() { runDue(); }
 
+bool Win32TickTimer::due() const { return window_ != nullptr && !ticking_ && schedule_.due(now()); }
+
 void Win32TickTimer::runDue() {
   // A tick's own work may pump messages (a notice, a wait): no tick inside a tick.
   if (window_ == nullptr || ticking_ || !schedule_.due(now())) return;

@@ -33,6 +33,9 @@ class Win32TickTimer : public TickTimer {
   void gateChanged();
   // The stand-in WM_TIMER came.
   void timerMessage();
+  // Whether a tick waits to run: work that serves messages in long slices (the DDE
+  // transport) stops for it.
+  bool due() const;
 
   // The main loop until WM_QUIT; returns its exit code. `preTranslate` takes a message
   // before it is dispatched (a dialog's keyboard handling) and says whether it took it.
