@@ -48,4 +48,6 @@ std::string folderOf(std::string_view path) {
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
 }
 
+std::string nativePath(std::string_view path) { return std::string(path); }
+
 }  // namespace kelvor

@@ -97,4 +97,12 @@ std::string folderOf(std::string_view path) {
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
 }
 
+std::string nativePath(std::string_view path) {
+  std::string native(path);
+  for (char& c : native) {
+    if (c == '/') c = '\\';
+  }
+  return native;
+}
+
 }  // namespace kelvor

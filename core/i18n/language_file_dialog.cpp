@@ -1,6 +1,7 @@
 #include "core/i18n/language_file_dialog.h"
 
 #include "core/settings/profile_file.h"
+#include "core/system/system.h"
 
 namespace kelvor {
 
@@ -10,7 +11,7 @@ bool selectLanguageFile(FileDialogs& dialogs, Language& language, const std::str
                                      language.languageFilePath, "*.LAN|*.LAN");
   if (!chosen) return false;
   language.languageFilePath = *chosen;
-  writeProfileString(iniFilePath, "TRANSLATE", "FILENAME", language.languageFilePath);
+  writeProfileString(iniFilePath, "TRANSLATE", "FILENAME", nativePath(language.languageFilePath));
   return true;
 }
 

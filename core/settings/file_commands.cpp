@@ -7,6 +7,7 @@
 
 #include "core/settings/profile_file.h"
 #include "core/system/file_dialog.h"
+#include "core/system/system.h"
 
 namespace kelvor {
 namespace {
@@ -57,8 +58,7 @@ void selectDefaultConfiguration(FileDialogs& dialogs, std::string& configFilePat
       dialogs.choose(FileDialogKind::Open, titleOf(language, "selectfile"), trimRight(configFilePath), kFilter);
   if (!chosen) return;
   configFilePath = *chosen;
-  // Written padded to the field's 255 characters, as older files hold it; never cut.
-  writeProfileString(iniFilePath, "FILECONFIG", "RS232", PathText<255>(configFilePath).padded());
+  writeProfileString(iniFilePath, "FILECONFIG", "RS232", nativePath(configFilePath));
 }
 
 void saveWindowPosition(const std::string& iniFilePath, int x, int y) {
@@ -76,8 +76,8 @@ Configuration readyConfiguration() {
   config.DATABITS = 8;
   config.STOPBITS = 1;
   config.SELECTENDOF = 1;
-  config.ENDOFCHAR = 1;
-  config.ENABLECLEAR = 1;
+  config.ENDOFCHAR = 2;
+  config.ENABLECLEAR = 0;
   return config;
 }
 
@@ -86,7 +86,8 @@ void seedFirstStart(const std::string& folder, const std::string& languageFile) 
   const std::string configuration = folder + "/" + kReadyConfigurationName;
   if (nameTaken(ini) || nameTaken(configuration)) return;
   if (!saveConfiguration(readyConfiguration(), configuration)) return;
-  const ProfileValue values[] = {{"FILECONFIG", "RS232", configuration}, {"TRANSLATE", "FILENAME", languageFile}};
+  const std::string configurationPath = nativePath(configuration), languagePath = nativePath(languageFile);
+  const ProfileValue values[] = {{"FILECONFIG", "RS232", configurationPath}, {"TRANSLATE", "FILENAME", languagePath}};
   writeProfileStrings(ini, values);
 }
 

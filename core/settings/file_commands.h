@@ -24,8 +24,9 @@ void selectDefaultConfiguration(FileDialogs& dialogs, std::string& configFilePat
 void saveWindowPosition(const std::string& iniFilePath, int x, int y);
 
 // The configuration a new folder starts with: 9600 bits/s, 8 data bits, no parity, 1 stop
-// bit on COM1, frames ending at CR (a LF after it goes with the cleared buffer, so CR LF
-// instruments work too), the DDE server on, no keystrokes.
+// bit on COM1, frames ending at CR LF, the DDE server on, no keystrokes. The buffer is kept
+// after each frame: clearing it would drop every reading that arrived in the same read as
+// the one before.
 Configuration readyConfiguration();
 inline constexpr const char* kReadyConfigurationName = "KELVOR.KLV";
 

@@ -168,18 +168,26 @@ Index indexOf(std::string_view content) {
 
 // The value as the file holds it. A line break inside would end the line and inject
 // whatever follows as keys, so it becomes a blank. Trailing spaces are the padding of a
-// fixed-width field and may go; a value that a read would change otherwise (blanks in front
-// or tabs at the end, which a read removes, or enclosing quotes, which it takes off) is
-// written inside a pair of quotes, so it reads back as it was: a leading blank or a trailing
-// tab of an end string is part of the framing.
+// fixed-width field, which carries no meaning: they are left out, so that a path never stands
+// in the file followed by two hundred blanks. A value that a read would change otherwise
+// (blanks in front or tabs at the end, which a read removes, or enclosing quotes, which it
+// takes off) is written inside a pair of quotes, so it reads back as it was: a leading blank or
+// a trailing tab of an end string is part of the framing.
 std::string storedValue(std::string_view value) {
   std::string stored(value);
   for (char& c : stored) {
     if (c == '\r' || c == '\n') c = ' ';
   }
-  const std::string_view unpadded = std::string_view(stored).substr(0, stored.find_last_not_of(' ') + 1);
-  if (valueOf(stored) != unpadded) stored = '"' + stored + '"';
+  stored.erase(stored.find_last_not_of(' ') + 1);
+  if (valueOf(stored) != stored) stored = '"' + stored + '"';
   return stored;
+}
+
+// The line end of the lines a write adds: the file's own, and CR LF in a file that has none
+// yet, the Windows text every editor shows as lines (and the same bytes on every desk).
+std::string lineEndOf(std::string_view old) {
+  if (old.find('\n') == std::string_view::npos || old.find("\r\n") != std::string_view::npos) return "\r\n";
+  return "\n";
 }
 
 // The new content of a file, and where padding may go: after the text of a written key,
@@ -191,7 +199,7 @@ struct NewContent {
 
 NewContent rewrite(std::string_view old, std::span<const ProfileValue> values) {
   const Index index = indexOf(old);
-  const std::string ending = old.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+  const std::string ending = lineEndOf(old);
   std::deque<std::string> added;  // the text of each new line; stable while it grows
   std::map<std::size_t, std::string> replaced;
   std::map<std::size_t, std::vector<std::string*>> inserted;  // before a line of the old file

@@ -5,7 +5,8 @@
 // quotes removed; the first matching section and key win. Writing changes only the given
 // keys' lines (or appends a key at the end of its section, or a new section at the end of
 // the file) and keeps every other byte. A written value reads back as written, up to its
-// trailing blanks (a value with leading blanks or enclosing quotes is stored inside quotes).
+// trailing blanks, which are never written (a value with leading blanks or enclosing quotes
+// is stored inside quotes). Added lines end as the file's lines do; in a new file, CR LF.
 // Failures are silent, as the program's callers expect; only a file too large to be a
 // settings file is told to the user, once.
 //

@@ -31,4 +31,9 @@ std::string systemLanguage();
 // The folder part of a path, without its last separator ("" when it has none).
 std::string folderOf(std::string_view path);
 
+// The path as it is written into KELVOR.INI for the user to read: with the desk's own
+// separator only ("C:\Kelvor\english.lan" on Windows, where Kelvor joins names with "/"
+// inside; unchanged on Linux, where "\" is a character of a name).
+std::string nativePath(std::string_view path);
+
 }  // namespace kelvor

@@ -32,6 +32,9 @@ TEST(WindowsPaths, AbsoluteMeansADriveAShareOrTheRoot) {
   const std::string here = currentDirectory();
   EXPECT_EQ(here.find('\\'), std::string::npos) << here;
   EXPECT_TRUE(isAbsolutePath(here + "/x")) << here;
+  EXPECT_EQ(nativePath(here + "/Kelvor\\english.lan").find('/'), std::string::npos);
+  EXPECT_EQ(nativePath("C:/users/a b/Kelvor\\KELVOR.KLV"), "C:\\users\\a b\\Kelvor\\KELVOR.KLV");
+  EXPECT_EQ(nativePath("\\\\bench/share/x.klv"), "\\\\bench\\share\\x.klv");
 }
 
 class WindowsFiles : public ::testing::Test {

@@ -125,12 +125,16 @@ long run(const SimOptions& options, const Terminal& terminal) {
       }
     }
     if (options.answer || Clock::now() < due) continue;
-    if (!sendReading(terminal, kelvor::sim::frameBytes(options.frame, sent))) {
+    std::string bytes;
+    long together = 0;
+    for (; together < options.burst && (options.count < 0 || sent + together < options.count); ++together)
+      bytes += kelvor::sim::frameBytes(options.frame, sent + together);
+    if (!sendReading(terminal, bytes)) {
       // Nobody reads and the line is full: wait for room rather than spin.
       pollfd room{terminal.master, POLLOUT, 0};
       ::poll(&room, 1, 20);
     }
-    ++sent;
+    sent += together;
     due += interval;
     if (due < Clock::now() - std::chrono::seconds(1)) due = Clock::now();  // do not catch up after a stall
   }

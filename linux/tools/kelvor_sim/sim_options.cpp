@@ -21,7 +21,7 @@ ParseOutcome usage(std::string problem) { return {ParseOutcome::kUsage, std::mov
 // The options that take a value; any other word is a usage error.
 bool takesValue(const std::string& name) {
   for (const char* known : {"--link", "--format", "--terminator", "--unit", "--interval", "--rate", "--length",
-                            "--decimals", "--start", "--step", "--count", "--linger"}) {
+                            "--decimals", "--start", "--step", "--count", "--linger", "--burst"}) {
     if (name == known) return true;
   }
   return false;
@@ -54,6 +54,8 @@ const char kHelp[] =
     "  --interval MS      a reading every MS milliseconds (default 1000; 0: as fast as the\n"
     "                     line takes them)\n"
     "  --rate N           N readings per second (instead of --interval)\n"
+    "  --burst N          N readings together in one write each time (default 1), as an\n"
+    "                     instrument behind a buffering converter delivers them\n"
     "  --answer           send one reading in answer to each line received (a line ends at\n"
     "                     CR or LF) instead of sending at a rate\n"
     "  --format F         plain    12.50\n"
@@ -122,6 +124,8 @@ ParseOutcome parseOptions(const std::vector<std::string>& args, SimOptions& opti
       options.frame.step = number;
     } else if (name == "--count" && number >= 0 && number <= kMostReadings) {
       options.count = static_cast<long>(number);
+    } else if (name == "--burst" && number >= 1 && number <= kLargestBurst) {
+      options.burst = static_cast<long>(number);
     } else if (name == "--linger" && number >= 0 && number <= kLongestMs) {
       options.lingerMs = static_cast<long>(number);
     } else {

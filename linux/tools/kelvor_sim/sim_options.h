@@ -17,6 +17,7 @@ struct SimOptions {
   long intervalMs = 1000;
   bool answer = false;
   long count = -1;  // -1: until stopped
+  long burst = 1;   // readings put on the line in one write
   long lingerMs = 1000;
 };
 
@@ -25,6 +26,7 @@ struct SimOptions {
 constexpr double kLongestMs = 24.0 * 3600 * 1000;
 constexpr double kMostReadings = 1e15;
 constexpr double kLongestRecord = 65536;
+constexpr double kLargestBurst = 1000;
 
 struct ParseOutcome {
   enum Kind { kRun, kHelp, kVersion, kUsage } kind = kRun;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings/file_commands.h"
 #include "fake_serial_library.h"
 
 namespace kelvor {
@@ -394,6 +395,8 @@ TEST(Poll, ClearOptionDiscardsWhatFollowsEachFrame) {
   EXPECT_EQ(run.reception.frameBufferLength, 0);
 }
 
+using Delivered = std::vector<std::pair<std::string, std::string>>;
+
 TEST(Poll, ConvertsBeforeHandingOnEveryReadingInOrder) {
   PollRun run;
   run.config.ENABLECONVERTVALUE = 1;
@@ -401,10 +404,26 @@ TEST(Poll, ConvertsBeforeHandingOnEveryReadingInOrder) {
   run.poll();
   EXPECT_EQ(run.reception.rawFrame.trimmed(), "7 g");
   EXPECT_EQ(run.reception.currentFrame.trimmed(), "7");
-  using Delivered = std::vector<std::pair<std::string, std::string>>;
   EXPECT_EQ(run.delivered, (Delivered{{"  +012.50 mm", "12.5"}, {"7 g", "7"}}));
   run.poll();
   EXPECT_EQ(run.delivered.size(), 2u);
+}
+
+// The configuration a new folder starts with meets CR LF instruments: readings that arrive
+// together, and a steady stream cut anywhere (between CR and LF too), all arrive, in order,
+// without the line feed.
+TEST(Poll, TheReadyConfigurationLosesNoReadingOfACrLfInstrument) {
+  const std::string stream = "1.00\r\n2.00\r\n3.00\r\n4.00\r\n5.00\r\n6.00\r\n";
+  const Delivered all = {{"1.00", "1.00"}, {"2.00", "2.00"}, {"3.00", "3.00"},
+                         {"4.00", "4.00"}, {"5.00", "5.00"}, {"6.00", "6.00"}};
+  for (std::size_t piece = 1; piece <= 18; ++piece) {
+    PollRun run;
+    run.config = readyConfiguration();
+    for (std::size_t at = 0; at < stream.size(); at += piece) run.library.reads.push_back(stream.substr(at, piece));
+    const std::size_t reads = run.library.reads.size();
+    for (std::size_t i = 0; i <= reads; ++i) run.poll();
+    EXPECT_EQ(run.delivered, all) << "reads of " << piece << " bytes";
+  }
 }
 
 TEST(Poll, KeepsTheLastFrameWhenNothingNewIsCut) {

@@ -8,6 +8,7 @@
 #include "core/settings/configuration.h"
 #include "core/settings/file_commands.h"
 #include "core/settings/profile_file.h"
+#include "core/system/system.h"
 
 namespace kelvor {
 namespace {
@@ -68,11 +69,11 @@ TEST_F(ConfigurationFile, SavedAndLoadedAgainGivesTheSameRecord) {
   EXPECT_EQ(readProfileString(path_, "COMMPORT", "BAUDRATE"), "-27136");
 }
 
-TEST_F(ConfigurationFile, WritesThe28KeysInFileOrderWithPaddedTexts) {
+TEST_F(ConfigurationFile, WritesThe28KeysInFileOrderAsWindowsTextWithoutPadding) {
   saveConfiguration(sample(), path_);
   std::istringstream lines(content());
   std::vector<std::string> keys;
-  for (std::string line; std::getline(lines, line);) keys.push_back(line.substr(0, line.find('=')));
+  for (std::string line; std::getline(lines, line);) keys.push_back(line.substr(0, line.find_first_of("=\r")));
   const std::vector<std::string> expected = {
       "[APP]", "NAME", "ENABLESENDKEY", "ENABLESERVERDDE", "SENDORREQUEST", "[COMMPORT]", "PORT", "AUTO",
       "BAUDRATE", "PARITY", "DATABITS", "STOPBITS", "USECTS", "USEXON", "USEDTR", "SELECTENDOF", "ENDOFCHAR",
@@ -80,9 +81,10 @@ TEST_F(ConfigurationFile, WritesThe28KeysInFileOrderWithPaddedTexts) {
       "ENABLECONVERTVALUE", "BUFFERMODE", "[SOUND]", "SOUNDENABLE", "ENABLEDDESOUND", "FILESOUNDDDE",
       "ENABLEKEYSOUND", "FILESOUNDKEY", "[KEYBOARD]", "DELAYMS"};
   EXPECT_EQ(keys, expected);
-  EXPECT_NE(content().find("NAME=SCALE1  \n"), std::string::npos);
-  EXPECT_NE(content().find("ENDOFSTRING=END" + std::string(27, ' ') + "\n"), std::string::npos);
-  EXPECT_NE(content().find("LENFILTERSTART=-3\n"), std::string::npos);
+  EXPECT_NE(content().find("[APP]\r\nNAME=SCALE1\r\nENABLESENDKEY="), std::string::npos);
+  EXPECT_NE(content().find("\r\nENDOFSTRING=END\r\n"), std::string::npos);
+  EXPECT_NE(content().find("\r\nLENFILTERSTART=-3\r\n"), std::string::npos);
+  EXPECT_EQ(content().find(" \r"), std::string::npos);
 }
 
 TEST_F(ConfigurationFile, EveryRateReadsAndWritesAsTheFilesOfItsTimeHoldIt) {
@@ -134,7 +136,7 @@ TEST_F(ConfigurationFile, SavingOntoAFileKeepsItsOtherKeysAndSections) {
   write("; bench 4\n[APP]\nOWNER=lab\nNAME=OLD\n[EXTRA]\nnote = keep me \n");
   saveConfiguration(sample(), path_);
   const std::string saved = content();
-  EXPECT_EQ(saved.rfind("; bench 4\n[APP]\nOWNER=lab\nNAME=SCALE1  \n", 0), 0u);
+  EXPECT_EQ(saved.rfind("; bench 4\n[APP]\nOWNER=lab\nNAME=SCALE1\n", 0), 0u);
   EXPECT_NE(saved.find("[EXTRA]\nnote = keep me \n"), std::string::npos);
   EXPECT_EQ(readProfileString(path_, "APP", "OWNER"), "lab");
 }
@@ -156,6 +158,30 @@ TEST_F(ConfigurationFile, StartupLoadsTheFileNamedInKelvorIni) {
   loadStartupConfiguration(c, configFilePath, ini);
   EXPECT_EQ(c, sample());
   EXPECT_EQ(trimRight(configFilePath), path_);
+}
+
+// A new folder made ready to run holds Windows text on every desk: CR LF line ends, no value
+// padded, the paths with the desk's one separator; it names a configuration that loads.
+TEST_F(ConfigurationFile, TheSeededFolderHoldsWindowsTextThatLoads) {
+  const std::string folder = dir_.string();
+  seedFirstStart(folder, folder + "/english.lan");
+  for (const std::string name : {"KELVOR.INI", "KELVOR.KLV"}) {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    const std::string text = bytes.str();
+    ASSERT_FALSE(text.empty()) << name;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+      EXPECT_TRUE(at > 0 && text[at - 1] == '\r') << name << " at " << at;
+    EXPECT_EQ(text.find(" \r"), std::string::npos) << name;
+  }
+  const std::string ini = (dir_ / "KELVOR.INI").string();
+  EXPECT_EQ(readProfileString(ini, "FILECONFIG", "RS232"), nativePath(folder + "/KELVOR.KLV"));
+  EXPECT_EQ(readProfileString(ini, "TRANSLATE", "FILENAME"), nativePath(folder + "/english.lan"));
+  Configuration loaded;
+  std::string configFilePath;
+  loadStartupConfiguration(loaded, configFilePath, ini);
+  EXPECT_EQ(loaded, readyConfiguration());
 }
 
 }  // namespace

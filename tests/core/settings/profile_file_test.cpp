@@ -89,12 +89,21 @@ TEST_F(ProfileFile, DuplicateSectionsWriteTheFirstMatch) {
   EXPECT_EQ(content(), "[S]\na=9\n[T]\n[S]\na=2\n");
 }
 
-TEST_F(ProfileFile, NewFilesUseLfAndCrLfFilesStayCrLf) {
+// Windows text wherever Kelvor starts a file; a file of its own keeps its line ends.
+TEST_F(ProfileFile, NewFilesUseCrLfAndEveryFileKeepsItsLineEnd) {
   ASSERT_TRUE(writeProfileString(path_, "SCREEN", "PosX", "5"));
-  EXPECT_EQ(content(), "[SCREEN]\nPosX=5\n");
-  write("[SCREEN]\r\nPosX=5\r\n");
-  ASSERT_TRUE(writeProfileString(path_, "SCREEN", "PosY", "6"));
-  EXPECT_EQ(content(), "[SCREEN]\r\nPosX=5\r\nPosY=6\r\n");
+  EXPECT_EQ(content(), "[SCREEN]\r\nPosX=5\r\n");
+  const std::pair<const char*, const char*> cases[] = {
+      {"[SCREEN]\r\nPosX=5\r\n", "[SCREEN]\r\nPosX=5\r\nPosY=6\r\n"},
+      {"[SCREEN]\nPosX=5\n", "[SCREEN]\nPosX=5\nPosY=6\n"},
+      {"", "[SCREEN]\r\nPosY=6\r\n"},
+      {"; one line", "; one line\r\n[SCREEN]\r\nPosY=6\r\n"},
+  };
+  for (const auto& [before, after] : cases) {
+    write(before);
+    ASSERT_TRUE(writeProfileString(path_, "SCREEN", "PosY", "6"));
+    EXPECT_EQ(content(), after) << before;
+  }
 }
 
 TEST_F(ProfileFile, ALineBreakInAValueCannotInjectKeys) {
@@ -104,24 +113,25 @@ TEST_F(ProfileFile, ALineBreakInAValueCannotInjectKeys) {
 }
 
 // What a read would strip (blanks in front, tabs at the end, enclosing quotes) is protected by
-// quotes; trailing blanks alone carry no meaning and are written as they are.
+// quotes; trailing blanks alone carry no meaning and are never written.
 TEST_F(ProfileFile, AWrittenValueReadsBackAsItWas) {
   struct Case {
     std::string value, stored, read;
   };
   const Case cases[] = {
       {"  END", "\"  END\"", "  END"},
-      {"\"kg\"   ", "\"\"kg\"   \"", "\"kg\"   "},
+      {"\"kg\"   ", "\"\"kg\"\"", "\"kg\""},
       {"\t1", "\"\t1\"", "\t1"},
-      {"kg\t  ", "\"kg\t  \"", "kg\t  "},
-      {"\t ", "\"\t \"", "\t "},
-      {"DEMO    ", "DEMO    ", "DEMO"},
+      {"kg\t  ", "\"kg\t\"", "kg\t"},
+      {"\t ", "\"\t\"", "\t"},
+      {"DEMO    ", "DEMO", "DEMO"},
+      {"C:\\K\\A.KLV" + std::string(240, ' '), "C:\\K\\A.KLV", "C:\\K\\A.KLV"},
       {"a \"b\"", "a \"b\"", "a \"b\""},
-      {"   ", "   ", ""},
+      {"   ", "", ""},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(writeProfileString(path_, "A", "k", c.value));
-    EXPECT_EQ(content(), "[A]\nk=" + c.stored + "\n") << c.value;
+    EXPECT_EQ(content(), "[A]\r\nk=" + c.stored + "\r\n") << c.value;
     EXPECT_EQ(readProfileString(path_, "A", "k"), c.read) << c.value;
   }
 }

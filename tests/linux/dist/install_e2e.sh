@@ -143,7 +143,7 @@ grep -q 'needs a graphical desktop' "$work/err.txt" || e2e_fail "a broken instal
 
 # The first start from elsewhere in a new folder, on a German desktop: created, the shipped
 # files copied, and ready to run: the copied deutsch.lan is the language file (no dialog
-# asks), and a configuration at 9600 8N1 with frames ending at CR is the start-up
+# asks), and a configuration at 9600 8N1 with frames ending at CR LF is the start-up
 # configuration. The folder with a sound of its own above got no such thing.
 [ -e "$work/mine/KELVOR.INI" ] && e2e_fail "a folder with files of its own was given a KELVOR.INI"
 mkdir "$work/elsewhere"
@@ -161,23 +161,25 @@ xdotool search --onlyvisible --name '^Choose a language file$' >/dev/null 2>&1 &
 [ "$(e2e_ini "$desk/KELVOR.INI" TRANSLATE FILENAME)" = "$desk/deutsch.lan" ] ||
   e2e_fail "the copied deutsch.lan is not the language file on a German desktop"
 ready=$(e2e_ini "$desk/KELVOR.INI" FILECONFIG RS232)
-for pair in BAUDRATE=9600 DATABITS=8 PARITY=0 STOPBITS=1 SELECTENDOF=1 ENDOFCHAR=1 ENABLESERVERDDE=1; do
+for pair in BAUDRATE=9600 DATABITS=8 PARITY=0 STOPBITS=1 SELECTENDOF=1 ENDOFCHAR=2 ENABLECLEAR=0 ENABLESERVERDDE=1; do
   [ "$(e2e_ini "$ready" "$([ "${pair%%=*}" = ENABLESERVERDDE ] && echo APP || echo COMMPORT)" "${pair%%=*}")" = "${pair#*=}" ] ||
     e2e_fail "the start-up configuration '$ready' lacks $pair"
 done
 [ -z "$(ls -A "$work/elsewhere")" ] || e2e_fail "Kelvor wrote into the folder it was started from"
 
-# Started again in that folder, its COM1 an instrument sending CR LF: the installed
-# kelvor-dde talks to it, [RUN] brings readings with nothing set by hand, and the server
-# introspects as the installed interface description says.
+# Started again in that folder, its COM1 an instrument sending CR LF, three readings in each
+# write, ten a second: the installed kelvor-dde talks to it, [RUN] brings readings with nothing
+# set by hand, every one of them (the reading log holds each counter once, in order, none
+# starting with the line feed), and the server introspects as the installed interface
+# description says.
 wmctrl -ic "$main"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 wait "$pid" || e2e_fail "Kelvor closed from its window exited with status $?"
 pid=""
-"$bin/kelvor-sim" --link "$work/instrument" --format plain --interval 200 --terminator crlf >"$work/sim.log" 2>&1 &
+"$bin/kelvor-sim" --link "$work/instrument" --format counter --burst 3 --interval 300 --terminator crlf >"$work/sim.log" 2>&1 &
 sim=$!
 for _ in $(seq 50); do [ -e "$work/instrument" ] && break; sleep 0.1; done
-printf '[PORTS]\nCOM1=%s\n' "$work/instrument" >>"$desk/KELVOR.INI"
+printf '[PORTS]\r\nCOM1=%s\r\n[LOG]\r\nENABLE=1\r\n' "$work/instrument" >>"$desk/KELVOR.INI"
 "$bin/kelvor" --folder "$desk" >"$work/kelvor.log" 2>&1 &
 pid=$!
 e2e_close_splash
@@ -188,12 +190,15 @@ e2e_wait_window '^NORDAL - Kelvor$' >/dev/null
 got=""
 for _ in $(seq 50); do
   got=$("$bin/kelvor-dde" request)
-  [[ "$got" =~ ^[0-9]+\.[0-9]+\ +$ ]] && break
+  [[ "$got" =~ ^[0-9]{7}\ g\ +$ ]] && break
   sleep 0.1
 done
-[[ "$got" =~ ^[0-9]+\.[0-9]+\ +$ ]] || e2e_fail "the ready configuration gave no clean reading: $(printf '%q' "$got")"
+[[ "$got" =~ ^[0-9]{7}\ g\ +$ ]] || e2e_fail "the ready configuration gave no clean reading: $(printf '%q' "$got")"
+sleep 2
+"$bin/kelvor-dde" execute '[STOP]' || e2e_fail "[STOP] was not acknowledged"
 kill "$sim"
 wait "$sim" 2>/dev/null || true
+python3 "$here/../outputs/check_counters.py" 15 "$desk"/readings/*.csv || e2e_fail "the ready configuration lost or spoiled readings"
 gdbus introspect --session --dest dde.Kelvor --object-path / --xml >"$work/introspected.xml"
 python3 - "$work/introspected.xml" "$share/dbus-1/interfaces/dde.Server.xml" <<'PY' || e2e_fail "the installed D-Bus interface differs from the server's"
 import sys, xml.etree.ElementTree as ET
