@@ -19,7 +19,7 @@ namespace {
 constexpr int kUsage = 2;
 constexpr int kUnusableFolder = 1;
 
-const wchar_t kUsageLine[] = L"Kelvor.exe [--folder DIR | --user-folder] [--help] [--version]";
+const wchar_t kUsageLine[] = L"Kelvor.exe [--folder DIR | --user-folder] [--no-splash] [--help] [--version]";
 
 // A window program has no console to print to: what it has to say goes into a box.
 int say(const std::wstring& text, int status) {
@@ -127,7 +127,7 @@ int enterFolder(const std::wstring& folder) {
 
 }  // namespace
 
-std::optional<int> takeCommandLine() {
+std::optional<int> takeCommandLine(StartOptions& options) {
   int count = 0;
   wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::wstring> arguments;
@@ -145,12 +145,16 @@ std::optional<int> takeCommandLine() {
                      L"--folder DIR: start in DIR (created if missing) as if started there; at the first start "
                      L"in it, the language files and sounds beside Kelvor.exe are copied into it.\n\n"
                      L"--user-folder: the same in " +
-                     userFolder() + L", the folder of the Start-menu shortcut.",
+                     userFolder() + L", the folder of the Start-menu shortcut.\n\n"
+                     L"--no-splash: start without the ten-second splash, so that DDE clients get an answer at "
+                     L"once (the same as [STARTUP] SPLASH=0 in KELVOR.INI).",
                  0);
     }
     if (word == L"-v" || word == L"--version") return say(L"Kelvor " + toWide(KELVOR_VERSION), 0);
     if (word == L"--user-folder") {
       user = true;
+    } else if (word == L"--no-splash") {
+      options.noSplash = true;
     } else if (word == L"--folder" || word.starts_with(L"--folder=")) {
       if (folder) return usage(L"--folder is given more than once");
       if (word == L"--folder") {

@@ -1,6 +1,7 @@
 // Kelvor.exe: bridges a measuring instrument on a serial line and the other programs of the
 // Windows desktop. Everything comes from KELVOR.INI in the working folder, the configuration
-// file it names and the language file; the options only choose that folder (command_line.h).
+// file it names and the language file; the options choose that folder and whether the splash
+// shows (command_line.h).
 
 #include <windows.h>
 
@@ -56,7 +57,7 @@ std::string hostName() {
   return GetComputerNameW(name, &size) ? fromWide(std::wstring_view(name, size)) : std::string("windows");
 }
 
-int runMainWindowProcedure() {
+int runMainWindowProcedure(const StartOptions& options) {
   // A second start in this folder shows the running program's strip instead.
   DeskPresence presence;
   if (!presence.claim(currentDirectory())) return 0;
@@ -114,7 +115,7 @@ int runMainWindowProcedure() {
   strip.setRunControl(desk.runControl());
 
   // The splash; the strip shows only once it has closed.
-  runSplash(state.splashSeconds, state.config.SOUNDENABLE);
+  if (desk.splashAtStart() && !options.noSplash) runSplash(state.splashSeconds, state.config.SOUNDENABLE);
 
   if (!window.create(x, y)) {
     notices.tell({NoticeKind::Error, "Kelvor", "Windows refused to make Kelvor's window."});
@@ -148,8 +149,9 @@ int runMainWindowProcedure() {
   window.hooks.moved = [&state](int movedX, int movedY) { saveWindowPosition(state.iniFilePath, movedX, movedY); };
   window.hooks.closing = [&window] { window.close(); };
   // The configuration window is modal; a DDE server just switched on in it starts at once.
-  strip.menuWindows.configuration = [&desk, &state, &window] {
-    openConfigurationWindow(window.handle(), state.config, state.language, state.iniFilePath);
+  strip.menuWindows.configuration = [&desk, &state, &window, &strip] {
+    openConfigurationWindow(window.handle(), state.config, state.language, state.iniFilePath,
+                            [&strip] { strip.showTexts(); });
     desk.startDde();
   };
   window.show();
@@ -192,6 +194,8 @@ int runMainWindowProcedure() {
 }  // namespace kelvor
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  if (const std::optional<int> status = kelvor::takeCommandLine()) return *status;
-  return kelvor::runMainWindowProcedure();
+  const kelvor::WindowDressing dressing;
+  kelvor::StartOptions options;
+  if (const std::optional<int> status = kelvor::takeCommandLine(options)) return *status;
+  return kelvor::runMainWindowProcedure(options);
 }

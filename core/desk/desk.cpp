@@ -83,6 +83,7 @@ Desk::Desk(std::string iniFilePath, Clock clock) : clock_(std::move(clock)), wor
   state_.settingsUnreadable = !settingsWait_.readable;
   state_.language.languageFilePath = readProfileString(state_.iniFilePath, "TRANSLATE", "FILENAME");
   loadStartupConfiguration(state_.config, state_.configFilePath, state_.iniFilePath);
+  splashAtStart_ = trimRight(readProfileString(state_.iniFilePath, "STARTUP", "SPLASH")) != "0";
 }
 
 Desk::~Desk() { release(); }

@@ -102,6 +102,11 @@ class Desk {
   KelvorState& state() { return state_; }
   const KelvorState& state() const { return state_; }
 
+  // Whether start-up shows the splash (step 7). A bench that starts Kelvor unattended and
+  // wants DDE answered at once turns it off with [STARTUP] SPLASH=0 in KELVOR.INI (or the
+  // command line's --no-splash); anything else keeps it.
+  bool splashAtStart() const { return splashAtStart_; }
+
   // Builds the parts on the platform's adapters and the face's views: the port, its poll and
   // watch, keystroke output, the DDE service, the reading log and MQTT (as KELVOR.INI sets
   // them).
@@ -176,6 +181,7 @@ class Desk {
   Clock clock_;
   std::string hostName_;
   std::string workingFolder_;
+  bool splashAtStart_ = true;
 
   SerialLibrary* serial_ = nullptr;
   TickTimer* tickTimer_ = nullptr;

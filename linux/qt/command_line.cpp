@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 constexpr int kUsage = 2;
 constexpr int kUnusableFolder = 1;
 
-const char kUsageLine[] = "kelvor [--folder DIR | --user-folder] [--help] [--version]";
+const char kUsageLine[] = "kelvor [--folder DIR | --user-folder] [--no-splash] [--help] [--version]";
 
 // Qt's "Unknown option 'x'." reads as part of the sentence.
 int usage(QString problem) {
@@ -65,6 +65,8 @@ void printHelp() {
       "                  start in it, the shipped language files and sounds are copied into it\n"
       "  --user-folder   the same in the per-user folder the desktop launcher uses,\n"
       "                  here %s\n"
+      "  --no-splash     start without the ten-second splash, so that DDE clients get an\n"
+      "                  answer at once (the same as [STARTUP] SPLASH=0 in KELVOR.INI)\n"
       "  -h, --help      print this text and exit\n"
       "  -v, --version   print the version and exit\n"
       "\n"
@@ -196,7 +198,7 @@ int enterFolder(const QString& name) {
 
 }  // namespace
 
-std::optional<int> takeCommandLine(int argc, char* argv[]) {
+std::optional<int> takeCommandLine(int argc, char* argv[], StartOptions& options) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
 
@@ -208,7 +210,8 @@ std::optional<int> takeCommandLine(int argc, char* argv[]) {
   const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
   const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
   const QCommandLineOption user(QStringLiteral("user-folder"));
-  parser.addOptions({help, version, folder, user});
+  const QCommandLineOption noSplash(QStringLiteral("no-splash"));
+  parser.addOptions({help, version, folder, user, noSplash});
   for (const char* qtOption : {"platform", "display", "style", "stylesheet", "platformtheme", "plugin",
                                "qwindowgeometry", "qwindowtitle", "qwindowicon", "session"}) {
     parser.addOption(QCommandLineOption(QString::fromLatin1(qtOption), QString(), QStringLiteral("VALUE")));
@@ -224,6 +227,7 @@ std::optional<int> takeCommandLine(int argc, char* argv[]) {
     std::printf("kelvor %s\n", KELVOR_VERSION);
     return 0;
   }
+  options.noSplash = parser.isSet(noSplash);
   if (!parser.positionalArguments().isEmpty())
     return usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
   if (parser.isSet(folder) && parser.isSet(user)) return usage(QStringLiteral("--folder and --user-folder exclude each other"));

@@ -1,6 +1,7 @@
 // Kelvor: bridges a measuring instrument on a serial line and the other programs of the
 // desktop. Everything comes from KELVOR.INI in the working directory, the configuration file
-// it names and the language file; the command line only chooses that directory.
+// it names and the language file; the command line chooses that directory and whether the
+// splash shows.
 
 #include <QApplication>
 #include <cstdio>
@@ -40,7 +41,8 @@ bool isSet(const char* variable) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (const auto status = kelvor::takeCommandLine(argc, argv)) return *status;
+  kelvor::StartOptions options;
+  if (const auto status = kelvor::takeCommandLine(argc, argv, options)) return *status;
   qInstallMessageHandler(boundedQtMessage);
   // Kelvor's windows go to an X server whenever one answers (Xwayland on a Wayland desktop
   // too), where the strip keeps its place and stays on top; with none, to the Wayland
@@ -72,5 +74,5 @@ int main(int argc, char* argv[]) {
   // main window's closing does.
   QApplication::setQuitOnLastWindowClosed(false);
   kelvor::setSoundOutput(kelvor::makeQtSoundOutput());
-  return kelvor::runMainWindowProcedure(app);
+  return kelvor::runMainWindowProcedure(app, options);
 }

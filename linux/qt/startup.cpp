@@ -20,6 +20,7 @@
 #include "linux/dde_transport.h"
 #include "linux/device_watch.h"
 #include "linux/qt/about_window.h"
+#include "linux/qt/command_line.h"
 #include "linux/qt/configuration_window.h"
 #include "linux/qt/desk_presence.h"
 #include "linux/qt/device_window.h"
@@ -97,7 +98,7 @@ void connectMenuWindows(Desk& desk, MainWindow& window) {
 
 }  // namespace
 
-int runMainWindowProcedure(QApplication& app) {
+int runMainWindowProcedure(QApplication& app, const StartOptions& options) {
   // A second start in this folder shows the running program's strip instead.
   DeskPresence presence;
   if (!presence.claim(currentDirectory())) {
@@ -156,7 +157,7 @@ int runMainWindowProcedure(QApplication& app) {
   connectMenuWindows(desk, window);
 
   // 7. The splash, on this thread; the main window shows only once it has closed.
-  runSplash(state.splashSeconds, state.config.SOUNDENABLE);
+  if (desk.splashAtStart() && !options.noSplash) runSplash(state.splashSeconds, state.config.SOUNDENABLE);
 
   // 8, 9. Shown 26 units high, at the remembered place (0,0 when none).
   const int x = window.windowX;

@@ -6,6 +6,8 @@ class QApplication;
 
 namespace kelvor {
 
-int runMainWindowProcedure(QApplication& app);
+struct StartOptions;
+
+int runMainWindowProcedure(QApplication& app, const StartOptions& options);
 
 }  // namespace kelvor

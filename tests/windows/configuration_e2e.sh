@@ -1,6 +1,6 @@
 #!/bin/bash
-# Kelvor.exe's configuration window and file commands end to end under Wine, driven from the
-# window driver as a person would: the window opens from the menu with its translated texts,
+# Kelvor.exe's configuration window and file commands end to end under Wine (Kelvor started
+# with --no-splash), driven from the window driver as a person would: the window opens from the menu with its translated texts,
 # a person's changes in it (configuration_steps.txt) reach the file "Save configuration as"
 # writes, byte for byte as the Linux window writes it after the same steps; Load, Set default
 # and Select language do what their dialogs were told.
@@ -36,6 +36,12 @@ ini_soon() {
   done
   echo "$got"
 }
+# Whether a file is Windows text as Kelvor writes it: every line ends in CR LF, and no value
+# is padded with blanks.
+windows_text() {
+  [ "$(grep -c $'\r$' "$1")" = "$(tr -cd '\n' <"$1" | wc -c)" ] && ! grep -q $' \r$' "$1" &&
+    echo "ok: $2 is Windows text, unpadded" || fail "$2 is not Windows text: $(od -c "$1" | head -8)"
+}
 # Chooses `file` in the file dialog titled `title`, as typing its name and pressing OK would.
 choose() { driver wait "$1" name "$1" "$2" ok "$1" gone "$1"; }
 
@@ -44,9 +50,16 @@ cp "$here/../../resources/lang/english.lan" .
 sed 's/^screen=Config\r\?$/screen=Konfiguration/' english.lan >deutsch.lan
 printf '[FILECONFIG]\r\nRS232=START.KLV\r\n[TRANSLATE]\r\nFILENAME=english.lan\r\n' >KELVOR.INI
 
-"$wine" "$build/Kelvor.exe" >kelvor.out 2>&1 &
+# Started with --no-splash, as a bench starts it with the programs that ask it for readings:
+# DDE answers at once, not after the ten seconds of the splash.
+started=$(date +%s%N)
+"$wine" "$build/Kelvor.exe" --no-splash >kelvor.out 2>&1 &
 kelvor=$!
-driver wait class:KelvorSplash click class:KelvorSplash gone class:KelvorSplash >/dev/null
+for _ in $(seq 100); do "$wine" "$build/kelvor-dde.exe" --timeout 1 request >/dev/null 2>&1 && break; sleep 0.05; done
+took=$((($(date +%s%N) - started) / 1000000))
+[ "$took" -lt 2000 ] && echo "ok: with --no-splash DDE answers $took ms after the start" ||
+  fail "with --no-splash the first DDE answer came after $took ms"
+check "no splash showed" "count 0" "$(driver count class:KelvorAbout)"
 driver wait "$strip" >/dev/null
 sleep 0.5
 
@@ -73,6 +86,7 @@ shot save-dialog
 check "it saves under the proposed name" "" "$(driver ok 'Save configuration as' gone 'Save configuration as')"
 for _ in $(seq 50); do [ -s SCALE7.KLV ] && break; sleep 0.1; done
 "$linux_steps" "$here/configuration_steps.txt" START.KLV linux.KLV || fail "the Linux window could not play the steps"
+windows_text SCALE7.KLV "the saved configuration"
 cmp linux.KLV SCALE7.KLV && echo "ok: the saved file is the Linux window's, byte for byte" ||
   fail "Kelvor.exe saved another file than the Linux window: $(diff <(tr -d '\r' <linux.KLV | sed 's/ *$//') <(sed 's/ *$//' SCALE7.KLV 2>&1) | head -5)"
 
@@ -85,6 +99,7 @@ driver keys Config escape gone Config 5000 >/dev/null
 check "Set default configuration takes the chosen file" "" "$(driver menu "$strip" 10; choose 'Choose the start-up configuration' SCALE7.KLV)"
 want=$(windows_path "$work/SCALE7.KLV")
 check "KELVOR.INI names it" "$want" "$(ini_soon FILECONFIG RS232 "$want")"
+windows_text KELVOR.INI "KELVOR.INI after Set default"
 
 # --- Select language: KELVOR.INI names the new file; the window shows its texts when opened.
 check "Select language takes the chosen file" "" "$(driver menu "$strip" 11; choose 'Choose a language file' deutsch.lan)"
