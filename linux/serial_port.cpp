@@ -148,11 +148,11 @@ std::string TermiosSerialLibrary::errorMessage(std::int16_t code) const {
   }
   const Failure& f = lastFailure_;
   const std::string name = portAndDevice(f.port, f.device);
-  const std::string key = "key " + comName(f.port) + " in section [PORTS] of KELVOR.INI";
+  const std::string where = whereToSetDevice(f.port);
   switch (code) {
     case kNoDevice:
-      return name + " does not exist. Connect the instrument, or set the device of this port with the " + key +
-             " (for example " + comName(f.port) + "=/dev/ttyUSB0).";
+      return name + " does not exist. Connect the instrument, or choose the device of " + comName(f.port) + " in " +
+             where + ".";
     case kPermission:
       return name + " cannot be opened: permission denied. Add your user to the dialout group "
                     "(sudo usermod -aG dialout $USER), then log out and in again.";
@@ -168,12 +168,12 @@ std::string TermiosSerialLibrary::errorMessage(std::int16_t code) const {
              ". Close that program, then start again.";
     }
     case kLinkLoop:
-      return name + " is a symbolic link that leads back to itself, so it names no device. Set the device of "
-                    "this port with the " + key + ".";
+      return name + " is a symbolic link that leads back to itself, so it names no device. Choose the device of "
+                    "this port in " + where + ".";
     case kNotATerminal:
-      return name + " is not a serial port. Set the device of this port with the " + key + ".";
+      return name + " is not a serial port. Choose the device of this port in " + where + ".";
     case kNoPortNumber:
-      return comName(f.port) + " has no device. Set one with the " + key + ".";
+      return comName(f.port) + " has no device. Choose one in " + where + ".";
     default:
       return name + " cannot be opened: " + std::strerror(f.error) + ".";
   }

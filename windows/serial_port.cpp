@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "core/line/serial_ports.h"
 #include "core/settings/configuration.h"
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
@@ -14,8 +15,6 @@ constexpr DWORD kMaxRead = 2549;
 constexpr int kDelayUnitMs = 10;    // one ComDelay count
 constexpr int kLongestDelay = 100;  // counts: a wait never freezes the program past a second
 constexpr DWORD kQueueSize = 4096;
-
-std::string comName(int port) { return "COM" + std::to_string(port + 1); }
 
 std::string portAndDevice(int port, const std::string& device) {
   return device.empty() || device == comName(port) ? comName(port) : comName(port) + " (" + device + ")";
@@ -91,20 +90,20 @@ std::string Win32SerialLibrary::errorMessage(std::int16_t code) const {
   if (code != lastFailure_.code) return "The serial port could not be opened (error " + std::to_string(code) + ").";
   const Failure& f = lastFailure_;
   const std::string name = portAndDevice(f.port, f.device);
-  const std::string key = "key " + comName(f.port) + " in section [PORTS] of KELVOR.INI";
+  const std::string where = whereToSetDevice(f.port);
   switch (code) {
     case kNoDevice:
-      return name + " does not exist. Connect the instrument, or set the device of this port with the " + key +
-             " (for example " + comName(f.port) + "=COM5).";
+      return name + " does not exist. Connect the instrument, or choose the device of " + comName(f.port) + " in " +
+             where + ".";
     case kBusy:
       return name + " is in use by another program, or already open in Kelvor (reception, or the view or test "
                     "window). Close it there, then start again.";
     case kPermission:
       return name + " cannot be opened: " + systemErrorText(f.error) + ".";
     case kNotASerialPort:
-      return name + " is not a serial port. Set the device of this port with the " + key + ".";
+      return name + " is not a serial port. Choose the device of this port in " + where + ".";
     case kNoPortNumber:
-      return comName(f.port) + " has no device. Set one with the " + key + ".";
+      return comName(f.port) + " has no device. Choose one in " + where + ".";
     default:
       return name + " cannot be opened: " + systemErrorText(f.error) + ".";
   }

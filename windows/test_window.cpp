@@ -28,13 +28,25 @@ void TestWindow::setTexts() {
 
 void TestWindow::clearForOpening() {
   clearForTest(port_.reception());
+  frameSeen_ = false;
   showResult();
+  showHint();
 }
 
 bool TestWindow::readOnce() {
   const TestPollResult result = pollForTest(port_.config(), port_.reception(), port_.library());
   if (result.frameCut) showResult();
+  frameSeen_ = frameSeen_ || result.frameCut;
+  showHint();
   return result.received;
+}
+
+// Set only when it changes, so that the line does not flicker at every read.
+void TestWindow::showHint() {
+  const std::string hint = frameSeen_ ? std::string() : frameEndHint(port_.config(), port_.reception());
+  if (hint == hint_) return;
+  hint_ = hint;
+  SetDlgItemTextW(dialog_, IDC_TEST_HINT, toWide(hint_).c_str());
 }
 
 void TestWindow::showResult() {

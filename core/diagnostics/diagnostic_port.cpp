@@ -1,5 +1,6 @@
 #include "core/diagnostics/diagnostic_port.h"
 
+#include "core/diagnostics/view_log.h"
 #include "core/line/receive_pipeline.h"
 
 namespace kelvor {
@@ -48,6 +49,28 @@ TestPollResult pollForTest(const Configuration& config, Reception& reception, Se
   // The framing step runs whether or not anything arrived, as in reception.
   result.frameCut = cutAndConvert(config, reception);
   return result;
+}
+
+std::string frameEndHint(const Configuration& config, const Reception& reception) {
+  const std::string& held = reception.frameBuffer.str();
+  if (held.empty()) return {};
+  const std::string count = std::to_string(held.size()) + (held.size() == 1 ? " byte" : " bytes");
+  if (config.SELECTENDOF == 2 && config.NUMBEROFBYTE > 0) {
+    return count + " of a frame of " + std::to_string(config.NUMBEROFBYTE) +
+           " bytes received so far (\"Number of byte\" in the configuration).";
+  }
+  std::string expected;
+  if (config.SELECTENDOF == 1 && config.ENDOFCHAR == 1) expected = "CR";
+  if (config.SELECTENDOF == 1 && config.ENDOFCHAR == 2) expected = "CR LF";
+  if (config.SELECTENDOF == 3 && !config.ENDOFSTRING.trimmed().empty())
+    expected = "the end string \"" + displayFrameText(config.ENDOFSTRING.trimmed()) + "\"";
+  if (expected.empty()) return count + " received, but the configuration cuts no frames: choose one under \"Select end of record\".";
+  std::string hint = "No frame end seen yet in " + count + ": the configuration expects " + expected + ".";
+  // CR LF expected, CR alone arriving: the commonest mismatch, and one the user can fix in a click.
+  const auto cr = held.find('\r');
+  if (expected == "CR LF" && cr != std::string::npos && cr + 1 < held.size())
+    hint += " The instrument ends its readings with CR alone: choose CR under \"End of char\".";
+  return hint;
 }
 
 void clearForTest(Reception& reception) {

@@ -68,6 +68,12 @@ struct TestPollResult {
 };
 TestPollResult pollForTest(const Configuration& config, Reception& reception, SerialLibrary& library);
 
+// What the test window says under its field while bytes arrive and no frame has been cut
+// since it opened, so that an empty field does not leave the user guessing: that no frame
+// end has been seen, the end the configuration waits for, and what the line sends instead
+// where that shows (CR alone, for a CR LF configuration). Empty while nothing is held.
+std::string frameEndHint(const Configuration& config, const Reception& reception);
+
 // What the test window does to the reception records when it opens: empty buffers and a
 // blank currentFrame (rawFrame is left as it is).
 void clearForTest(Reception& reception);

@@ -16,4 +16,8 @@ std::string comDevice(const std::string& iniFilePath, int port) {
   return defaultSerialDevice(port);
 }
 
+std::string whereToSetDevice(int port) {
+  return "the \"Serial devices\" window of the menu (the key " + comName(port) + " in section [PORTS] of KELVOR.INI)";
+}
+
 }  // namespace kelvor

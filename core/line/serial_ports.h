@@ -15,4 +15,8 @@ std::string comName(int port);
 // without a key).
 std::string comDevice(const std::string& iniFilePath, int port);
 
+// Where the user sets the device of a port, for the messages of a port that cannot be opened:
+// the "Serial devices" window of the menu, which writes the key of [PORTS] for them.
+std::string whereToSetDevice(int port);
+
 }  // namespace kelvor

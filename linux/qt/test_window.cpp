@@ -1,5 +1,6 @@
 #include "linux/qt/test_window.h"
 
+#include <QLabel>
 #include <QLineEdit>
 
 #include "linux/qt/lamp.h"
@@ -13,7 +14,7 @@ namespace kelvor {
 TestWindow::TestWindow(PortContext port, QWidget* parent) : DiagnosticWindow(port, parent) {
   setObjectName("TestWindow");
   setWindowTitle("Testing");
-  setFixedSize(198 * kUnit, 84 * kUnit);
+  setFixedSize(198 * kUnit, 112 * kUnit);
 
   addPicture(this, ":/diagnostics/test.jpg", unitRect(4, 4, 190, 46));
   addPanel(this, unitRect(2, 2, 194, 50));
@@ -31,6 +32,11 @@ TestWindow::TestWindow(PortContext port, QWidget* parent) : DiagnosticWindow(por
   green_->raise();
   red_->setGeometry(unitRect(188, 64, 5, 5));
   red_->raise();
+  hint_ = new QLabel(this);
+  hint_->setObjectName("frameEndHint");
+  hint_->setWordWrap(true);
+  hint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  hint_->setGeometry(unitRect(4, 85, 190, 25));
 }
 
 TestWindow::~TestWindow() = default;
@@ -42,13 +48,23 @@ void TestWindow::setTexts() {
 
 void TestWindow::clearForOpening() {
   clearForTest(port_.reception());
+  frameSeen_ = false;
   showResult();
+  showHint();
 }
 
 bool TestWindow::readOnce() {
   const TestPollResult result = pollForTest(port_.config(), port_.reception(), port_.library());
   if (result.frameCut) showResult();
+  frameSeen_ = frameSeen_ || result.frameCut;
+  showHint();
   return result.received;
+}
+
+void TestWindow::showHint() {
+  const QString hint =
+      frameSeen_ ? QString() : QString::fromStdString(frameEndHint(port_.config(), port_.reception()));
+  if (hint != hint_->text()) hint_->setText(hint);
 }
 
 void TestWindow::showResult() {

@@ -1,4 +1,5 @@
-// Takes a picture of the about, view and test windows, window-manager frame included, for
+// Takes a picture of the about, view and test windows (the test window also waiting for a
+// frame end), window-manager frame included, for
 // the documentation: diagnostics_shots LANGUAGE.LAN OUTPUT-DIR. The view and test windows
 // show sample readings from a scripted serial library. Run it on a real X display
 // (tests/linux/headless.sh) so that the frames show.
@@ -66,6 +67,17 @@ int main(int argc, char** argv) {
     serial.queue("  +012.50 mm\r");
     test.poll();
     if (!shoot(test, out + "/test.png")) return 1;
+    test.reject();
+  }
+  {
+    // Framing at CR LF, the instrument ending its readings with CR alone: the line under the
+    // empty field says why.
+    state.config.ENDOFCHAR = 2;
+    kelvor::TestWindow test(state.portContext(serial, notices));
+    test.openWindow();
+    serial.queue("12.50\r12.51\r");
+    test.poll();
+    if (!shoot(test, out + "/test-hint.png")) return 1;
     test.reject();
   }
   return 0;

@@ -1,6 +1,7 @@
 #include "linux/qt/test_window.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -103,6 +104,27 @@ TEST_F(TestWindowTest, ClearOptionDropsWhatFollowsTheFrame) {
   window.poll();
   EXPECT_EQ(shown(), "1");
   EXPECT_EQ(state.reception.frameBufferLength, 0);
+}
+
+// An empty field explains itself: the line under it says what the framing waits for, and
+// goes once a frame has been cut.
+TEST_F(TestWindowTest, UntilTheFirstFrameALineSaysWhichEndIsAwaited) {
+  state.config.ENDOFCHAR = 2;
+  window.openWindow();
+  EXPECT_EQ(window.hintLine()->text(), "");
+  serial.queue("12.5\r12.6\r");
+  window.poll();
+  EXPECT_EQ(shown(), "");
+  EXPECT_TRUE(window.hintLine()->text().startsWith("No frame end seen yet in 10 bytes: the configuration expects CR LF."))
+      << window.hintLine()->text().toStdString();
+  EXPECT_TRUE(window.hintLine()->text().contains("CR alone"));
+  serial.queue("\n");
+  window.poll();
+  EXPECT_EQ(shown(), "12.5<CR>12.6");
+  EXPECT_EQ(window.hintLine()->text(), "");
+  serial.queue("7");
+  window.poll();
+  EXPECT_EQ(window.hintLine()->text(), "");
 }
 
 TEST_F(TestWindowTest, WithoutAFramingModeTheFieldNeverChangesButTheLampsFlash) {

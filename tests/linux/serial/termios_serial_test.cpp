@@ -234,8 +234,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OpenFailureCase{"missing device", "/dev/kelvor-no-such-device", 0, TermiosSerialLibrary::kNoDevice,
                         "COM1 (/dev/kelvor-no-such-device) does not exist"},
-        OpenFailureCase{"missing device points at the PORTS key", "/dev/kelvor-no-such-device", 2,
-                        TermiosSerialLibrary::kNoDevice, "key COM3 in section [PORTS]"},
+        OpenFailureCase{"missing device points at the device window", "/dev/kelvor-no-such-device", 2,
+                        TermiosSerialLibrary::kNoDevice,
+                        "choose the device of COM3 in the \"Serial devices\" window of the menu"},
         OpenFailureCase{"a regular file", "/etc/hostname", 0, TermiosSerialLibrary::kNotATerminal,
                         "COM1 (/etc/hostname) is not a serial port"},
         OpenFailureCase{"a directory", "/tmp", 0, TermiosSerialLibrary::kNotATerminal, "is not a serial port"},
