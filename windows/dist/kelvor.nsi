@@ -1,11 +1,12 @@
 ; Kelvor's setup program, made by windows/dist/CMakeLists.txt, which defines VERSION,
 ; VERSION4, PUBLISHER, LICENSE_NAME, APP_ID, STAGE (the staged files), FILES and UNFILES (the
-; File and Delete lines made from one list), ICON and OUTFILE.
+; File and Delete lines made from one list), ICON, WELCOME (the first and last pages' picture)
+; and OUTFILE.
 ;
 ; Installs for every user into Program Files\Kelvor, with a Start-menu shortcut that starts
 ; Kelvor in the user's Documents\Kelvor and an entry in Apps & features. The user's folder is
 ; never touched: an upgrade replaces the program files only, and the uninstaller removes
-; exactly what was installed. Scripted: setup.exe /S [/D=FOLDER], uninstall.exe /S.
+; exactly what was installed. Scripted: setup.exe /S [/D=FOLDER], uninstall.exe /S [_?=FOLDER].
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -13,6 +14,7 @@ ManifestDPIAware true
 
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
+!include "WinMessages.nsh"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP_ID}"
 
@@ -34,8 +36,10 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}, ${LICENSE_NAME} licence"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${WELCOME}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Kelvor.exe"
 !define MUI_FINISHPAGE_RUN_PARAMETERS "--user-folder"
+!insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_LICENSE "${STAGE}\LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -60,6 +64,13 @@ LangString KelvorRunning ${LANG_SPANISH} "Kelvor se está ejecutando. Ciérrelo 
 LangString KelvorRunning ${LANG_ITALIAN} "Kelvor è in esecuzione. Chiuderlo, poi scegliere Riprova."
 LangString KelvorRunning ${LANG_PORTUGUESE} "O Kelvor está em execução. Feche-o e escolha Repetir."
 LangString KelvorRunning ${LANG_DUTCH} "Kelvor is actief. Sluit het af en kies Opnieuw proberen."
+LangString KelvorClose ${LANG_ENGLISH} "Kelvor is running. Choose OK to close it (a run in progress stops) and uninstall."
+LangString KelvorClose ${LANG_GERMAN} "Kelvor läuft. Wählen Sie OK, um Kelvor zu beenden (eine laufende Messung stoppt) und zu deinstallieren."
+LangString KelvorClose ${LANG_FRENCH} "Kelvor est en cours d'exécution. Choisissez OK pour le fermer (une acquisition en cours s'arrête) et le désinstaller."
+LangString KelvorClose ${LANG_SPANISH} "Kelvor se está ejecutando. Elija Aceptar para cerrarlo (una lectura en curso se detiene) y desinstalarlo."
+LangString KelvorClose ${LANG_ITALIAN} "Kelvor è in esecuzione. Scegliere OK per chiuderlo (una lettura in corso si ferma) e disinstallarlo."
+LangString KelvorClose ${LANG_PORTUGUESE} "O Kelvor está em execução. Escolha OK para o fechar (uma leitura em curso para) e desinstalar."
+LangString KelvorClose ${LANG_DUTCH} "Kelvor is actief. Kies OK om het af te sluiten (een lopende meting stopt) en te verwijderen."
 LangString KelvorShortcut ${LANG_ENGLISH} "Hand the readings of a serial instrument to other programs"
 LangString KelvorShortcut ${LANG_GERMAN} "Messwerte eines seriellen Geräts an andere Programme übergeben"
 LangString KelvorShortcut ${LANG_FRENCH} "Transmettre les mesures d'un instrument série à d'autres programmes"
@@ -68,8 +79,8 @@ LangString KelvorShortcut ${LANG_ITALIAN} "Passare le letture di uno strumento s
 LangString KelvorShortcut ${LANG_PORTUGUESE} "Passar as leituras de um instrumento série a outros programas"
 LangString KelvorShortcut ${LANG_DUTCH} "Metingen van een serieel instrument doorgeven aan andere programma's"
 
-; A running Kelvor holds its program file, which could then be neither replaced nor removed:
-; its user closes it first (setup never closes it, a run may be going on). Silently, setup
+; A running Kelvor holds its program file, which could then be neither replaced nor removed.
+; Setup never closes it (a run may be going on): its user closes it first, and silently setup
 ; ends at once with exit code 2.
 !macro KelvorMustBeClosed
   FindWindow $0 "KelvorStrip"
@@ -85,10 +96,50 @@ Function .onInit
   !insertmacro KelvorMustBeClosed
 FunctionEnd
 
+; Whoever uninstalls wants Kelvor gone, and Apps & features runs the quiet command without a
+; window to ask in: a running Kelvor is closed as its close box would close it (reception
+; stops, the port and the DDE server are let go; Kelvor keeps nothing unsaved at exit), after
+; the user agreed when there is one. The uninstaller goes on once every strip is gone and
+; Kelvor.exe is free. When Kelvor does not end within 10 s, or the user declines, nothing is
+; removed and the exit code is 2.
+Function un.CloseKelvor
+  FindWindow $0 "KelvorStrip"
+  StrCmp $0 0 free
+  MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION "$(KelvorClose)" /SD IDOK IDOK close
+  Goto refuse
+close:
+  StrCpy $1 0
+again:
+  FindWindow $0 "KelvorStrip"
+  StrCmp $0 0 free
+  SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+  Sleep 100
+  IntOp $1 $1 + 1
+  IntCmp $1 100 refuse again refuse
+free:
+  ; The strip goes a moment before its process has ended and let go of Kelvor.exe.
+  StrCpy $1 0
+  IfFileExists "$INSTDIR\Kelvor.exe" 0 done
+wait:
+  ClearErrors
+  FileOpen $2 "$INSTDIR\Kelvor.exe" a
+  IfErrors 0 opened
+  Sleep 100
+  IntOp $1 $1 + 1
+  IntCmp $1 100 refuse wait refuse
+opened:
+  FileClose $2
+done:
+  Return
+refuse:
+  SetErrorLevel 2
+  Quit
+FunctionEnd
+
 Function un.onInit
   SetRegView 64
   SetShellVarContext all
-  !insertmacro KelvorMustBeClosed
+  Call un.CloseKelvor
 FunctionEnd
 
 Section "Kelvor"
