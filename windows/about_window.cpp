@@ -6,6 +6,7 @@
 
 #include "core/toolkit/modal_gate.h"
 #include "core/toolkit/sound.h"
+#include "kelvor_build.h"
 #include "windows/pictures.h"
 #include "windows/strip_hosts.h"
 
@@ -23,12 +24,13 @@ struct Placed {
   bool bold;
 };
 
+// The publisher is the one the installer and the version resource name.
 constexpr Placed kTexts[5] = {
     {L"Kelvor", 64, 54, 110, true},
     {L"DX", 350, 40, 48, true},
     {L"Dynamic Data Exchange for Nordal instruments", 72, 126, 18, false},
-    {L"Kelvor team  \u00b7  serial instruments on the Windows desktop", 2, 188, 0, true},
-    {L"Kelvor team 12/2026", 324, 188, 0, true},
+    {L"" KELVOR_PUBLISHER L"  \u00b7  serial instruments on the Windows desktop", 2, 188, 0, true},
+    {L"Version " KELVOR_VERSION L"  \u00b7  " KELVOR_LICENSE L" licence", 324, 188, 0, true},
 };
 
 struct About {

@@ -532,7 +532,8 @@ bool changesTab(ConfigurationWindow& window, const MSG& message) {
 
 }  // namespace
 
-void openConfigurationWindow(HWND owner, Configuration& config, Language& language, const std::string& iniFilePath) {
+void openConfigurationWindow(HWND owner, Configuration& config, Language& language, const std::string& iniFilePath,
+                             const std::function<void()>& nameChanged) {
   ModalGate::Hold hold(modalGate());
   ConfigurationWindow window(config, language, iniFilePath);
   HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CONFIGURATION), owner, dialogProc,
@@ -550,10 +551,12 @@ void openConfigurationWindow(HWND owner, Configuration& config, Language& langua
       break;
     }
     if (changesTab(window, message)) continue;
+    const std::string name = config.NAME.trimmed();
     if (!IsDialogMessageW(dialog, &message)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
+    if (nameChanged && config.NAME.trimmed() != name) nameChanged();
   }
   EnableWindow(owner, TRUE);
 }

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "core/i18n/translate.h"
@@ -20,6 +21,9 @@ namespace kelvor {
 // Opens the window centred on the screen, modal over `owner`, with its texts from section
 // `config` of the language file and the COM buttons' tooltips from [PORTS] of `iniFilePath`;
 // returns when the user has closed it. The main window's ticks and DDE events wait meanwhile.
-void openConfigurationWindow(HWND owner, Configuration& config, Language& language, const std::string& iniFilePath);
+// `nameChanged` is called as the configuration's name changes, so that the strip shows the
+// name being typed at once.
+void openConfigurationWindow(HWND owner, Configuration& config, Language& language, const std::string& iniFilePath,
+                             const std::function<void()>& nameChanged = {});
 
 }  // namespace kelvor

@@ -41,7 +41,7 @@ INT_PTR CALLBACK messageProc(HWND dialog, UINT code, WPARAM wParam, LPARAM lPara
       const int dpi = GetDeviceCaps(GetDC(dialog), LOGPIXELSY);
       message->font = CreateFontW(-MulDiv(14, dpi, 72), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
                                   ANTIALIASED_QUALITY, 0, L"Arial");
-      if (!message->waiting) placeClearOfStrip(dialog);
+      placeClearOfStrip(dialog);
       SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)));
       SetFocus(GetDlgItem(dialog, IDC_MESSAGE_FOCUS));
       return FALSE;  // the focus is set

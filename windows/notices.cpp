@@ -6,6 +6,7 @@
 #include "core/toolkit/encoding.h"
 #include "windows/dde_message.h"
 #include "windows/text_convert.h"
+#include "windows/window_parts.h"
 
 namespace kelvor {
 namespace {
@@ -116,6 +117,7 @@ void Win32Notices::mention(const Notice& notice) {
   if (isLogged(notice.kind)) writeLine(notice);
   // A box of its own thread: nothing waits for the user, and the strip goes on working.
   std::thread([text = shown(notice.text), caption = shown(notice.caption), icon = iconOf(notice)] {
+    const WindowDressing dressing;
     MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TOPMOST | MB_SETFOREGROUND | icon);
   }).detach();
 }

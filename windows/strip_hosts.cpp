@@ -130,7 +130,10 @@ void Strip::showMenu() {
   }
   if (chosen != 0) performMenuItem(chosen);
   forceZOrder();
-  window_.focusKeyCatcher();
+  // A window the item left open beside the strip (the outputs window, the about box) keeps
+  // the keyboard focus it took: the strip takes it back only from itself.
+  const HWND active = GetActiveWindow();
+  if (active == nullptr || active == window_.handle()) window_.focusKeyCatcher();
 }
 
 void Strip::performMenuItem(int item) {

@@ -73,6 +73,49 @@ void placeClearOfStrip(HWND window) {
   SetWindowPos(window, nullptr, place.x, place.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+namespace {
+
+constexpr wchar_t kDressedProperty[] = L"KelvorDressed";
+
+HICON kelvorIcon(int size) {
+  return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"KELVOR_ICON", IMAGE_ICON, size, size, LR_SHARED));
+}
+
+bool overlapsStrip(HWND window) {
+  if (!strip || !IsWindowVisible(strip) || window == strip) return false;
+  RECT own, bar, common;
+  GetWindowRect(window, &own);
+  GetWindowRect(strip, &bar);
+  return IntersectRect(&common, &own, &bar) != FALSE;
+}
+
+// Once, when the window is first activated (it exists by then, with its size).
+LRESULT CALLBACK dressWindow(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) {
+    const auto window = reinterpret_cast<HWND>(wParam);
+    if (!(GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD) && !GetPropW(window, kDressedProperty)) {
+      SetPropW(window, kDressedProperty, reinterpret_cast<HANDLE>(1));
+      if (!SendMessageW(window, WM_GETICON, ICON_BIG, 0) && !GetClassLongPtrW(window, GCLP_HICON)) {
+        SendMessageW(window, WM_SETICON, ICON_SMALL,
+                     reinterpret_cast<LPARAM>(kelvorIcon(GetSystemMetrics(SM_CXSMICON))));
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(kelvorIcon(GetSystemMetrics(SM_CXICON))));
+      }
+      wchar_t className[16] = {};
+      GetClassNameW(window, className, 16);
+      if (lstrcmpW(className, L"#32770") == 0 && overlapsStrip(window)) placeClearOfStrip(window);
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+WindowDressing::WindowDressing() : hook_(SetWindowsHookExW(WH_CBT, dressWindow, nullptr, GetCurrentThreadId())) {}
+
+WindowDressing::~WindowDressing() {
+  if (hook_) UnhookWindowsHookEx(hook_);
+}
+
 void setControlText(HWND dialog, int id, const std::string& text) {
   SetDlgItemTextW(dialog, id, toWide(displayText(text)).c_str());
 }

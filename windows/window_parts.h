@@ -38,6 +38,21 @@ bool isDialogMessage(MSG& message);
 // Moves `window` where it is clear of the strip, within the screen.
 void placeClearOfStrip(HWND window);
 
+// While it lives, every top-level window the calling thread shows (dialogs, message boxes,
+// file dialogs) carries Kelvor's icon, and a standard dialog (a message box, a file dialog)
+// that would open over the strip opens clear of it, as Kelvor's own windows do. One per
+// thread that shows windows.
+class WindowDressing {
+ public:
+  WindowDressing();
+  ~WindowDressing();
+  WindowDressing(const WindowDressing&) = delete;
+  WindowDressing& operator=(const WindowDressing&) = delete;
+
+ private:
+  HHOOK hook_ = nullptr;
+};
+
 // A text of the language file (UTF-8 or Windows-1252 bytes) as a control's text.
 void setControlText(HWND dialog, int id, const std::string& text);
 void setWindowText(HWND window, const std::string& text);

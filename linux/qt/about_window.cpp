@@ -12,6 +12,7 @@
 
 #include "core/toolkit/modal_gate.h"
 #include "core/toolkit/sound.h"
+#include "kelvor_build.h"
 
 namespace kelvor {
 
@@ -19,8 +20,8 @@ const char* const AboutWindow::kTexts[5] = {
     "Kelvor",
     "DX",
     "Dynamic Data Exchange for Nordal instruments",
-    "Kelvor team  \xc2\xb7  serial instruments on the Linux desktop",
-    "Kelvor team 12/2026",
+    KELVOR_PUBLISHER "  \xc2\xb7  serial instruments on the Linux desktop",
+    "Version " KELVOR_VERSION "  \xc2\xb7  " KELVOR_LICENSE " licence",
 };
 
 namespace {

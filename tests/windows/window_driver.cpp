@@ -14,6 +14,10 @@
 //   menu WINDOW N      presses the strip's menu button and picks item N with the arrow keys
 //   press WINDOW KEY   a key (escape, enter, tab, space, down) pressed where its focus is
 //   focus WINDOW       prints "focus ID", the number of the control that has the focus
+//   active WINDOW      prints "active yes" when it is its program's active window, else "active no"
+//   icon WINDOW        prints "icon yes" when it carries an icon of its own (what its caption
+//                      shows), else "icon no" (Wine then draws its default)
+//   clear WINDOW       prints "clear yes" when it does not cover any part of Kelvor's strip
 //   text WINDOW ID     prints "text T", the text of its control ID
 //   items WINDOW ID    prints "items N", how many rows its list or combo box ID holds
 //   push WINDOW ID     clicks its button ID
@@ -309,6 +313,21 @@ int wmain(int argc, wchar_t** argv) {
       ++i;
     } else if (step == L"focus") {
       std::printf("focus %d\n", GetDlgCtrlID(focusOf(window)));
+    } else if (step == L"active") {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+      std::puts(info.hwndActive == window ? "active yes" : "active no");
+    } else if (step == L"icon") {
+      const bool own = SendMessageW(window, WM_GETICON, ICON_SMALL, 0) || SendMessageW(window, WM_GETICON, ICON_BIG, 0) ||
+                       GetClassLongPtrW(window, GCLP_HICONSM) || GetClassLongPtrW(window, GCLP_HICON);
+      std::puts(own ? "icon yes" : "icon no");
+    } else if (step == L"clear") {
+      RECT own, strip, common;
+      GetWindowRect(window, &own);
+      const std::vector<HWND> strips = find(L"class:KelvorStrip");
+      const bool covers = !strips.empty() && GetWindowRect(strips.front(), &strip) && IntersectRect(&common, &own, &strip);
+      std::puts(covers ? "clear no" : "clear yes");
     } else if (i + 2 < argc && (step == L"text" || step == L"items" || step == L"push" || step == L"set" || step == L"pick")) {
       HWND control = GetDlgItem(window, std::wcstol(argv[i + 2], nullptr, 10));
       ++i;

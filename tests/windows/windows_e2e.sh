@@ -2,8 +2,9 @@
 # Kelvor.exe's windows under Wine, driven as a person would from the menu of one running
 # program: the about box, the serial device window, the view and test windows on a
 # simulated instrument mapped to COM1, the outputs window, and the message window of
-# [MESSAGE( and of a first hot link. Texts come from a language file whose captions differ
-# from the built-in ones, so a caption proves the file was read.
+# [MESSAGE( and of a first hot link, a notice box. Each has the keyboard focus, Kelvor's icon
+# and leaves the strip clear. Texts come from a language file whose captions differ from the
+# built-in ones, so a caption proves the file was read.
 #
 # Usage: windows_e2e.sh WINDOWS_BUILD_DIR PATH/TO/kelvor-sim
 # Runs under tests/windows/wine.sh (WINEPREFIX, DISPLAY, the Wine server started and kept).
@@ -27,8 +28,11 @@ dde() { "$wine" "$build/kelvor-dde.exe" "$@" | tr -d '\r'; }
 driver() { "$wine" "$build/window_driver.exe" "$@" | tr -d '\r'; }
 strip='NORDAL - Kelvor'
 shot() { [ -n "$shots" ] && { sleep 0.6; import -window root "$shots/$1.png"; }; }
+# What a person sees of a window just opened: it is active, with Kelvor's icon, off the strip.
+dressed() { driver active "$1" icon "$1" clear "$1" | tr '\n' ' ' | sed 's/ $//'; }
 
 e2e_configuration TEST.KLV NAME=WINTEST PORT=0 SELECTENDOF=1 ENDOFCHAR=1 ENABLECONVERTVALUE=1
+e2e_configuration CRLF.KLV NAME=CRLF PORT=0 SELECTENDOF=1 ENDOFCHAR=2
 sed -e 's/^screen=View in RS232/screen=Octets du port/' -e 's/^screen=Testing/screen=Essai du découpage/' \
   -e 's/^clear=Clear/clear=Effacer/' -e 's/^screen=Serial devices/screen=Ports série/' \
   -e 's/^screen=Reading log and MQTT/screen=Journal des lectures/' "$linux_tests/../../resources/lang/english.lan" >mine.lan
@@ -59,6 +63,7 @@ check "a second Kelvor in the same folder ends at once" "0 count 1" "$status $(d
 driver menu "$strip" 5 >/dev/null
 check "the view window opens with its translated caption" "" "$(driver wait 'Octets du port' 5000)"
 check "its buttons are translated" "text Effacer" "$(driver text 'Octets du port' 2004)"
+check "it has the focus and Kelvor's icon, clear of the strip" "active yes icon yes clear yes" "$(dressed 'Octets du port')"
 sleep 1.5
 rows=$(driver items 'Octets du port' 2008)
 text=$(driver text 'Octets du port' 2003)
@@ -91,6 +96,18 @@ got=$(driver text 'Essai du découpage' 2102)
   fail "the test window's field: $got"
 shot test
 check "the close box closes the test window" "" "$(driver close 'Essai du découpage' gone 'Essai du découpage' 3000)"
+# Framing at CR LF while the instrument ends its readings with CR alone: the empty field is
+# explained under it.
+dde execute '[LOAD(CRLF.KLV)]'
+driver menu "$strip" 6 wait 'Essai du découpage' 5000 >/dev/null
+sleep 1.2
+check "with no frame end seen, the field stays empty" "text " "$(driver text 'Essai du découpage' 2102)"
+hint=$(driver text 'Essai du découpage' 2105)
+[[ "$hint" == *"No frame end seen yet"*"expects CR LF."*"CR alone"* ]] && echo "ok: the line under it says what is awaited" ||
+  fail "the test window's hint: $hint"
+shot test-hint
+driver close 'Essai du découpage' gone 'Essai du découpage' 3000 >/dev/null
+dde execute '[LOAD(TEST.KLV)]'
 check "nothing reached the DDE value meanwhile" "" "$(dde request | tr -d ' ')"
 
 # --- The about box: not modal, so DDE is answered while it is open; a click closes it.
@@ -101,11 +118,19 @@ sleep 2
 check "the about box stays until it is clicked" "count 1" "$(driver count class:KelvorAbout)"
 driver click class:KelvorAbout gone class:KelvorAbout 2000 >/dev/null || fail "the about box did not close on a click"
 
+# --- A notice: the view window refused while reception runs, in a box of Kelvor's own.
+driver menu "$strip" 5 >/dev/null
+check "a notice box has the focus and Kelvor's icon, clear of the strip" "active yes icon yes clear yes" \
+  "$(driver wait 'Octets du port' 5000 >/dev/null; dressed 'Octets du port')"
+shot notice
+check "OK closes the notice" "" "$(driver ok 'Octets du port' gone 'Octets du port' 3000)"
+
 # --- The message window: a first hot link's message waits for nobody; [MESSAGE( waits.
 "$wine" "$build/kelvor-dde.exe" advise >advise.out 2>&1 &
 advise=$!
 driver wait '!' 10000 >/dev/null || fail "no Autodata: message"
 check "its keyboard focus is on the hidden holder, not on OK" "focus 2205" "$(driver focus '!')"
+check "it has Kelvor's icon, clear of the strip" "icon yes clear yes" "$(driver icon '!' clear '!' | tr '\n' ' ' | sed 's/ $//')"
 shot message
 got=$(dde --timeout 2 request | tr -d ' ')
 [[ "$got" =~ ^[0-9]+(\.[0-9]+)?$ ]] && echo "ok: requests are answered while the Autodata: message is open" ||
@@ -114,12 +139,19 @@ check "Enter on the holder leaves it open" "count 1" "$(driver press '!' enter c
 check "OK closes it" "" "$(driver ok '!' gone '!' 3000)"
 kill "$advise" 2>/dev/null
 advise=
+# [MESSAGE( waits for its OK, with the execute already acknowledged.
+dde execute '[MESSAGE(Weigh the next sample)]' || fail "[MESSAGE( was not acknowledged"
+check "the [MESSAGE( window has the focus and Kelvor's icon, clear of the strip" "active yes icon yes clear yes" \
+  "$(driver wait '!' 5000 >/dev/null; dressed '!')"
+shot message-command
+check "OK closes the [MESSAGE( window" "" "$(driver ok '!' gone '!' 3000)"
 dde execute '[STOP]'
 
 # --- The serial device window: the prefix's COM ports; a port mapped to a COM number of
 # Kelvor is written to [PORTS] of KELVOR.INI; Escape closes it.
 driver menu "$strip" 4 >/dev/null
 check "the device window opens with its translated caption" "" "$(driver wait 'Ports série' 5000)"
+check "it has the focus and Kelvor's icon, clear of the strip" "active yes icon yes clear yes" "$(dressed 'Ports série')"
 rows=$(driver items 'Ports série' 2301)
 [[ "${rows#items }" -ge 1 ]] && echo "ok: the device window lists the COM ports ($rows)" || fail "the device list: $rows"
 shot devices
@@ -134,6 +166,8 @@ check "Escape closes the device window" "" "$(driver press 'Ports série' escape
 driver menu "$strip" 7 >/dev/null
 check "the outputs window opens with its translated caption" "" "$(driver wait 'Journal des lectures' 5000)"
 check "its state line says how publishing stands" "text Publishing is off." "$(driver text 'Journal des lectures' 2425)"
+check "it keeps the focus the menu gave it, with Kelvor's icon, clear of the strip" "active yes icon yes clear yes" \
+  "$(sleep 0.5; dressed 'Journal des lectures')"
 driver push 'Journal des lectures' 2402 set 'Journal des lectures' 2404 'journal' \
   set 'Journal des lectures' 2408 broker.example set 'Journal des lectures' 2409 8883 >/dev/null
 shot outputs
