@@ -147,7 +147,11 @@ std::optional<int> takeCommandLine(StartOptions& options) {
                      L"--user-folder: the same in " +
                      userFolder() + L", the folder of the Start-menu shortcut.\n\n"
                      L"--no-splash: start without the ten-second splash, so that DDE clients get an answer at "
-                     L"once (the same as [STARTUP] SPLASH=0 in KELVOR.INI).",
+                     L"once (the same as [STARTUP] SPLASH=0 in KELVOR.INI).\n\n"
+                     L"The strip's three lamps show the line at work, not faults: green while Kelvor reads the "
+                     L"port, red while bytes arrive from the instrument (data coming in, not an error), orange "
+                     L"when a text has been sent to it. The menu's \"Serial devices\" window sets which port "
+                     L"is COM1 ... COM8.",
                  0);
     }
     if (word == L"-v" || word == L"--version") return say(L"Kelvor " + toWide(KELVOR_VERSION), 0);

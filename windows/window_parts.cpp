@@ -75,6 +75,9 @@ void placeClearOfStrip(HWND window) {
 
 namespace {
 
+// Set on a window once it is dressed; its value is the icon the window shows (1 when the
+// window had one of its own), which other processes can read where Wine leaves WM_GETICON
+// unanswered across processes.
 constexpr wchar_t kDressedProperty[] = L"KelvorDressed";
 
 HICON kelvorIcon(int size) {
@@ -94,12 +97,14 @@ LRESULT CALLBACK dressWindow(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_ACTIVATE) {
     const auto window = reinterpret_cast<HWND>(wParam);
     if (!(GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD) && !GetPropW(window, kDressedProperty)) {
-      SetPropW(window, kDressedProperty, reinterpret_cast<HANDLE>(1));
+      HANDLE shown = reinterpret_cast<HANDLE>(1);
       if (!SendMessageW(window, WM_GETICON, ICON_BIG, 0) && !GetClassLongPtrW(window, GCLP_HICON)) {
         SendMessageW(window, WM_SETICON, ICON_SMALL,
                      reinterpret_cast<LPARAM>(kelvorIcon(GetSystemMetrics(SM_CXSMICON))));
         SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(kelvorIcon(GetSystemMetrics(SM_CXICON))));
+        if (const LRESULT icon = SendMessageW(window, WM_GETICON, ICON_BIG, 0)) shown = reinterpret_cast<HANDLE>(icon);
       }
+      SetPropW(window, kDressedProperty, shown);
       wchar_t className[16] = {};
       GetClassNameW(window, className, 16);
       if (lstrcmpW(className, L"#32770") == 0 && overlapsStrip(window)) placeClearOfStrip(window);

@@ -15,8 +15,10 @@
 //   press WINDOW KEY   a key (escape, enter, tab, space, down) pressed where its focus is
 //   focus WINDOW       prints "focus ID", the number of the control that has the focus
 //   active WINDOW      prints "active yes" when it is its program's active window, else "active no"
-//   icon WINDOW        prints "icon yes" when it carries an icon of its own (what its caption
-//                      shows), else "icon no" (Wine then draws its default)
+//   icon WINDOW        prints "icon yes" when Kelvor gave it its icon (what its caption shows),
+//                      else "icon no" (Wine then draws its default). Wine leaves WM_GETICON
+//                      unanswered across processes, so this reads the mark Kelvor leaves on a
+//                      window it dressed: the property "KelvorDressed" holding the icon shown.
 //   clear WINDOW       prints "clear yes" when it does not cover any part of Kelvor's strip
 //   text WINDOW ID     prints "text T", the text of its control ID
 //   items WINDOW ID    prints "items N", how many rows its list or combo box ID holds
@@ -319,9 +321,8 @@ int wmain(int argc, wchar_t** argv) {
       GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
       std::puts(info.hwndActive == window ? "active yes" : "active no");
     } else if (step == L"icon") {
-      const bool own = SendMessageW(window, WM_GETICON, ICON_SMALL, 0) || SendMessageW(window, WM_GETICON, ICON_BIG, 0) ||
-                       GetClassLongPtrW(window, GCLP_HICONSM) || GetClassLongPtrW(window, GCLP_HICON);
-      std::puts(own ? "icon yes" : "icon no");
+      const auto shown = reinterpret_cast<UINT_PTR>(GetPropW(window, L"KelvorDressed"));
+      std::puts(shown > 1 ? "icon yes" : "icon no");
     } else if (step == L"clear") {
       RECT own, strip, common;
       GetWindowRect(window, &own);
