@@ -84,8 +84,12 @@ void display(HWND dialog, Outputs& outputs) {
   setControlText(dialog, IDC_OUTPUTS_PORT, std::to_string(s.mqtt.PORT));
   setControlText(dialog, IDC_OUTPUTS_CLIENTID, s.mqtt.CLIENTID);
   setCue(dialog, IDC_OUTPUTS_CLIENTID, outputs.defaults.clientId);
+  // The default client id names the working folder and is seldom short enough for the field:
+  // its tooltip shows it whole.
+  setToolTip(dialog, IDC_OUTPUTS_CLIENTID, outputs.defaults.clientId);
   setControlText(dialog, IDC_OUTPUTS_TOPIC, s.mqtt.TOPIC);
   setCue(dialog, IDC_OUTPUTS_TOPIC, outputs.defaults.topicPrefix);
+  setToolTip(dialog, IDC_OUTPUTS_TOPIC, outputs.defaults.topicPrefix);
   setControlText(dialog, IDC_OUTPUTS_USER, s.mqtt.USER);
   setControlText(dialog, IDC_OUTPUTS_PASSWORD, s.mqtt.PASSWORD);
   setControlText(dialog, IDC_OUTPUTS_CAFILE, s.mqtt.CAFILE);

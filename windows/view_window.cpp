@@ -18,7 +18,7 @@ struct Column {
   int width;
   int format;
 };
-constexpr Column kColumns[3] = {{L"Pos", 21, LVCFMT_RIGHT}, {L"Char", 25, LVCFMT_CENTER}, {L"ASCII Val.", 20, LVCFMT_CENTER}};
+constexpr Column kColumns[3] = {{L"Pos", 18, LVCFMT_RIGHT}, {L"Char", 20, LVCFMT_CENTER}, {L"ASCII Val.", 20, LVCFMT_CENTER}};
 
 // The running text as the edit control shows it: its lines end in CR LF.
 std::wstring editText(const std::string& bytes) {
@@ -63,7 +63,9 @@ void ViewWindow::setTexts() {
     column.cx = i < 2 ? width.right : std::max<int>(width.right, left);
     left -= column.cx;
     column.pszText = const_cast<wchar_t*>(kColumns[i].heading);
-    ListView_InsertColumn(table, i, &column);
+    // The wide message by name: the macro would pick the ANSI one in this build, which reads
+    // the heading as narrow text and shows its first letter only.
+    SendMessageW(table, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
   }
 }
 
