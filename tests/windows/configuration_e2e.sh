@@ -1,9 +1,10 @@
 #!/bin/bash
 # Kelvor.exe's configuration window and file commands end to end under Wine (Kelvor started
-# with --no-splash), driven from the window driver as a person would: the window opens from the menu with its translated texts,
-# a person's changes in it (configuration_steps.txt) reach the file "Save configuration as"
-# writes, byte for byte as the Linux window writes it after the same steps; Load, Set default
-# and Select language do what their dialogs were told.
+# with --no-splash: DDE answers within 2 s), driven from the window driver as a person would:
+# the window opens from the menu with its translated texts, a person's changes in it
+# (configuration_steps.txt) reach the file "Save configuration as" writes, byte for byte as
+# the Linux window writes it after the same steps, as Windows text; Load, Set default and
+# Select language do what their dialogs were told.
 #
 # Usage: configuration_e2e.sh WINDOWS_BUILD_DIR PATH/TO/LINUX/configuration_steps
 # Runs under tests/windows/wine.sh. With KELVOR_E2E_SHOTS=DIR, screenshots go there.
