@@ -50,16 +50,17 @@ std::string without(std::string s, std::string_view bad) {
   return s;
 }
 
-// How the writer stores a value: a line break inside becomes a blank, and a value that a
-// read (blanks and tabs trimmed, then one pair of enclosing quotes taken off) would change
-// beyond its trailing spaces goes inside quotes.
+// How the writer stores a value: a line break inside becomes a blank, spaces at its end are
+// left out, and a value that a read (blanks and tabs trimmed, then one pair of enclosing
+// quotes taken off) would change goes inside quotes.
 std::string stored(std::string value) {
   for (char& c : value) {
     if (c == '\r' || c == '\n') c = ' ';
   }
+  value.erase(value.find_last_not_of(' ') + 1);
   std::string read = trimBlanks(value);
   if (read.size() >= 2 && read.front() == '"' && read.back() == '"') read = read.substr(1, read.size() - 2);
-  return read == value.substr(0, value.find_last_not_of(' ') + 1) ? value : '"' + value + '"';
+  return read == value ? value : '"' + value + '"';
 }
 
 // The lines where the two versions of the file differ, after their common start and end.
@@ -104,7 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string after = kelvor::fuzz::readFile(path);
   std::vector<Line> removed, added;
   differingLines(lines(input.body), lines(after), removed, added);
-  const std::string ending = input.body.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+  // Added lines take the file's own line end; a file without any line yet gets CR LF.
+  const bool windowsText =
+      input.body.find('\n') == std::string_view::npos || input.body.find("\r\n") != std::string_view::npos;
+  const std::string ending = windowsText ? "\r\n" : "\n";
   // A last line without a line break gains one before what is added after it.
   // (A stray CR at the very end then becomes part of a CR LF: the bytes are still all there.)
   if (removed.size() == 1 && !added.empty() && removed[0].ending.empty() &&
