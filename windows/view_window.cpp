@@ -18,7 +18,7 @@ struct Column {
   int width;
   int format;
 };
-constexpr Column kColumns[3] = {{L"Pos", 18, LVCFMT_RIGHT}, {L"Char", 20, LVCFMT_CENTER}, {L"ASCII Val.", 20, LVCFMT_CENTER}};
+constexpr Column kColumns[3] = {{L"Pos", 18, LVCFMT_RIGHT}, {L"Char", 22, LVCFMT_CENTER}, {L"ASCII Val.", 20, LVCFMT_CENTER}};
 
 // The running text as the edit control shows it: its lines end in CR LF.
 std::wstring editText(const std::string& bytes) {
